@@ -1,0 +1,23 @@
+#include "diag/log_channels.h"
+#include "encoder/encoder_factory.h"
+
+// No encoder implementation is built yet: instances stay dormant and the client is offered only
+// the software entry.
+namespace Sorvane {
+
+std::vector<EncoderEngine> EnumerateEngines() {
+  return {EncoderEngine{"software", "Software (CPU)",
+                        "No hardware encoder detected. Using CPU — expect higher CPU load and "
+                        "lower quality."}};
+}
+
+std::shared_ptr<IHardwareEncoder> CreateDefaultEncoder() {
+  Log(channels::kFactories, kLogInfo, "CreateDefaultEncoder: no encoder in this build");
+  return nullptr;
+}
+
+std::shared_ptr<IHardwareEncoder> CreateForEngine(const std::string&) {
+  return CreateDefaultEncoder();
+}
+
+}  // namespace Sorvane

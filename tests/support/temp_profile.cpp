@@ -1,0 +1,63 @@
+#include "support/temp_profile.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace Sorvane::test {
+namespace {
+std::filesystem::path& Root() {
+  static std::filesystem::path root;
+  return root;
+}
+}  // namespace
+
+void CreateProfileRoot() {
+  std::random_device rd;
+  const auto base = std::filesystem::temp_directory_path();
+  std::filesystem::path root;
+  do {
+    root = base / ("sorvane-test-" + std::to_string(rd()));
+  } while (std::filesystem::exists(root));
+  std::filesystem::create_directories(root / "roaming");
+  std::filesystem::create_directories(root / "local");
+  Root() = root;
+  const std::string roaming = (root / "roaming").string();
+  const std::string local = (root / "local").string();
+  SetEnv("APPDATA", roaming.c_str());
+  SetEnv("LOCALAPPDATA", local.c_str());
+  SetEnv("XDG_CONFIG_HOME", roaming.c_str());
+  SetEnv("XDG_STATE_HOME", local.c_str());
+}
+
+const std::filesystem::path& ProfileRoot() { return Root(); }
+
+std::filesystem::path MakeTempDir(const std::string& label) {
+  static std::atomic<int> counter{0};
+  auto dir = Root() / "tmp" / (label + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+void SetEnv(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value ? value : "");
+#else
+  if (value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+}  // namespace Sorvane::test

@@ -1,0 +1,24 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "support/temp_profile.h"
+
+namespace Sorvane::test {
+void CreateProfileRoot();
+}
+
+// Every test program runs in a fresh profile: APPDATA, LOCALAPPDATA and the XDG folders point into
+// a new temporary folder, removed at the end unless SV_KEEP_TEST_PROFILE is set.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::GTEST_FLAG(death_test_style) = "threadsafe";
+  Sorvane::test::CreateProfileRoot();
+  const int result = RUN_ALL_TESTS();
+  if (std::getenv("SV_KEEP_TEST_PROFILE") == nullptr) {
+    std::error_code ec;
+    std::filesystem::remove_all(Sorvane::test::ProfileRoot(), ec);
+  }
+  return result;
+}
