@@ -2,6 +2,7 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <ucontext.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -61,8 +62,18 @@ void WriteDump(int sig, void* address, const char* module, size_t offset) {
   WriteText(STDERR_FILENO, header);
 }
 
-void OnFatalSignal(int sig, siginfo_t* info, void*) {
-  void* address = info != nullptr ? info->si_addr : nullptr;
+// The faulting instruction, like the exception address on Windows (si_addr is the data address).
+void* FaultingInstruction(siginfo_t* info, void* context) {
+#if defined(__x86_64__)
+  if (context != nullptr) {
+    return reinterpret_cast<void*>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RIP]);
+  }
+#endif
+  return info != nullptr ? info->si_addr : nullptr;
+}
+
+void OnFatalSignal(int sig, siginfo_t* info, void* context) {
+  void* address = FaultingInstruction(info, context);
   Dl_info where{};
   const char* module = "?";
   size_t offset = 0;

@@ -14,7 +14,12 @@ std::filesystem::path& Root() {
 }
 }  // namespace
 
-void CreateProfileRoot() {
+// Death-test children re-run the program: they join their parent's profile instead of making one.
+bool CreateProfileRoot() {
+  if (const char* inherited = std::getenv("SV_TEST_PROFILE_ROOT")) {
+    Root() = inherited;
+    return false;
+  }
   std::random_device rd;
   const auto base = std::filesystem::temp_directory_path();
   std::filesystem::path root;
@@ -30,6 +35,9 @@ void CreateProfileRoot() {
   SetEnv("LOCALAPPDATA", local.c_str());
   SetEnv("XDG_CONFIG_HOME", roaming.c_str());
   SetEnv("XDG_STATE_HOME", local.c_str());
+  const std::string rootText = root.string();
+  SetEnv("SV_TEST_PROFILE_ROOT", rootText.c_str());
+  return true;
 }
 
 const std::filesystem::path& ProfileRoot() { return Root(); }

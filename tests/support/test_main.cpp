@@ -6,7 +6,7 @@
 #include "support/temp_profile.h"
 
 namespace Sorvane::test {
-void CreateProfileRoot();
+bool CreateProfileRoot();
 }
 
 // Every test program runs in a fresh profile: APPDATA, LOCALAPPDATA and the XDG folders point into
@@ -14,9 +14,9 @@ void CreateProfileRoot();
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::GTEST_FLAG(death_test_style) = "threadsafe";
-  Sorvane::test::CreateProfileRoot();
+  const bool ownsProfile = Sorvane::test::CreateProfileRoot();
   const int result = RUN_ALL_TESTS();
-  if (std::getenv("SV_KEEP_TEST_PROFILE") == nullptr) {
+  if (ownsProfile && std::getenv("SV_KEEP_TEST_PROFILE") == nullptr) {
     std::error_code ec;
     std::filesystem::remove_all(Sorvane::test::ProfileRoot(), ec);
   }
