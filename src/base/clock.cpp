@@ -10,7 +10,8 @@ class SteadyClockImpl final : public Clock {
  public:
   int64_t NowNs() const override { return SteadyNowNs(); }
   void SleepForNs(int64_t ns) const override {
-    if (ns > 0) std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+    if (ns > 0)
+      std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
   }
 };
 

@@ -2,8 +2,8 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <ucontext.h>
 #include <sys/syscall.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,14 +26,16 @@ char gDumpFolder[1024];  // resolved at install time: no allocation inside the h
 
 int SignalSlot(int sig) {
   for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
-    if (kSignals[i] == sig) return static_cast<int>(i);
+    if (kSignals[i] == sig)
+      return static_cast<int>(i);
   }
   return -1;
 }
 
 void WriteText(int fd, const char* text) {
   const size_t n = std::strlen(text);
-  if (::write(fd, text, n) < 0) return;
+  if (::write(fd, text, n) < 0)
+    return;
 }
 
 // The dump: time-stamped name like the Windows minidump, plain text with a backtrace.
@@ -47,7 +49,8 @@ void WriteDump(int sig, void* address, const char* module, size_t offset) {
                 unsigned(local.tm_hour), unsigned(local.tm_min), unsigned(local.tm_sec),
                 static_cast<unsigned long>(::getpid()));
   const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return;
+  if (fd < 0)
+    return;
   char header[1400];
   std::snprintf(header, sizeof header,
                 "Sorvane crash\nsignal=%d addr=%p module=%s+0x%zx tid=%ld pid=%ld\nbacktrace:\n",
@@ -79,17 +82,20 @@ void OnFatalSignal(int sig, siginfo_t* info, void* context) {
   size_t offset = 0;
   if (address != nullptr && ::dladdr(address, &where) != 0 && where.dli_fname != nullptr) {
     module = where.dli_fname;
-    if (const char* slash = std::strrchr(module, '/')) module = slash + 1;
+    if (const char* slash = std::strrchr(module, '/'))
+      module = slash + 1;
     offset = static_cast<size_t>(static_cast<char*>(address) - static_cast<char*>(where.dli_fbase));
   }
-  Log(channels::kCrash, kLogFault, "[VEH] fatal exception code=0x%08lX addr=%p module=%s+0x%zx tid=%lu",
+  Log(channels::kCrash, kLogFault,
+      "[VEH] fatal exception code=0x%08lX addr=%p module=%s+0x%zx tid=%lu",
       static_cast<unsigned long>(sig), address, module, offset,
       static_cast<unsigned long>(::syscall(SYS_gettid)));
   WriteDump(sig, address, module, offset);
 
   // Hand the signal on to whoever handled it before us (the default action ends the process).
   const int slot = SignalSlot(sig);
-  if (slot >= 0) ::sigaction(sig, &gPrevious[slot], nullptr);
+  if (slot >= 0)
+    ::sigaction(sig, &gPrevious[slot], nullptr);
   ::raise(sig);
 }
 
@@ -103,16 +109,19 @@ void InstallAlternateStack() {
 
 }  // namespace
 
-std::filesystem::path CrashDumpFolder() { return LogFolder() / "crashes"; }
+std::filesystem::path CrashDumpFolder() {
+  return LogFolder() / "crashes";
+}
 
 void InstallCrashHandler() {
-  if (gInstalled.exchange(true)) return;
+  if (gInstalled.exchange(true))
+    return;
   const std::filesystem::path folder = CrashDumpFolder();
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   std::snprintf(gDumpFolder, sizeof gDumpFolder, "%s", folder.c_str());
   InstallAlternateStack();
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_sigaction = OnFatalSignal;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);

@@ -32,7 +32,8 @@ bool IsSeriousCode(DWORD code) {
 
 LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
   const DWORD code = info->ExceptionRecord->ExceptionCode;
-  if (!IsSeriousCode(code)) return EXCEPTION_CONTINUE_SEARCH;
+  if (!IsSeriousCode(code))
+    return EXCEPTION_CONTINUE_SEARCH;
   void* address = info->ExceptionRecord->ExceptionAddress;
   HMODULE module = nullptr;
   char path[260] = "?";
@@ -41,15 +42,18 @@ LONG CALLBACK VectoredHandler(EXCEPTION_POINTERS* info) {
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
           static_cast<LPCSTR>(address), &module) &&
       module != nullptr) {
-    if (GetModuleFileNameA(module, path, sizeof path) == 0) lstrcpyA(path, "?");
+    if (GetModuleFileNameA(module, path, sizeof path) == 0)
+      lstrcpyA(path, "?");
     offset = static_cast<size_t>(static_cast<const char*>(address) -
                                  reinterpret_cast<const char*>(module));
   }
   const char* name = path;
   for (const char* p = path; *p; ++p) {
-    if (*p == '\\' || *p == '/') name = p + 1;
+    if (*p == '\\' || *p == '/')
+      name = p + 1;
   }
-  Log(channels::kCrash, kLogFault, "[VEH] fatal exception code=0x%08lX addr=%p module=%s+0x%zx tid=%lu",
+  Log(channels::kCrash, kLogFault,
+      "[VEH] fatal exception code=0x%08lX addr=%p module=%s+0x%zx tid=%lu",
       static_cast<unsigned long>(code), address, name, offset,
       static_cast<unsigned long>(GetCurrentThreadId()));
   return EXCEPTION_CONTINUE_SEARCH;
@@ -77,12 +81,13 @@ LONG WINAPI CrashFilter(EXCEPTION_POINTERS* info) {
     const BOOL ok = MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, type,
                                       &exception, nullptr, nullptr);
     CloseHandle(file);
-    const std::wstring line = std::wstring(ok ? L"[Sorvane] crash dump: "
-                                              : L"[Sorvane] crash dump WRITE FAILED at: ") +
-                              path + L"\n";
+    const std::wstring line =
+        std::wstring(ok ? L"[Sorvane] crash dump: " : L"[Sorvane] crash dump WRITE FAILED at: ") +
+        path + L"\n";
     OutputDebugStringW(line.c_str());
   }
-  if (gPreviousFilter != nullptr) return gPreviousFilter(info);
+  if (gPreviousFilter != nullptr)
+    return gPreviousFilter(info);
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -97,12 +102,14 @@ std::filesystem::path CrashDumpFolder() {
     folder += L"\\crashes";
     CreateDirectoryW(folder.c_str(), nullptr);
   }
-  if (known != nullptr) CoTaskMemFree(known);
+  if (known != nullptr)
+    CoTaskMemFree(known);
   return folder;
 }
 
 void InstallCrashHandler() {
-  if (gInstalled.exchange(true)) return;
+  if (gInstalled.exchange(true))
+    return;
   AddVectoredExceptionHandler(1, VectoredHandler);
   gPreviousFilter = SetUnhandledExceptionFilter(CrashFilter);
   Log(channels::kCrash, kLogInfo,

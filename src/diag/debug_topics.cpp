@@ -22,12 +22,10 @@ namespace {
 
 constexpr int kTopicCount = 7;
 constexpr size_t kKeptArchives = 5;
-constexpr const char* kLowerNames[kTopicCount] = {"transitions", "controller", "encoder",
-                                                  "telemetry",   "fps",        "owd",
-                                                  "ui_sync"};
-constexpr const char* kUpperNames[kTopicCount] = {"TRANSITIONS", "CONTROLLER", "ENCODER",
-                                                  "TELEMETRY",   "FPS",        "OWD",
-                                                  "UI_SYNC"};
+constexpr const char* kLowerNames[kTopicCount] = {
+    "transitions", "controller", "encoder", "telemetry", "fps", "owd", "ui_sync"};
+constexpr const char* kUpperNames[kTopicCount] = {
+    "TRANSITIONS", "CONTROLLER", "ENCODER", "TELEMETRY", "FPS", "OWD", "UI_SYNC"};
 
 struct TopicState {
   std::mutex mutex;
@@ -44,7 +42,9 @@ std::array<TopicState, kTopicCount>& Topics() {
   return *topics;
 }
 
-int Index(DebugTopic topic) { return static_cast<int>(topic); }
+int Index(DebugTopic topic) {
+  return static_cast<int>(topic);
+}
 
 // UTC "YYYY-MM-DDThh:mm:ss.mmmZ".
 std::string UtcStamp() {
@@ -76,7 +76,8 @@ void InitialiseTopics() {
     topic.lowerName = kLowerNames[i];
     topic.upperName = kUpperNames[i];
     topic.enabled.store(enabled[i]);
-    if (!enabled[i]) continue;
+    if (!enabled[i])
+      continue;
     topicdetail::RotateTopicFiles(folder, topic.lowerName);
     std::lock_guard<std::mutex> lock(topic.mutex);
     topic.stream.open(folder / ("debug_" + topic.lowerName + ".log"),
@@ -86,8 +87,10 @@ void InitialiseTopics() {
 
 std::string Trim(std::string_view piece) {
   size_t begin = 0, end = piece.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(piece[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(piece[end - 1]))) --end;
+  while (begin < end && std::isspace(static_cast<unsigned char>(piece[begin])))
+    ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(piece[end - 1])))
+    --end;
   return std::string(piece.substr(begin, end - begin));
 }
 
@@ -102,14 +105,17 @@ std::array<bool, 7> ParseTopicSelection(const char* value) {
     return enabled;
   }
   std::string lowered(value);
-  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : lowered)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   size_t start = 0;
   while (start <= lowered.size()) {
     size_t comma = lowered.find(',', start);
-    if (comma == std::string::npos) comma = lowered.size();
+    if (comma == std::string::npos)
+      comma = lowered.size();
     const std::string piece = Trim(std::string_view(lowered).substr(start, comma - start));
     for (int i = 0; i < kTopicCount; ++i) {
-      if (!piece.empty() && piece == kLowerNames[i]) enabled[i] = true;
+      if (!piece.empty() && piece == kLowerNames[i])
+        enabled[i] = true;
     }
     start = comma + 1;
   }
@@ -128,17 +134,22 @@ void RotateTopicFiles(const std::filesystem::path& folder, const std::string& na
   const std::string prefix = "debug_" + name + "_";
   std::vector<std::pair<fs::file_time_type, fs::path>> archives;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!it->is_regular_file(ec)) continue;
+    if (!it->is_regular_file(ec))
+      continue;
     const std::string file = it->path().filename().string();
-    if (file.size() < 4 || file.rfind(prefix, 0) != 0) continue;
-    if (file.compare(file.size() - 4, 4, ".log") != 0) continue;
+    if (file.size() < 4 || file.rfind(prefix, 0) != 0)
+      continue;
+    if (file.compare(file.size() - 4, 4, ".log") != 0)
+      continue;
     std::error_code timeError;
     const auto written = fs::last_write_time(it->path(), timeError);
-    if (!timeError) archives.emplace_back(written, it->path());
+    if (!timeError)
+      archives.emplace_back(written, it->path());
   }
   std::sort(archives.begin(), archives.end(),
             [](const auto& a, const auto& b) { return a.first > b.first; });
-  for (size_t i = kKeptArchives; i < archives.size(); ++i) fs::remove(archives[i].second, ec);
+  for (size_t i = kKeptArchives; i < archives.size(); ++i)
+    fs::remove(archives[i].second, ec);
 }
 
 }  // namespace topicdetail
@@ -155,18 +166,22 @@ const char* DebugTopicUpperName(DebugTopic topic) {
 
 bool DebugTopicEnabled(DebugTopic topic) {
   const int i = Index(topic);
-  if (i < 0 || i >= kTopicCount) return false;
+  if (i < 0 || i >= kTopicCount)
+    return false;
   return Topics()[i].enabled.load();
 }
 
 void DebugTopicLog(DebugTopic topic, const char* format, ...) {
   const int i = Index(topic);
-  if (i < 0 || i >= kTopicCount) return;
+  if (i < 0 || i >= kTopicCount)
+    return;
   TopicState& state = Topics()[i];
-  if (!state.enabled.load()) return;
+  if (!state.enabled.load())
+    return;
   static std::once_flag once;
   std::call_once(once, InitialiseTopics);
-  if (!state.enabled.load()) return;
+  if (!state.enabled.load())
+    return;
 
   char message[1024];
   message[0] = '\0';
@@ -175,14 +190,16 @@ void DebugTopicLog(DebugTopic topic, const char* format, ...) {
     va_start(args, format);
     const int n = std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    if (n < 0) return;
+    if (n < 0)
+      return;
   }
   const std::string stamp = UtcStamp();
-  const auto thread = static_cast<unsigned long long>(std::hash<std::thread::id>{}(
-      std::this_thread::get_id()));
+  const auto thread =
+      static_cast<unsigned long long>(std::hash<std::thread::id>{}(std::this_thread::get_id()));
 
   std::lock_guard<std::mutex> lock(state.mutex);
-  if (!state.stream.is_open()) return;
+  if (!state.stream.is_open())
+    return;
   state.stream << stamp << " | " << thread << " | "
                << (state.upperName.empty() ? "?" : state.upperName.c_str()) << " | " << message
                << '\n';

@@ -41,23 +41,30 @@ struct FileStepGuard {
 
 const char* LevelName(LogLevel level) {
   switch (level) {
-    case kLogDebug: return "DEBUG";
-    case kLogInfo: return "INFO";
-    case kLogError: return "ERROR";
-    case kLogFault: return "FAULT";
-    default: return "LOG";
+    case kLogDebug:
+      return "DEBUG";
+    case kLogInfo:
+      return "INFO";
+    case kLogError:
+      return "ERROR";
+    case kLogFault:
+      return "FAULT";
+    default:
+      return "LOG";
   }
 }
 
 void RotateIfOversized(const std::filesystem::path& file) {
   std::error_code ec;
   const uintmax_t size = std::filesystem::file_size(file, ec);
-  if (ec || size <= kRotateAbove) return;
+  if (ec || size <= kRotateAbove)
+    return;
   std::filesystem::path archive = file;
   archive += ".1";
   std::filesystem::remove(archive, ec);
   std::filesystem::rename(file, archive, ec);
-  if (ec) std::filesystem::remove(file, ec);
+  if (ec)
+    std::filesystem::remove(file, ec);
 }
 
 }  // namespace
@@ -74,8 +81,10 @@ void StripAnnotations(const char* format, char* out, size_t outSize) {
     if (p[0] == '%' && p[1] == '{') {
       out[o++] = '%';
       p += 2;
-      while (*p != '\0' && *p != '}') ++p;
-      if (*p == '\0') break;
+      while (*p != '\0' && *p != '}')
+        ++p;
+      if (*p == '\0')
+        break;
       continue;  // the loop's ++p skips the '}'
     }
     out[o++] = *p;
@@ -84,7 +93,8 @@ void StripAnnotations(const char* format, char* out, size_t outSize) {
 }
 
 void AppendLineToFile(const std::filesystem::path& file, const char* line, size_t length) {
-  if (tInFileStep) return;
+  if (tInFileStep)
+    return;
   FileStepGuard guard;
   std::lock_guard<std::mutex> lock(FileMutex());
   std::error_code ec;
@@ -95,9 +105,13 @@ void AppendLineToFile(const std::filesystem::path& file, const char* line, size_
 
 }  // namespace logdetail
 
-LogLevel MinLogLevel() { return gMinLevel.load(std::memory_order_relaxed); }
+LogLevel MinLogLevel() {
+  return gMinLevel.load(std::memory_order_relaxed);
+}
 
-std::filesystem::path LogFolder() { return logplatform::LocalDataBase() / "Sorvane"; }
+std::filesystem::path LogFolder() {
+  return logplatform::LocalDataBase() / "Sorvane";
+}
 
 std::string LogFileNameFor(HostKind kind) {
   const std::string suffix = HostFileSuffix(kind);
@@ -105,8 +119,10 @@ std::string LogFileNameFor(HostKind kind) {
 }
 
 void Log(const LogChannel& channel, LogLevel level, const char* format, ...) {
-  if (level < gMinLevel.load(std::memory_order_relaxed)) return;
-  if (format == nullptr) format = "";
+  if (level < gMinLevel.load(std::memory_order_relaxed))
+    return;
+  if (format == nullptr)
+    format = "";
 
   char converted[kFormatBuffer];
   logdetail::StripAnnotations(format, converted, sizeof converted);
@@ -116,7 +132,8 @@ void Log(const LogChannel& channel, LogLevel level, const char* format, ...) {
   va_start(args, format);
   const int formatted = std::vsnprintf(message, sizeof message, converted, args);
   va_end(args);
-  if (formatted < 0) return;
+  if (formatted < 0)
+    return;
   const int messageLength = formatted > 1023 ? 1023 : formatted;
 
   char timestamp[32];
@@ -127,7 +144,8 @@ void Log(const LogChannel& channel, LogLevel level, const char* format, ...) {
                                     channel.subsystem ? channel.subsystem : "?",
                                     channel.category ? channel.category : "?", LevelName(level),
                                     messageLength, message);
-  if (written < 1) return;
+  if (written < 1)
+    return;
   const size_t lineLength = written > 1279 ? 1279 : static_cast<size_t>(written);
 
   logplatform::DebuggerOutput(line);

@@ -25,7 +25,8 @@ void DebuggerOutput(const char*) {}
 
 bool AppendOnce(const std::filesystem::path& file, const char* data, size_t length) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0)
+    return false;
   const ssize_t written = ::write(fd, data, length);
   ::close(fd);
   return written == static_cast<ssize_t>(length);
@@ -33,17 +34,20 @@ bool AppendOnce(const std::filesystem::path& file, const char* data, size_t leng
 
 std::optional<std::string> GetEnv(const char* name) {
   const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
+  if (value == nullptr)
+    return std::nullopt;
   return std::string(value);
 }
 
 std::filesystem::path LocalDataBase() {
   for (const char* name : {"LOCALAPPDATA", "XDG_STATE_HOME"}) {
     const auto value = GetEnv(name);
-    if (value && !value->empty()) return *value;
+    if (value && !value->empty())
+      return *value;
   }
   const auto home = GetEnv("HOME");
-  if (home && !home->empty()) return std::filesystem::path(*home) / ".local" / "state";
+  if (home && !home->empty())
+    return std::filesystem::path(*home) / ".local" / "state";
   return ".";
 }
 

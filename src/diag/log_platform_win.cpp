@@ -14,13 +14,16 @@ void LocalTimestamp(char* out, size_t size) {
                 st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
 }
 
-void DebuggerOutput(const char* line) { OutputDebugStringA(line); }
+void DebuggerOutput(const char* line) {
+  OutputDebugStringA(line);
+}
 
 bool AppendOnce(const std::filesystem::path& file, const char* data, size_t length) {
   HANDLE h = CreateFileW(file.c_str(), FILE_APPEND_DATA,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE)
+    return false;
   DWORD written = 0;
   const BOOL ok = WriteFile(h, data, static_cast<DWORD>(length), &written, nullptr);
   CloseHandle(h);
@@ -29,20 +32,23 @@ bool AppendOnce(const std::filesystem::path& file, const char* data, size_t leng
 
 std::optional<std::string> GetEnv(const char* name) {
   const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
+  if (value == nullptr)
+    return std::nullopt;
   return std::string(value);
 }
 
 namespace {
 std::optional<std::wstring> GetEnvWide(const wchar_t* name) {
   const wchar_t* value = _wgetenv(name);
-  if (value == nullptr || *value == L'\0') return std::nullopt;
+  if (value == nullptr || *value == L'\0')
+    return std::nullopt;
   return std::wstring(value);
 }
 }  // namespace
 
 std::filesystem::path LocalDataBase() {
-  if (auto local = GetEnvWide(L"LOCALAPPDATA")) return *local;
+  if (auto local = GetEnvWide(L"LOCALAPPDATA"))
+    return *local;
   if (auto profile = GetEnvWide(L"USERPROFILE")) {
     return std::filesystem::path(*profile) / L"AppData" / L"Local";
   }

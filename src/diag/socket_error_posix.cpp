@@ -16,11 +16,14 @@ std::string SocketErrorTextFor(int code) {
     return fallback;
   }
   std::string result(text);
-  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' || result.back() == ' '))
+  while (!result.empty() &&
+         (result.back() == '\r' || result.back() == '\n' || result.back() == ' '))
     result.pop_back();
   return result;
 }
 
-std::string SocketErrorText() { return SocketErrorTextFor(errno); }
+std::string SocketErrorText() {
+  return SocketErrorTextFor(errno);
+}
 
 }  // namespace Sorvane

@@ -7,7 +7,8 @@ namespace Sorvane {
 std::string HostExecutablePath() {
   char buffer[4096];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
+  if (n <= 0)
+    return {};
   return std::string(buffer, static_cast<size_t>(n));
 }
 

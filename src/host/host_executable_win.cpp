@@ -9,12 +9,14 @@ namespace Sorvane {
 std::string HostExecutablePath() {
   wchar_t buffer[520];
   const DWORD n = GetModuleFileNameW(nullptr, buffer, 520);
-  if (n == 0) return {};
+  if (n == 0)
+    return {};
   std::string path;
   path.reserve(n);
   for (DWORD i = 0; i < n; ++i) {
     wchar_t unit = buffer[i];
-    if (unit >= L'A' && unit <= L'Z') unit = static_cast<wchar_t>(unit - L'A' + L'a');
+    if (unit >= L'A' && unit <= L'Z')
+      unit = static_cast<wchar_t>(unit - L'A' + L'a');
     path.push_back(static_cast<char>(unit & 0x7F));
   }
   return path;

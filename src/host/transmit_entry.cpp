@@ -27,7 +27,8 @@ EncoderFactoryFn& FactoryOverride() {
 
 EncoderFactoryFn CurrentEncoderFactory() {
   std::lock_guard<std::mutex> lock(FactoryMutex());
-  if (FactoryOverride()) return FactoryOverride();
+  if (FactoryOverride())
+    return FactoryOverride();
   return [] { return CreateDefaultEncoder(); };
 }
 
@@ -36,17 +37,21 @@ TransmitInstance* InstanceOf(const tmInstance* instance) {
 }
 
 const SPBasicSuite* BasicSuiteOf(const tmStdParms* stdParms) {
-  if (stdParms == nullptr || stdParms->piSuites == nullptr) return nullptr;
+  if (stdParms == nullptr || stdParms->piSuites == nullptr)
+    return nullptr;
   const PlugUtilFuncs* util = stdParms->piSuites->utilFuncs;
-  if (util == nullptr || util->getSPBasicSuite == nullptr) return nullptr;
+  if (util == nullptr || util->getSPBasicSuite == nullptr)
+    return nullptr;
   return util->getSPBasicSuite();
 }
 
 tmResult Startup(tmStdParms*, tmPluginInfo* info) {
   InstallCrashHandler();
-  if (info == nullptr) return tmResult_Success;
+  if (info == nullptr)
+    return tmResult_Success;
   static const char kName[] = "Sorvane";
-  for (size_t i = 0; i < sizeof kName; ++i) info->outDisplayName[i] = kName[i];
+  for (size_t i = 0; i < sizeof kName; ++i)
+    info->outDisplayName[i] = kName[i];
   info->outAudioAvailable = 1;
   info->outAudioDefaultEnabled = 1;
   info->outVideoAvailable = 1;
@@ -64,7 +69,9 @@ tmResult Startup(tmStdParms*, tmPluginInfo* info) {
   return tmResult_Success;
 }
 
-tmResult Shutdown(tmStdParms*) { return tmResult_Success; }
+tmResult Shutdown(tmStdParms*) {
+  return tmResult_Success;
+}
 
 tmResult SetupDialog(tmStdParms*, prParentWnd) {
   Log(channels::kSetupDialog, kLogInfo, "SetupDialog: no setup dialog in this build");
@@ -72,12 +79,14 @@ tmResult SetupDialog(tmStdParms*, prParentWnd) {
 }
 
 tmResult NeedsReset(const tmStdParms*, prBool* outReset) {
-  if (outReset != nullptr) *outReset = 0;
+  if (outReset != nullptr)
+    *outReset = 0;
   return tmResult_Success;
 }
 
 tmResult CreateInstance(const tmStdParms* stdParms, tmInstance* record) {
-  if (record == nullptr) return tmResult_ErrorUnsupported;
+  if (record == nullptr)
+    return tmResult_ErrorUnsupported;
   auto* instance = new TransmitInstance(BasicSuiteOf(stdParms), CurrentEncoderFactory());
   if (!instance->HasPipeline()) {
     delete instance;
@@ -92,7 +101,8 @@ tmResult CreateInstance(const tmStdParms* stdParms, tmInstance* record) {
 }
 
 tmResult DisposeInstance(const tmStdParms*, tmInstance* record) {
-  if (record == nullptr) return tmResult_Success;
+  if (record == nullptr)
+    return tmResult_Success;
   delete InstanceOf(record);
   record->ioPrivateInstanceData = nullptr;
   return tmResult_Success;
@@ -104,8 +114,10 @@ tmResult QueryAudioMode(const tmStdParms*, const tmInstance*, csSDK_int32, tmAud
 
 tmResult QueryVideoMode(const tmStdParms*, const tmInstance* record, csSDK_int32 index,
                         tmVideoMode* mode) {
-  if (index != 0) return tmResult_ErrorUnsupported;
-  if (mode == nullptr) return tmResult_Success;
+  if (index != 0)
+    return tmResult_ErrorUnsupported;
+  if (mode == nullptr)
+    return tmResult_Success;
   mode->outWidth = 0;
   mode->outHeight = 0;
   mode->outPARNum = 0;
@@ -120,7 +132,8 @@ tmResult QueryVideoMode(const tmStdParms*, const tmInstance* record, csSDK_int32
 tmResult ActivateDeactivate(const tmStdParms*, const tmInstance* record, PrActivationEvent,
                             prBool audioActive, prBool videoActive) {
   TransmitInstance* instance = InstanceOf(record);
-  if (instance == nullptr) return tmResult_Success;
+  if (instance == nullptr)
+    return tmResult_Success;
   const bool active = audioActive || videoActive;
   Log(channels::kMain, kLogInfo, "ActivateDeactivate: audio=%d video=%d → %s", audioActive,
       videoActive, active ? "Start" : "Stop");
@@ -133,47 +146,58 @@ tmResult ActivateDeactivate(const tmStdParms*, const tmInstance* record, PrActiv
 }
 
 tmResult StartPlaybackClock(const tmStdParms*, const tmInstance* record, const tmPlaybackClock*) {
-  if (TransmitInstance* instance = InstanceOf(record)) instance->StartPlaybackClock();
+  if (TransmitInstance* instance = InstanceOf(record))
+    instance->StartPlaybackClock();
   return tmResult_Success;
 }
 
 tmResult StopPlaybackClock(const tmStdParms*, const tmInstance* record) {
-  if (TransmitInstance* instance = InstanceOf(record)) instance->StopPlaybackClock();
+  if (TransmitInstance* instance = InstanceOf(record))
+    instance->StopPlaybackClock();
   return tmResult_Success;
 }
 
 tmResult PushVideo(const tmStdParms*, const tmInstance* record, const tmPushVideo* push) {
-  if (TransmitInstance* instance = InstanceOf(record)) instance->PushVideo(push);
+  if (TransmitInstance* instance = InstanceOf(record))
+    instance->PushVideo(push);
   return tmResult_Success;
 }
 
-tmResult StartPushAudio(const tmStdParms*, const tmInstance*, PrTime, float, PrTime, PrTime,
-                        prBool, prBool, csSDK_uint32* outSamplesPerFrame) {
-  if (outSamplesPerFrame != nullptr) *outSamplesPerFrame = 1024;
+tmResult StartPushAudio(const tmStdParms*, const tmInstance*, PrTime, float, PrTime, PrTime, prBool,
+                        prBool, csSDK_uint32* outSamplesPerFrame) {
+  if (outSamplesPerFrame != nullptr)
+    *outSamplesPerFrame = 1024;
   return tmResult_Success;
 }
 
 tmResult PushAudio(const tmStdParms*, const tmInstance* record, const tmPushAudio* push) {
-  if (TransmitInstance* instance = InstanceOf(record)) instance->PushAudio(push);
+  if (TransmitInstance* instance = InstanceOf(record))
+    instance->PushAudio(push);
   return tmResult_Success;
 }
 
-tmResult StopPushAudio(const tmStdParms*, const tmInstance*) { return tmResult_Success; }
+tmResult StopPushAudio(const tmStdParms*, const tmInstance*) {
+  return tmResult_Success;
+}
 
 tmResult SetStreamingStateChangedCallback(const tmStdParms*, void*,
                                           tmStreamingStateChangedCallback) {
   return tmResult_Success;
 }
 
-tmResult EnableStreaming(const tmStdParms*, prBool) { return tmResult_Success; }
+tmResult EnableStreaming(const tmStdParms*, prBool) {
+  return tmResult_Success;
+}
 
 tmResult IsStreamingEnabled(const tmStdParms*, prBool* outEnabled) {
-  if (outEnabled != nullptr) *outEnabled = 1;
+  if (outEnabled != nullptr)
+    *outEnabled = 1;
   return tmResult_Success;
 }
 
 tmResult IsStreamingActive(const tmStdParms*, prBool* outActive) {
-  if (outActive != nullptr) *outActive = 1;
+  if (outActive != nullptr)
+    *outActive = 1;
   return tmResult_Success;
 }
 
@@ -186,9 +210,11 @@ void SetEncoderFactoryForTesting(EncoderFactoryFn factory) {
 
 tmResult TransmitEntry(csSDK_int32 interfaceVersion, prBool loadModule, piSuitesPtr,
                        tmModule* outModule) {
-  if (!loadModule) return tmResult_Success;
+  if (!loadModule)
+    return tmResult_Success;
   gHostInterfaceVersion.store(interfaceVersion);
-  if (outModule == nullptr) return tmResult_Success;
+  if (outModule == nullptr)
+    return tmResult_Success;
   outModule->Startup = Startup;
   outModule->Shutdown = Shutdown;
   outModule->SetupDialog = SetupDialog;
@@ -201,7 +227,8 @@ tmResult TransmitEntry(csSDK_int32 interfaceVersion, prBool loadModule, piSuites
   outModule->StartPlaybackClock = StartPlaybackClock;
   outModule->StopPlaybackClock = StopPlaybackClock;
   outModule->PushVideo = PushVideo;
-  if (interfaceVersion < tmInterfaceVersion4) return tmResult_Success;
+  if (interfaceVersion < tmInterfaceVersion4)
+    return tmResult_Success;
   outModule->StartPushAudio = StartPushAudio;
   outModule->PushAudio = PushAudio;
   outModule->StopPushAudio = StopPushAudio;

@@ -32,14 +32,17 @@ TransmitInstance::TransmitInstance(const sdk::SPBasicSuite* basicSuite,
 
 TransmitInstance::~TransmitInstance() {
   std::shared_ptr<EncoderPipeline> pipeline = CopyPipeline();
-  if (!pipeline) return;
+  if (!pipeline)
+    return;
   Log(channels::kTransmit, kLogInfo, "TransmitInstance destroyed");
   Stop();
   pipeline->Shutdown();
   ReleaseSuites();
 }
 
-bool TransmitInstance::HasPipeline() const { return CopyPipeline() != nullptr; }
+bool TransmitInstance::HasPipeline() const {
+  return CopyPipeline() != nullptr;
+}
 
 std::shared_ptr<EncoderPipeline> TransmitInstance::CopyPipeline() const {
   std::shared_lock lock(pipelineLock_);
@@ -70,7 +73,8 @@ void TransmitInstance::Start() {
 }
 
 void TransmitInstance::Stop() {
-  if (!started_.exchange(false)) return;
+  if (!started_.exchange(false))
+    return;
   Log(channels::kTransmit, kLogInfo, "Stop()");
   std::lock_guard<std::mutex> lock(frameCacheLock_);
   std::vector<uint8_t>().swap(frameCache_.bytes);
@@ -79,7 +83,8 @@ void TransmitInstance::Stop() {
 }
 
 void TransmitInstance::AcquireSuites() {
-  if (basicSuite_ == nullptr || ppixSuite_.load() != nullptr) return;
+  if (basicSuite_ == nullptr || ppixSuite_.load() != nullptr)
+    return;
   const void* suite = nullptr;
   const sdk::SPErr err =
       basicSuite_->AcquireSuite(sdk::kPrSDKPPixSuite, sdk::kPrSDKPPixSuiteVersion, &suite);
@@ -89,7 +94,8 @@ void TransmitInstance::AcquireSuites() {
 }
 
 void TransmitInstance::ReleaseSuites() {
-  if (basicSuite_ == nullptr || ppixSuite_.load() == nullptr) return;
+  if (basicSuite_ == nullptr || ppixSuite_.load() == nullptr)
+    return;
   basicSuite_->ReleaseSuite(sdk::kPrSDKPPixSuite, sdk::kPrSDKPPixSuiteVersion);
   ppixSuite_.store(nullptr);
   Log(channels::kTransmit, kLogInfo, "ReleaseSuites done");
@@ -113,8 +119,7 @@ void TransmitInstance::SetVideoFrameRate(int64_t ticksPerFrame) {
   const sdk::SPErr err =
       basicSuite_->AcquireSuite(sdk::kPrSDKTimeSuite, sdk::kPrSDKTimeSuiteVersion, &suite);
   if (err != sdk::kSPNoError || suite == nullptr) {
-    Log(channels::kTransmit, kLogError, "SetVideoFrameRate: AcquireSuite(Time) failed err=%d",
-        err);
+    Log(channels::kTransmit, kLogError, "SetVideoFrameRate: AcquireSuite(Time) failed err=%d", err);
     return;
   }
   sdk::PrTime ticksPerSecond = 0;
@@ -127,8 +132,10 @@ void TransmitInstance::SetVideoFrameRate(int64_t ticksPerFrame) {
   }
   const double rate = static_cast<double>(ticksPerSecond) / static_cast<double>(ticksPerFrame);
   double rounded = std::round(rate);  // halves away from zero
-  if (rounded < 1) rounded = 1;
-  if (rounded > 240) rounded = 240;
+  if (rounded < 1)
+    rounded = 1;
+  if (rounded > 240)
+    rounded = 240;
   fps_.store(static_cast<int32_t>(rounded));
   Log(channels::kTransmit, kLogInfo, "SetVideoFrameRate: %lld ticks/frame → %.3f → %d fps",
       static_cast<long long>(ticksPerFrame), rate, fps_.load());
@@ -136,13 +143,15 @@ void TransmitInstance::SetVideoFrameRate(int64_t ticksPerFrame) {
 
 void TransmitInstance::DisposeFrame(sdk::PPixHand frame) {
   const sdk::PrSDKPPixSuite* ppix = ppixSuite_.load();
-  if (frame != nullptr && ppix != nullptr) ppix->Dispose(frame);
+  if (frame != nullptr && ppix != nullptr)
+    ppix->Dispose(frame);
 }
 
 // Until the push path is wired, the instance honours the host's contract: every frame it is given
 // is disposed, none is kept.
 void TransmitInstance::PushVideo(const sdk::tmPushVideo* push) {
-  if (push == nullptr) return;
+  if (push == nullptr)
+    return;
   Log(channels::kTransmit, kLogDebug, "PushVideo frameCount=%llu hasClient=%d",
       static_cast<unsigned long long>(push->inFrameCount), 0);
   for (sdk::csSDK_size_t i = 0; i < push->inFrameCount && push->inFrames != nullptr; ++i) {

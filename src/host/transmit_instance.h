@@ -13,6 +13,7 @@
 #include "encoder/hardware_encoder.h"
 #include "sdk/ppix_suite.h"
 #include "sdk/sp_basic.h"
+#include "sdk/time_suite.h"
 #include "sdk/transmit.h"
 
 namespace Sorvane {
@@ -63,7 +64,7 @@ class TransmitInstance {
   void DisposeFrame(sdk::PPixHand frame);
   std::shared_ptr<EncoderPipeline> CopyPipeline() const;
 
-  const sdk::SPBasicSuite* basicSuite_;                 // the host's; never owned
+  const sdk::SPBasicSuite* basicSuite_;  // the host's; never owned
   std::atomic<const sdk::PrSDKPPixSuite*> ppixSuite_{nullptr};
   mutable std::shared_mutex pipelineLock_;
   std::shared_ptr<EncoderPipeline> pipeline_ GUARDED_BY(pipelineLock_);

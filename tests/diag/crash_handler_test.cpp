@@ -12,11 +12,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string LogText() { return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost())); }
+std::string LogText() {
+  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+}
 
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++n;
   return n;
 }
 
@@ -24,7 +27,8 @@ size_t DumpCount() {
   std::error_code ec;
   size_t n = 0;
   for (fs::directory_iterator it(CrashDumpFolder(), ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->path().extension() == test::DumpExtension()) ++n;
+    if (it->path().extension() == test::DumpExtension())
+      ++n;
   }
   return n;
 }

@@ -14,7 +14,11 @@ void TriggerHarmlessEvent() {
   raise(SIGUSR2);
 }
 
-const char* AccessViolationCodeText() { return "code=0x0000000B"; }
-const char* DumpExtension() { return ".txt"; }
+const char* AccessViolationCodeText() {
+  return "code=0x0000000B";
+}
+const char* DumpExtension() {
+  return ".txt";
+}
 
 }  // namespace Sorvane::test

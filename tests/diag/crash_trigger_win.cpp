@@ -5,9 +5,8 @@
 namespace Sorvane::test {
 namespace {
 LONG CALLBACK ResumeAfterBreakpoint(EXCEPTION_POINTERS* info) {
-  return info->ExceptionRecord->ExceptionCode == EXCEPTION_BREAKPOINT
-             ? EXCEPTION_CONTINUE_EXECUTION
-             : EXCEPTION_CONTINUE_SEARCH;
+  return info->ExceptionRecord->ExceptionCode == EXCEPTION_BREAKPOINT ? EXCEPTION_CONTINUE_EXECUTION
+                                                                      : EXCEPTION_CONTINUE_SEARCH;
 }
 }  // namespace
 
@@ -22,7 +21,11 @@ void TriggerHarmlessEvent() {
   RemoveVectoredExceptionHandler(handler);
 }
 
-const char* AccessViolationCodeText() { return "code=0xC0000005"; }
-const char* DumpExtension() { return ".dmp"; }
+const char* AccessViolationCodeText() {
+  return "code=0xC0000005";
+}
+const char* DumpExtension() {
+  return ".dmp";
+}
 
 }  // namespace Sorvane::test

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 std::set<std::string> EnabledNames(const std::array<bool, 7>& enabled) {
   std::set<std::string> names;
   for (int i = 0; i < 7; ++i) {
-    if (enabled[i]) names.insert(DebugTopicName(static_cast<DebugTopic>(i)));
+    if (enabled[i])
+      names.insert(DebugTopicName(static_cast<DebugTopic>(i)));
   }
   return names;
 }
@@ -57,7 +58,8 @@ TEST(DebugTopicRotation, KeepsTheFiveNewestArchivesWithTheRightNames) {
   topicdetail::RotateTopicFiles(dir, "encoder");
 
   std::set<std::string> left;
-  for (const auto& entry : fs::directory_iterator(dir)) left.insert(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(dir))
+    left.insert(entry.path().filename().string());
   EXPECT_FALSE(left.count("debug_encoder.log"));
   // The four newest older archives survive, plus the renamed current file.
   for (int i = 0; i < 4; ++i) {
@@ -89,7 +91,8 @@ TEST(DebugTopicLine, WritesStampThreadTopicAndCutsLongMessages) {
   const size_t start = marker + 9;
   size_t end = text.find('\n', start);
   ASSERT_NE(end, std::string::npos);
-  if (text[end - 1] == '\r') --end;  // text-mode files end lines with CR LF on Windows
+  if (text[end - 1] == '\r')
+    --end;  // text-mode files end lines with CR LF on Windows
   EXPECT_EQ(text.substr(start, end - start).find_first_not_of('y'), std::string::npos);
   EXPECT_EQ(end - start, 1023u);
   const bool emptyLine = text.find(" | FPS | \n", end) != std::string::npos ||

@@ -13,7 +13,9 @@ namespace {
 
 const LogChannel kNetwork{"com.sorvane.plugin", "network"};
 
-std::filesystem::path LogFile() { return LogFolder() / LogFileNameFor(DetectHost()); }
+std::filesystem::path LogFile() {
+  return LogFolder() / LogFileNameFor(DetectHost());
+}
 
 // Lines appended by the code under test since `mark` (a byte offset into the log file).
 std::string LogSince(size_t mark) {
@@ -21,7 +23,9 @@ std::string LogSince(size_t mark) {
   return mark <= all.size() ? all.substr(mark) : std::string();
 }
 
-size_t LogMark() { return test::ReadFile(LogFile()).size(); }
+size_t LogMark() {
+  return test::ReadFile(LogFile()).size();
+}
 
 TEST(LogLevelFromEnvironment, OnlyTheExactValueOneEnablesDebug) {
   EXPECT_EQ(logdetail::MinLevelFromEnv(nullptr), kLogInfo);

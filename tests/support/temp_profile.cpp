@@ -40,7 +40,9 @@ bool CreateProfileRoot() {
   return true;
 }
 
-const std::filesystem::path& ProfileRoot() { return Root(); }
+const std::filesystem::path& ProfileRoot() {
+  return Root();
+}
 
 std::filesystem::path MakeTempDir(const std::string& label) {
   static std::atomic<int> counter{0};

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "diag/log.h"
+#include "encoder/encoder_factory.h"
+#include "support/temp_profile.h"
+#include "sv-host/host_suites.h"
+#include "sv-host/module_loader.h"
+
+namespace Sorvane {
+namespace {
+
+using namespace sdk;
+using hostsim::HostSuites;
+using hostsim::LoadedModule;
+
+// The module stays loaded for the whole program, as in the host.
+const LoadedModule& Module() {
+  static std::unique_ptr<LoadedModule> module = [] {
+    std::string error;
+    auto m = LoadedModule::Open(SV_TRANSMIT_MODULE_PATH, &error);
+    EXPECT_NE(m, nullptr) << error;
+    return m;
+  }();
+  return *module;
+}
+
+xTransmitEntryFn Entry() {
+  return reinterpret_cast<xTransmitEntryFn>(Module().Symbol("xTransmitEntry"));
+}
+
+std::string ModuleLog(const char* fileName) {
+  return test::ReadFile(LogFolder() / fileName);
+}
+
+TEST(TransmitModule, ExportsOnlyItsEntries) {
+  ASSERT_NE(Entry(), nullptr);
+  EXPECT_EQ(Module().Symbol("_ZN7Sorvane3LogERKNS_10LogChannelEiPKcz"), nullptr);
+  EXPECT_EQ(Module().Symbol("TransmitEntry"), nullptr);
+}
+
+TEST(TransmitModule, DrivesTheTableLikeTheHost) {
+  tmModule table{};
+  tmStdParms std{};
+  std.piSuites = HostSuites::Instance().PiSuites();
+  ASSERT_EQ(Entry()(tmInterfaceVersion4, 1, std.piSuites, &table), tmResult_Success);
+
+  tmPluginInfo info{};
+  ASSERT_EQ(table.Startup(&std, &info), tmResult_Success);
+  EXPECT_EQ(info.outInterfaceVersion, 4);
+  EXPECT_EQ(info.outHasStreaming, 1);
+
+  tmInstance record{};
+  record.inAudioSampleRate = 48000;
+  record.inNumChannels = 2;
+  record.inVideoFrameRate = HostSuites::kTicksPerSecond / 25;
+  tmVideoMode mode{};
+  EXPECT_EQ(table.QueryVideoMode(&std, &record, 0, &mode), tmResult_Success);
+  EXPECT_EQ(mode.outLatency, 2 * record.inVideoFrameRate);
+  EXPECT_EQ(table.QueryVideoMode(&std, &record, 1, &mode), -4);
+
+  // The module's own factory decides: with an encoder the instance is created and started,
+  // without one it is dormant and the host's create call fails.
+  const bool encoderAvailable = CreateDefaultEncoder() != nullptr;
+  const tmResult created = table.CreateInstance(&std, &record);
+  const std::string log = ModuleLog("plugin-x.log");
+  if (encoderAvailable) {
+    ASSERT_EQ(created, tmResult_Success);
+    EXPECT_NE(log.find("TransmitInstance created"), std::string::npos);
+    EXPECT_NE(log.find("SetVideoFrameRate: 10160640000 ticks/frame → 25.000 → 25 fps"),
+              std::string::npos);
+    EXPECT_EQ(table.ActivateDeactivate(&std, &record, PrActivationEvent_PlayerActivated, 1, 1), 0);
+    EXPECT_EQ(table.DisposeInstance(&std, &record), tmResult_Success);
+  } else {
+    EXPECT_EQ(created, -4);
+    EXPECT_EQ(record.ioPrivateInstanceData, nullptr);
+    EXPECT_NE(log.find("TransmitInstance: encoder factory returned null — dormant"),
+              std::string::npos);
+  }
+  EXPECT_EQ(table.Shutdown(&std), tmResult_Success);
+  EXPECT_NE(log.find("crash handler installed"), std::string::npos) << "Startup installs it";
+}
+
+// sv-host re-runs itself under the host's executable name; the module then logs to that host's
+// file.
+std::string Quoted(std::string path) {
+#if defined(_WIN32)
+  if (!path.empty() && path[0] == '/')
+    path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/')
+      c = '\\';
+  }
+#endif
+  return "\"" + path + "\"";
+}
+
+int RunHostAs(const std::string& hostName) {
+  const std::string command = Quoted(SV_HOST_PROGRAM) + " --plugin " +
+                              Quoted(SV_TRANSMIT_MODULE_PATH) + " --seconds 0 --host-name \"" +
+                              hostName + "\"";
+#if defined(_WIN32)
+  return std::system(("\"" + command + "\"").c_str());
+#else
+  return std::system(command.c_str());
+#endif
+}
+
+TEST(TransmitModule, HostNameSelectsTheLogFile) {
+  RunHostAs("AfterFX.exe");
+  EXPECT_NE(ModuleLog("plugin-ae.log").find("TransmitInstance"), std::string::npos);
+  RunHostAs("Adobe Premiere Pro.exe");
+  EXPECT_NE(ModuleLog("plugin.log").find("TransmitInstance"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace Sorvane

@@ -1,0 +1,195 @@
+#include "sv-host/host_driver.h"
+
+#include <chrono>
+#include <thread>
+
+#include "base/clock.h"
+#include "sv-host/host_suites.h"
+#include "sv-host/module_loader.h"
+#include "sv-host/test_scene.h"
+#include "sv-host/tone.h"
+
+namespace Sorvane::hostsim {
+namespace {
+
+using namespace sdk;
+
+std::string NarrowName(const prUTF16Char* name) {
+  std::string text;
+  for (int i = 0; i < 256 && name[i] != 0; ++i)
+    text.push_back(name[i] < 0x80 ? char(name[i]) : '?');
+  return text;
+}
+
+class HostSession {
+ public:
+  HostSession(const HostRunOptions& options, std::ostream& progress, HostRunReport& report)
+      : options_(options), progress_(progress), report_(report) {
+    stdParms_.piSuites = HostSuites::Instance().PiSuites();
+    instance_.inHasAudio = options.audio ? 1 : 0;
+    instance_.inNumChannels = 2;
+    instance_.inAudioSampleRate = 48000.0f;
+    instance_.inHasVideo = 1;
+    instance_.inVideoWidth = options.width;
+    instance_.inVideoHeight = options.height;
+    instance_.inVideoFrameRate = HostSuites::kTicksPerSecond / (options.fps > 0 ? options.fps : 30);
+  }
+
+  bool Load() {
+    module_ = LoadedModule::Open(options_.pluginPath, &report_.error);
+    if (!module_)
+      return false;
+    auto entry = reinterpret_cast<xTransmitEntryFn>(module_->Symbol("xTransmitEntry"));
+    if (entry == nullptr) {
+      report_.error = "xTransmitEntry is not exported";
+      return false;
+    }
+    entry_ = entry;
+    report_.loaded = true;
+    const tmResult r = entry_(options_.interfaceVersion, 1, stdParms_.piSuites, &module);
+    progress_ << "xTransmitEntry(version " << options_.interfaceVersion << ", load) -> " << r
+              << "\n";
+    return r == tmResult_Success;
+  }
+
+  void Startup() {
+    if (module.Startup == nullptr)
+      return;
+    tmPluginInfo info{};
+    report_.startupResult = module.Startup(&stdParms_, &info);
+    report_.displayName = NarrowName(info.outDisplayName);
+    report_.pluginInterfaceVersion = info.outInterfaceVersion;
+    progress_ << "Startup -> " << report_.startupResult << " (display name \""
+              << report_.displayName << "\", interface version " << info.outInterfaceVersion
+              << ", has setup " << info.outHasSetup << ")\n";
+  }
+
+  bool CreateInstance() {
+    report_.createResult = module.CreateInstance(&stdParms_, &instance_);
+    progress_ << "CreateInstance -> " << report_.createResult
+              << (report_.createResult == tmResult_ErrorUnsupported
+                      ? " (the plug-in declined: no encoder, instance dormant)"
+                      : "")
+              << "\n";
+    return report_.createResult == tmResult_Success;
+  }
+
+  void QueryVideoMode() {
+    tmVideoMode mode{};
+    report_.queryVideoModeResult = module.QueryVideoMode(&stdParms_, &instance_, 0, &mode);
+    report_.latencyTicks = mode.outLatency;
+    progress_ << "QueryVideoMode(0) -> " << report_.queryVideoModeResult << " (pixel format 0x"
+              << std::hex << mode.outPixelFormat << std::dec << ", latency "
+              << mode.outLatency * 1000 / HostSuites::kTicksPerSecond << " ms)\n";
+  }
+
+  void Activate(bool on) {
+    const int a = on && options_.audio ? 1 : 0;
+    const tmResult r = module.ActivateDeactivate(&stdParms_, &instance_,
+                                                 PrActivationEvent_PlayerActivated, a, on ? 1 : 0);
+    progress_ << "ActivateDeactivate(audio " << a << ", video " << (on ? 1 : 0) << ") -> " << r
+              << "\n";
+  }
+
+  void PushAll() {
+    uint32_t samplesPerChunk = 1024;
+    if (options_.audio && module.StartPushAudio != nullptr) {
+      module.StartPushAudio(&stdParms_, &instance_, 0, 1.0f, 0, 0, 0, 0, &samplesPerChunk);
+    }
+    ToneGenerator tone(440.0, 48000, 2);
+    const int fps = options_.fps > 0 ? options_.fps : 30;
+    const uint64_t total = static_cast<uint64_t>(options_.seconds * fps);
+    const auto start = std::chrono::steady_clock::now();
+    for (uint64_t i = 0; i < total; ++i) {
+      std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / fps));
+      PushFrame(static_cast<uint32_t>(i), i / static_cast<double>(fps));
+      while (options_.audio && module.PushAudio != nullptr &&
+             tone.framesProduced() < (i + 1) * 48000 / fps) {
+        tmPushAudio push{0, tone.Next(samplesPerChunk), samplesPerChunk, 2};
+        module.PushAudio(&stdParms_, &instance_, &push);
+        ++report_.audioPushes;
+      }
+      if ((i + 1) % static_cast<uint64_t>(fps) == 0) {
+        progress_ << "  pushed " << (i + 1) << " frames\n" << std::flush;
+      }
+    }
+    if (options_.audio && module.StopPushAudio != nullptr)
+      module.StopPushAudio(&stdParms_, &instance_);
+  }
+
+  void Dispose() {
+    module.DisposeInstance(&stdParms_, &instance_);
+    progress_ << "DisposeInstance\n";
+  }
+
+  void Shutdown() {
+    if (module.Shutdown)
+      module.Shutdown(&stdParms_);
+    entry_(options_.interfaceVersion, 0, stdParms_.piSuites, &module);
+    progress_ << "Shutdown and unload\n";
+    // Like the host, keep the module mapped until the process ends: its network threads live
+    // that long.
+    static_cast<void>(module_.release());
+  }
+
+  tmModule module{};
+
+ private:
+  void PushFrame(uint32_t index, double atSeconds) {
+    const bool resized = options_.resizeAtSeconds >= 0 && atSeconds >= options_.resizeAtSeconds &&
+                         options_.resizeWidth > 0 && options_.resizeHeight > 0;
+    const int w = resized ? options_.resizeWidth : options_.width;
+    const int h = resized ? options_.resizeHeight : options_.height;
+    PPixHand frame = HostSuites::Instance().NewFrame(w, h, w * 4);
+    const SceneStamp stamp{index, static_cast<uint64_t>(SteadyNowNs() / 1000)};
+    RenderTestScene(HostSuites::Pixels(frame), w, h, w * 4, stamp);
+    const tmLabeledFrame labeled{frame, nullptr};
+    const tmPushVideo push{-1, playmode_Playing, kPrRenderQuality_High, &labeled, 1};
+    module.PushVideo(&stdParms_, &instance_, &push);
+    ++report_.framesPushed;
+  }
+
+  const HostRunOptions& options_;
+  std::ostream& progress_;
+  HostRunReport& report_;
+  std::unique_ptr<LoadedModule> module_;
+  xTransmitEntryFn entry_ = nullptr;
+  tmStdParms stdParms_{};
+  tmInstance instance_{};
+};
+
+}  // namespace
+
+HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress) {
+  HostRunReport report;
+  HostSession session(options, progress, report);
+  if (!session.Load())
+    return report;
+  session.Startup();
+  if (session.CreateInstance()) {
+    session.QueryVideoMode();
+    session.Activate(true);
+    session.PushAll();
+    session.Activate(false);
+    session.Dispose();
+  }
+  session.Shutdown();
+  auto& counters = HostSuites::Instance().counters();
+  report.framesCreated = counters.framesCreated.load();
+  report.framesDisposed = counters.framesDisposed.load();
+  return report;
+}
+
+int ExitCodeFor(const HostRunReport& report) {
+  if (!report.loaded)
+    return 2;
+  if (report.createResult == -4)
+    return 3;
+  if (report.createResult != 0 || report.startupResult != 0)
+    return 1;
+  if (report.framesDisposed != report.framesCreated)
+    return 1;
+  return 0;
+}
+
+}  // namespace Sorvane::hostsim

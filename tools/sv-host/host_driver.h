@@ -1,0 +1,45 @@
+#pragma once
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace Sorvane::hostsim {
+
+struct HostRunOptions {
+  std::string pluginPath;
+  int width = 1280;
+  int height = 720;
+  int fps = 30;
+  double seconds = 10;
+  int interfaceVersion = 4;
+  bool audio = true;
+  // Optional mid-run change of the source size.
+  int resizeWidth = 0;
+  int resizeHeight = 0;
+  double resizeAtSeconds = -1;
+};
+
+// What the host saw the plug-in do.
+struct HostRunReport {
+  bool loaded = false;
+  std::string error;
+  int startupResult = 0;
+  std::string displayName;
+  int32_t pluginInterfaceVersion = 0;
+  int createResult = 0;
+  int queryVideoModeResult = 0;
+  int64_t latencyTicks = 0;
+  uint64_t framesPushed = 0;
+  uint64_t audioPushes = 0;
+  int64_t framesCreated = 0;
+  int64_t framesDisposed = 0;
+};
+
+// Drives one plug-in module the way the host does: load, entry, Startup, CreateInstance,
+// QueryVideoMode, activation, timed pushes of the scene and tone, deactivation, disposal, unload.
+HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress);
+
+// The process exit code for a report: 0 streamed, 2 not loaded, 3 dormant instance, 1 otherwise.
+int ExitCodeFor(const HostRunReport& report);
+
+}  // namespace Sorvane::hostsim

@@ -1,0 +1,100 @@
+#include "sv-host/host_options.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace Sorvane::hostsim {
+namespace {
+
+bool ParseSize(const std::string& text, int* w, int* h) {
+  return std::sscanf(text.c_str(), "%dx%d", w, h) == 2 && *w > 0 && *h > 0;
+}
+
+bool ParseNumber(const std::string& text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && *end == '\0';
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return "usage: sv-host --plugin PATH [options]\n"
+         "Loads a transmit plug-in module through xTransmitEntry and drives it like the host:\n"
+         "Startup, CreateInstance, QueryVideoMode, activation, then pushes a moving test scene\n"
+         "(with a frame index and push time in its top strip) and a 440 Hz tone in real time.\n"
+         "  --plugin PATH          the module to load (Sorvane.prm)\n"
+         "  --size WxH             frame size (default 1280x720)\n"
+         "  --fps N                frame rate (default 30)\n"
+         "  --seconds S            how long to push (default 10)\n"
+         "  --resize-to WxH        change the source size mid-run ...\n"
+         "  --resize-at S          ... at this many seconds\n"
+         "  --no-audio             push no audio\n"
+         "  --interface-version N  transmit interface version announced to the module (default 4)\n"
+         "  --host-name NAME       run as if the host executable were NAME\n"
+         "                         (e.g. \"Adobe Premiere Pro.exe\")\n"
+         "  --help                 this text\n"
+         "exit codes: 0 streamed, 1 failure, 2 module not loaded, 3 instance dormant (no "
+         "encoder)\n";
+}
+
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
+                                            std::string* error) {
+  CommandLine cmd;
+  auto& run = cmd.run;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size())
+        return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    double number = 0;
+    if (a == "--help" || a == "-h") {
+      cmd.help = true;
+    } else if (a == "--no-audio") {
+      run.audio = false;
+    } else if (a == "--plugin" && value(&v)) {
+      run.pluginPath = v;
+    } else if (a == "--host-name" && value(&v)) {
+      cmd.hostName = v;
+    } else if (a == "--size" && value(&v) && ParseSize(v, &run.width, &run.height)) {
+    } else if (a == "--resize-to" && value(&v) &&
+               ParseSize(v, &run.resizeWidth, &run.resizeHeight)) {
+    } else if (a == "--fps" && value(&v) && ParseNumber(v, &number) && number >= 1) {
+      run.fps = static_cast<int>(number);
+    } else if (a == "--seconds" && value(&v) && ParseNumber(v, &number) && number >= 0) {
+      run.seconds = number;
+    } else if (a == "--resize-at" && value(&v) && ParseNumber(v, &number) && number >= 0) {
+      run.resizeAtSeconds = number;
+    } else if (a == "--interface-version" && value(&v) && ParseNumber(v, &number)) {
+      run.interfaceVersion = static_cast<int>(number);
+    } else {
+      if (error)
+        *error = "bad or incomplete argument: " + a;
+      return std::nullopt;
+    }
+  }
+  if (!cmd.help && run.pluginPath.empty()) {
+    if (error)
+      *error = "--plugin PATH is required";
+    return std::nullopt;
+  }
+  return cmd;
+}
+
+std::vector<std::string> WithoutHostName(const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--host-name") {
+      ++i;
+      continue;
+    }
+    out.push_back(args[i]);
+  }
+  return out;
+}
+
+}  // namespace Sorvane::hostsim

@@ -1,0 +1,42 @@
+// sv-host: the host simulator.
+#include <iostream>
+
+#include "sv-host/host_options.h"
+#include "sv-host/self_reexec.h"
+
+using namespace Sorvane::hostsim;
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  const auto cmd = ParseCommandLine(args, &error);
+  if (!cmd) {
+    std::cerr << "sv-host: " << error << "\n" << UsageText();
+    return 1;
+  }
+  if (cmd->help) {
+    std::cout << UsageText();
+    return 0;
+  }
+  if (!cmd->hostName.empty()) {
+    const auto code = RerunAs(cmd->hostName, WithoutHostName(args), &error);
+    if (!code) {
+      std::cerr << "sv-host: " << error << "\n";
+      return 1;
+    }
+    return *code;
+  }
+  std::cout << "sv-host: loading " << cmd->run.pluginPath << "\n";
+  const HostRunReport report = RunHost(cmd->run, std::cout);
+  if (!report.loaded) {
+    std::cerr << "sv-host: could not load the plug-in: " << report.error << "\n";
+  }
+  std::cout << "sv-host summary: loaded=" << (report.loaded ? "yes" : "no")
+            << " startup=" << report.startupResult << " create=" << report.createResult
+            << " framesPushed=" << report.framesPushed << " audioPushes=" << report.audioPushes
+            << " framesDisposed=" << report.framesDisposed << "/" << report.framesCreated << "\n";
+  if (report.createResult == -4) {
+    std::cout << "sv-host: the instance is dormant (no encoder); see the plug-in's log\n";
+  }
+  return ExitCodeFor(report);
+}
