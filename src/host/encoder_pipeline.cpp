@@ -1,0 +1,388 @@
+#include "host/encoder_pipeline.h"
+
+#include <chrono>
+
+#include "base/clock.h"
+#include "diag/debug_topics.h"
+
+namespace Sorvane {
+namespace {
+
+constexpr int kKeyframeWaitRounds = 100;
+constexpr auto kKeyframeWaitRound = std::chrono::milliseconds(5);
+
+double MsSince(int64_t startNs) {
+  return (SteadyNowNs() - startNs) / 1'000'000.0;
+}
+
+const char* ModeLabel(int32_t mode) {
+  return mode == 1 ? "Conservative" : "Seamless";
+}
+
+// Requests equal in these fields build the same encoder; bitrate and quality differences are
+// applied live and never warrant a copy.
+bool SameShape(const EncoderSettings& a, const EncoderSettings& b) {
+  return a.width == b.width && a.height == b.height && a.fps == b.fps && a.codec == b.codec &&
+         a.gopFrames == b.gopFrames && a.rateControl == b.rateControl;
+}
+
+}  // namespace
+
+EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
+  {
+    std::unique_lock lock(primaryLock_);
+    primary_ = std::move(encoder);
+    primaryIdentity_.store(primary_.get());
+  }
+  retireThread_ = std::thread(&EncoderPipeline::RetireLoop, this);
+  cloneThread_ = std::thread(&EncoderPipeline::CloneLoop, this);
+  if (auto primary = CopyPrimary())
+    InstallPrimaryCallback(*primary);
+}
+
+EncoderPipeline::~EncoderPipeline() {
+  Shutdown();
+}
+
+std::shared_ptr<IHardwareEncoder> EncoderPipeline::CopyPrimary() const {
+  std::shared_lock lock(primaryLock_);
+  return primary_;
+}
+
+void EncoderPipeline::SetOutputCallback(EncodedFrameCallback callback) {
+  std::lock_guard<std::mutex> lock(callbackLock_);
+  outputCallback_ = std::move(callback);
+}
+
+void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder) {
+  const IHardwareEncoder* identity = &encoder;
+  encoder.SetOutputCallback(
+      [this, identity](const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs) {
+        if (primaryIdentity_.load() != identity)
+          return;  // a replaced encoder's late output
+        std::lock_guard<std::mutex> lock(callbackLock_);
+        if (outputCallback_)
+          outputCallback_(data, size, keyframe, timestampUs);
+      });
+}
+
+void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int rowBytes) {
+  {
+    std::shared_lock lock(primaryLock_);
+    if (primary_)
+      primary_->EncodeFrame(pixels, width, height, rowBytes);
+  }
+  std::shared_ptr<IHardwareEncoder> warming;
+  {
+    std::lock_guard<std::mutex> lock(pendingLock_);
+    if (pendingExists_) {
+      warming = pending_;
+      ++pendingFrames_;
+    }
+  }
+  if (warming)
+    warming->EncodeFrame(pixels, width, height, rowBytes);
+  TryPromotePending();
+}
+
+bool EncoderPipeline::Configure(int width, int height, uint32_t bitrateBps, int fps) {
+  std::shared_lock lock(primaryLock_);
+  return primary_ ? primary_->Configure(width, height, bitrateBps, fps) : false;
+}
+
+void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
+  if (mode_.load() == static_cast<int32_t>(Mode::Conservative)) {
+    ReconfigureInPlace(settings);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(pendingLock_);
+    if (pendingExists_ && SameShape(pendingSettings_, settings))
+      return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(requestLock_);
+    if (requestPending_ && SameShape(requestedSettings_, settings))
+      return;
+    targetWidth_.store(settings.width);
+    targetHeight_.store(settings.height);
+    targetFps_.store(settings.fps);
+    requestedSettings_ = settings;
+    requestPending_ = true;
+  }
+  requestCv_.notify_one();
+}
+
+void EncoderPipeline::ReconfigureInPlace(const EncoderSettings& s) {
+  std::unique_lock lock(primaryLock_);
+  if (!primary_)
+    return;
+  const int fromW = primary_->Width(), fromH = primary_->Height();
+  const int64_t started = SteadyNowNs();
+  primary_->SetCodec(s.codec);
+  primary_->SetGopSize(s.gopFrames > 1 ? s.gopFrames : 1);
+  primary_->SetRateControl(s.rateControl, s.quality);
+  primary_->SetFrameCap(s.frameCap != 0 ? s.frameCap : kDefaultFrameCap);
+  primary_->Configure(s.width, s.height, s.bitrateBps, s.fps);
+  if (s.peakBitrateBps != 0)
+    primary_->SetPeakBitrate(s.peakBitrateBps);
+  primary_->ForceKeyframe();
+  const double durationMs = MsSince(started);
+  DebugTopicLog(DebugTopic::Transitions,
+                "single-encoder reconfigure fromW=%d fromH=%d toW=%d toH=%d durationMs=%.1f "
+                "framesDropped=0",
+                fromW, fromH, s.width, s.height, durationMs);
+  WriteTransitionRow("Conservative", fromW, fromH, s.width, s.height, -1, -1, -1, durationMs, 0,
+                     "");
+}
+
+void EncoderPipeline::CloneLoop() {
+  for (;;) {
+    EncoderSettings s;
+    {
+      std::unique_lock<std::mutex> lock(requestLock_);
+      requestCv_.wait(lock, [this] { return cloneStop_.load() || requestPending_; });
+      if (cloneStop_.load())
+        return;
+      s = requestedSettings_;
+      requestPending_ = false;
+    }
+    const int64_t started = SteadyNowNs();
+    const std::shared_ptr<IHardwareEncoder> primary = CopyPrimary();
+    const int fromW = primary ? primary->Width() : 0, fromH = primary ? primary->Height() : 0;
+    DebugTopicLog(DebugTopic::Transitions,
+                  "begin mode=%s fromW=%d fromH=%d toW=%d toH=%d codec=%s rc=%s gop=%d bps=%u",
+                  ModeLabel(mode_.load()), fromW, fromH, s.width, s.height, CodecLabel(s.codec),
+                  RateControlLabel(s.rateControl), s.gopFrames, s.bitrateBps);
+    {
+      std::lock_guard<std::mutex> lock(pendingLock_);
+      if (pendingExists_) {
+        Retire(std::move(pending_));
+        pendingExists_ = false;
+      }
+    }
+    std::shared_ptr<IHardwareEncoder> clone;
+    {
+      std::shared_lock lock(primaryLock_);
+      if (primary_)
+        clone = primary_->Clone(s);
+    }
+    if (!clone) {
+      DebugTopicLog(DebugTopic::Transitions,
+                    "clone failed — falling back to conservative in-place reconfigure");
+      const double elapsed = MsSince(started);
+      WriteTransitionRow("Seamless", fromW, fromH, s.width, s.height, elapsed, -1, -1, elapsed, 0,
+                         "clone_failed");
+      ClearTarget();
+      const int32_t previous = mode_.exchange(static_cast<int32_t>(Mode::Conservative));
+      Reconfigure(s);
+      mode_.store(previous);
+      continue;
+    }
+    DebugTopicLog(DebugTopic::Transitions, "clone ok cloneSetupMs=%.1f", MsSince(started));
+    clone->SetOutputCallback([](const uint8_t*, size_t, bool, uint64_t) {});
+    {
+      std::lock_guard<std::mutex> lock(pendingLock_);
+      pending_ = clone;
+      pendingExists_ = true;
+      pendingFrames_ = 0;
+      transitionStartedAtNs_ = started;
+      pendingSettings_ = s;
+    }
+    // Watch for the copy's first keyframe for the log only; promotion happens on the pushing
+    // thread whenever it comes.
+    for (int round = 0; round < kKeyframeWaitRounds && !cloneStop_.load(); ++round) {
+      std::this_thread::sleep_for(kKeyframeWaitRound);
+      std::lock_guard<std::mutex> lock(pendingLock_);
+      if (!pendingExists_)
+        break;
+      if (pending_->HasProducedKeyframe()) {
+        DebugTopicLog(DebugTopic::Transitions, "pending ready after %d frames firstKeyMs=%.1f",
+                      static_cast<int>(pendingFrames_), MsSince(started));
+        break;
+      }
+    }
+  }
+}
+
+void EncoderPipeline::TryPromotePending() {
+  {
+    std::lock_guard<std::mutex> lock(pendingLock_);
+    if (!pendingExists_ || !pending_->HasProducedKeyframe())
+      return;
+  }
+  std::shared_ptr<IHardwareEncoder> old;
+  int fromW = 0, fromH = 0, toW = 0, toH = 0;
+  double swapMs = 0, totalMs = 0;
+  {
+    std::lock_guard<std::mutex> pendingGuard(pendingLock_);
+    if (!pendingExists_ || !pending_->HasProducedKeyframe())
+      return;
+    const int64_t swapStarted = SteadyNowNs();
+    {
+      std::unique_lock primaryGuard(primaryLock_);
+      fromW = primary_ ? primary_->Width() : 0;
+      fromH = primary_ ? primary_->Height() : 0;
+      toW = pending_->Width();
+      toH = pending_->Height();
+      old = std::move(primary_);
+      primary_ = std::move(pending_);
+      pendingExists_ = false;
+      primaryIdentity_.store(primary_.get());
+      InstallPrimaryCallback(*primary_);
+      primary_->RequestKeyframe();
+    }
+    swapMs = MsSince(swapStarted);
+    totalMs = MsSince(transitionStartedAtNs_);
+  }
+  DebugTopicLog(DebugTopic::Transitions,
+                "swap complete fromW=%d fromH=%d toW=%d toH=%d swapMs=%.1f totalMs=%.1f "
+                "framesDropped=0",
+                fromW, fromH, toW, toH, swapMs, totalMs);
+  WriteTransitionRow("Seamless", fromW, fromH, toW, toH, -1, -1, swapMs, totalMs, 0, "");
+  ClearTarget();
+  if (old)
+    Retire(std::move(old));
+}
+
+void EncoderPipeline::Retire(std::shared_ptr<IHardwareEncoder> encoder) {
+  {
+    std::lock_guard<std::mutex> lock(retireLock_);
+    retireQueue_.push_back(std::move(encoder));
+  }
+  retireCv_.notify_one();
+}
+
+void EncoderPipeline::RetireLoop() {
+  for (;;) {
+    std::shared_ptr<IHardwareEncoder> encoder;
+    {
+      std::unique_lock<std::mutex> lock(retireLock_);
+      retireCv_.wait(lock, [this] { return !retireQueue_.empty() || retireStop_.load(); });
+      if (retireQueue_.empty())
+        return;
+      encoder = std::move(retireQueue_.back());
+      retireQueue_.pop_back();
+    }
+    encoder->Shutdown();
+  }
+}
+
+void EncoderPipeline::ClearTarget() {
+  targetWidth_.store(0);
+  targetHeight_.store(0);
+  targetFps_.store(0);
+}
+
+void EncoderPipeline::Forward(const std::function<void(IHardwareEncoder&)>& apply) {
+  {
+    std::shared_lock lock(primaryLock_);
+    if (primary_)
+      apply(*primary_);
+  }
+  std::lock_guard<std::mutex> lock(pendingLock_);
+  if (pendingExists_ && pending_)
+    apply(*pending_);
+}
+
+void EncoderPipeline::RequestKeyframe() {
+  Forward([](IHardwareEncoder& e) { e.RequestKeyframe(); });
+}
+void EncoderPipeline::SetGopSize(int frames) {
+  Forward([frames](IHardwareEncoder& e) { e.SetGopSize(frames); });
+}
+void EncoderPipeline::SetCodec(Codec codec) {
+  Forward([codec](IHardwareEncoder& e) { e.SetCodec(codec); });
+}
+void EncoderPipeline::SetRateControl(RateControlMode mode, float quality) {
+  Forward([mode, quality](IHardwareEncoder& e) { e.SetRateControl(mode, quality); });
+}
+
+void EncoderPipeline::CompressEmergency(int frames) {
+  std::shared_lock lock(primaryLock_);
+  if (primary_)
+    primary_->CompressEmergency(frames);
+}
+
+bool EncoderPipeline::IsReady() const {
+  const auto p = CopyPrimary();
+  return p && p->IsConfigured();
+}
+int EncoderPipeline::Width() const {
+  const auto p = CopyPrimary();
+  return p ? p->Width() : 0;
+}
+int EncoderPipeline::Height() const {
+  const auto p = CopyPrimary();
+  return p ? p->Height() : 0;
+}
+int EncoderPipeline::FrameRate() const {
+  const auto p = CopyPrimary();
+  return p ? p->FrameRate() : 0;
+}
+std::string EncoderPipeline::Description() const {
+  const auto p = CopyPrimary();
+  return p ? p->Description() : std::string();
+}
+int EncoderPipeline::GopSize() const {
+  const auto p = CopyPrimary();
+  return p ? p->GopSize() : 1;
+}
+Codec EncoderPipeline::GetCodec() const {
+  const auto p = CopyPrimary();
+  return p ? p->GetCodec() : Codec::HEVC;
+}
+RateControlMode EncoderPipeline::GetRateControl() const {
+  const auto p = CopyPrimary();
+  return p ? p->GetRateControl() : RateControlMode::Bitrate;
+}
+uint32_t EncoderPipeline::Bitrate() const {
+  const auto p = CopyPrimary();
+  return p ? p->Bitrate() : 0;
+}
+uint32_t EncoderPipeline::FrameCap() const {
+  const auto p = CopyPrimary();
+  return p ? p->FrameCap() : kDefaultFrameCap;
+}
+
+int EncoderPipeline::TargetWidth() const {
+  const int32_t t = targetWidth_.load();
+  return t > 0 ? t : Width();
+}
+int EncoderPipeline::TargetHeight() const {
+  const int32_t t = targetHeight_.load();
+  return t > 0 ? t : Height();
+}
+int EncoderPipeline::TargetFps() const {
+  const int32_t t = targetFps_.load();
+  return t > 0 ? t : FrameRate();
+}
+
+void EncoderPipeline::Shutdown() {
+  cloneStop_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(requestLock_);
+    requestPending_ = true;
+  }
+  requestCv_.notify_all();
+  if (cloneThread_.joinable())
+    cloneThread_.join();
+  retireStop_.store(true);
+  { std::lock_guard<std::mutex> lock(retireLock_); }
+  retireCv_.notify_all();
+  if (retireThread_.joinable())
+    retireThread_.join();
+  {
+    std::lock_guard<std::mutex> lock(pendingLock_);
+    pending_.reset();
+    pendingExists_ = false;
+  }
+  std::unique_lock lock(primaryLock_);
+  if (primary_) {
+    primary_->Shutdown();
+    primary_.reset();
+  }
+  primaryIdentity_.store(nullptr);
+}
+
+}  // namespace Sorvane

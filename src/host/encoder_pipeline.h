@@ -3,12 +3,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <thread>
 
+#include "base/reader_preferring_mutex.h"
 #include "base/thread_annotations.h"
 #include "encoder/hardware_encoder.h"
 
@@ -60,10 +62,60 @@ class EncoderPipeline {
   void SetMode(Mode mode) { mode_.store(static_cast<int32_t>(mode)); }
 
  private:
-  // Implementation-defined members live in encoder_pipeline.cpp's companion state.
-  struct State;
-  std::unique_ptr<State> state_;
+  void InstallPrimaryCallback(IHardwareEncoder& encoder);
+  void CloneLoop();
+  void RetireLoop();
+  void Retire(std::shared_ptr<IHardwareEncoder> encoder);
+  void TryPromotePending();
+  void ReconfigureInPlace(const EncoderSettings& settings);
+  void Forward(const std::function<void(IHardwareEncoder&)>& apply);
+  void ClearTarget();
+  std::shared_ptr<IHardwareEncoder> CopyPrimary() const;
+
+  // A synchronous encoder delivers inside EncodeFrame while its caller holds primaryLock_ shared,
+  // and that output path may come back (keyframe requests, emergency compression): the lock
+  // admits a second shared holder even while a writer waits.
+  mutable ReaderPreferringSharedMutex primaryLock_;
+  std::shared_ptr<IHardwareEncoder> primary_ GUARDED_BY(primaryLock_);
+  // The primary's identity for the output filter, published under primaryLock_ (exclusive), so
+  // the filter needs no lock at all.
+  std::atomic<const IHardwareEncoder*> primaryIdentity_{nullptr};
+
+  // Lock order: pendingLock_ before primaryLock_; retireLock_ may nest inside pendingLock_.
+  std::mutex pendingLock_;
+  std::shared_ptr<IHardwareEncoder> pending_ GUARDED_BY(pendingLock_);
+  bool pendingExists_ GUARDED_BY(pendingLock_) = false;
+  int64_t transitionStartedAtNs_ GUARDED_BY(pendingLock_) = 0;
+  uint32_t pendingFrames_ GUARDED_BY(pendingLock_) = 0;
+  EncoderSettings pendingSettings_ GUARDED_BY(pendingLock_);
+
   std::atomic<int32_t> mode_{0};
+
+  std::mutex callbackLock_;  // taken inside the output path, never around encoder calls
+  EncodedFrameCallback outputCallback_ GUARDED_BY(callbackLock_);
+
+  std::mutex retireLock_;
+  std::deque<std::shared_ptr<IHardwareEncoder>> retireQueue_ GUARDED_BY(retireLock_);
+  std::condition_variable retireCv_;
+  std::thread retireThread_;
+  std::atomic<bool> retireStop_{false};
+
+  std::mutex requestLock_;
+  std::condition_variable requestCv_;
+  std::thread cloneThread_;
+  EncoderSettings requestedSettings_ GUARDED_BY(requestLock_);
+  bool requestPending_ GUARDED_BY(requestLock_) = false;
+  std::atomic<bool> cloneStop_{false};
+
+  std::atomic<int32_t> targetWidth_{0};
+  std::atomic<int32_t> targetHeight_{0};
+  std::atomic<int32_t> targetFps_{0};
 };
+
+// Appends one row to transitions.csv in the debug-log folder (header first in a new file);
+// negative durations are written as empty fields.
+void WriteTransitionRow(const char* mode, int fromW, int fromH, int toW, int toH, double cloneMs,
+                        double firstKeyMs, double swapMs, double totalMs, int framesDropped,
+                        const char* error);
 
 }  // namespace Sorvane

@@ -5,12 +5,17 @@
 #include "diag/debug_topics.h"
 #include "diag/log_channels.h"
 #include "host/encoder_pipeline.h"
+#include "net/shared_transport.h"
 
 namespace Sorvane {
 
 TransmitInstance::TransmitInstance(const sdk::SPBasicSuite* basicSuite,
-                                   const EncoderFactoryFn& encoderFactory)
-    : basicSuite_(basicSuite), createdAt_(std::chrono::steady_clock::now()) {
+                                   const EncoderFactoryFn& encoderFactory,
+                                   SharedTransport* transport, const Clock* clock)
+    : transport_(transport ? *transport : SharedTransport::Instance()),
+      clock_(clock ? *clock : SteadyClock()),
+      basicSuite_(basicSuite),
+      createdAtNs_(clock_.NowNs()) {
   std::shared_ptr<IHardwareEncoder> encoder = encoderFactory ? encoderFactory() : nullptr;
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
@@ -26,8 +31,10 @@ TransmitInstance::TransmitInstance(const sdk::SPBasicSuite* basicSuite,
   if (DebugTopicEnabled(DebugTopic::Encoder)) {
     DebugTopicLog(DebugTopic::Encoder, "TransmitInstance created — pipeline active");
   }
-  createdAt_ = std::chrono::steady_clock::now();
+  createdAtNs_ = clock_.NowNs();
   InstallEncoderCallback(*pipeline);
+  transport_.Acquire(this);
+  registered_ = true;
 }
 
 TransmitInstance::~TransmitInstance() {
@@ -35,6 +42,8 @@ TransmitInstance::~TransmitInstance() {
   if (!pipeline)
     return;
   Log(channels::kTransmit, kLogInfo, "TransmitInstance destroyed");
+  if (registered_)
+    transport_.Release(this);
   Stop();
   pipeline->Shutdown();
   ReleaseSuites();
@@ -56,19 +65,20 @@ void TransmitInstance::InstallEncoderCallback(EncoderPipeline& pipeline) {
       });
 }
 
-void TransmitInstance::OnEncodedFrame(const uint8_t*, size_t, bool, uint64_t) {
-  lastEncoderOutputNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count());
+uint64_t TransmitInstance::MicrosecondsSinceCreation() const {
+  return static_cast<uint64_t>((clock_.NowNs() - createdAtNs_) / 1000);
 }
 
 void TransmitInstance::Start() {
   Log(channels::kTransmit, kLogInfo, "Start()");
   AcquireSuites();
   started_.store(true);
-  lastStreamInfo_ = {};
-  committedSource_ = {};
-  lastEncoderDesc_.clear();
+  {
+    std::lock_guard<std::mutex> lock(descriptionLock_);
+    lastStreamInfo_ = {};
+    committedSource_ = {};
+    lastEncoderDesc_.clear();
+  }
   Log(channels::kTransmit, kLogDebug, "[dx] Start: dedup state invalidated for re-emit");
 }
 
@@ -146,19 +156,5 @@ void TransmitInstance::DisposeFrame(sdk::PPixHand frame) {
   if (frame != nullptr && ppix != nullptr)
     ppix->Dispose(frame);
 }
-
-// Until the push path is wired, the instance honours the host's contract: every frame it is given
-// is disposed, none is kept.
-void TransmitInstance::PushVideo(const sdk::tmPushVideo* push) {
-  if (push == nullptr)
-    return;
-  Log(channels::kTransmit, kLogDebug, "PushVideo frameCount=%llu hasClient=%d",
-      static_cast<unsigned long long>(push->inFrameCount), 0);
-  for (sdk::csSDK_size_t i = 0; i < push->inFrameCount && push->inFrames != nullptr; ++i) {
-    DisposeFrame(push->inFrames[i].inFrame);
-  }
-}
-
-void TransmitInstance::PushAudio(const sdk::tmPushAudio*) {}
 
 }  // namespace Sorvane

@@ -7,10 +7,13 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/thread_annotations.h"
 #include "encoder/hardware_encoder.h"
+#include "net/transport_client.h"
 #include "sdk/ppix_suite.h"
 #include "sdk/sp_basic.h"
 #include "sdk/time_suite.h"
@@ -19,6 +22,7 @@
 namespace Sorvane {
 
 class EncoderPipeline;
+class SharedTransport;
 
 using EncoderFactoryFn = std::function<std::shared_ptr<IHardwareEncoder>()>;
 
@@ -30,12 +34,17 @@ struct SourceDims {
   bool operator==(const SourceDims&) const = default;
 };
 
+// The encoded size for a source under the phone's short-side cap (0 = no cap).
+std::pair<int32_t, int32_t> ComputeTargetSize(int32_t width, int32_t height, int32_t cap);
+
 // One per host output: owns the encoder pipeline, takes the host's frames and audio, and serves
 // the client's commands.
-class TransmitInstance {
+class TransmitInstance final : public ITransportClient {
  public:
-  TransmitInstance(const sdk::SPBasicSuite* basicSuite, const EncoderFactoryFn& encoderFactory);
-  ~TransmitInstance();
+  // `transport` null = the process-wide shared transport; `clock` null = the steady clock.
+  TransmitInstance(const sdk::SPBasicSuite* basicSuite, const EncoderFactoryFn& encoderFactory,
+                   SharedTransport* transport = nullptr, const Clock* clock = nullptr);
+  ~TransmitInstance() override;
   TransmitInstance(const TransmitInstance&) = delete;
   TransmitInstance& operator=(const TransmitInstance&) = delete;
 
@@ -48,42 +57,86 @@ class TransmitInstance {
   void PushVideo(const sdk::tmPushVideo* push);
   void PushAudio(const sdk::tmPushAudio* push);
 
-  bool IsActive() const { return started_.load(); }
+  // ITransportClient
+  void HandleControl(uint8_t opcode, const uint8_t* payload, size_t length) override;
+  void OnNewClient() override;
+  void OnUdpFailures() override;
+  bool IsActive() const override { return started_.load(); }
+
   bool HasPipeline() const;
 
   // Read-outs for tests and the status rows.
   int32_t Fps() const { return fps_.load(); }
   uint32_t AudioSampleRate() const { return audioSampleRate_.load(); }
   uint32_t AudioChannels() const { return audioChannels_.load(); }
+  int32_t ShortSideCap() const { return shortSideCap_.load(); }
+  std::shared_ptr<EncoderPipeline> CopyPipeline() const;
 
  private:
+  // Lifecycle and suites.
   void AcquireSuites();
   void ReleaseSuites();
   void InstallEncoderCallback(EncoderPipeline& pipeline);
-  void OnEncodedFrame(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
   void DisposeFrame(sdk::PPixHand frame);
-  std::shared_ptr<EncoderPipeline> CopyPipeline() const;
 
+  // Video push path.
+  void EncodeHostFrame(sdk::PPixHand frame);
+  bool AcceptFrameGeometry(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes);
+  void SetUpEncoderIfNeeded(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps,
+                            int32_t targetWidth, int32_t targetHeight);
+  void CheckForStall(EncoderPipeline& pipeline, int32_t targetWidth, int32_t targetHeight,
+                     int32_t fps);
+  void CheckSourceChange(int32_t width, int32_t height, int32_t fps);
+  void CacheFrame(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes);
+  void OnEncodedFrame(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
+  uint64_t MicrosecondsSinceCreation() const;
+
+  // Stream descriptions.
+  bool SendSourceChanged(const SourceDims& source) REQUIRES(descriptionLock_);
+  void SendStreamInfoIfReady() REQUIRES(descriptionLock_);
+  void SendEncoderInfoIfChanged() REQUIRES(descriptionLock_);
+  bool SendEncoderInfoText(const std::string& text);
+  void SendHostPlatform();
+  void SendEncoderEngineList();
+  void PublishUiStatus() REQUIRES(descriptionLock_);
+
+  // Client commands.
+  void HandleSetGopMode(EncoderPipeline* pipeline, const uint8_t* payload, size_t length);
+  void HandleSetCodec(EncoderPipeline* pipeline, const uint8_t* payload, size_t length);
+  void HandleSetMaxResolution(const uint8_t* payload, size_t length);
+  void HandleSetEncoderMode(EncoderPipeline* pipeline, const uint8_t* payload, size_t length);
+  void HandleSetEncoderEngine(const uint8_t* payload, size_t length);
+  void HandleAppSettingsSnapshot(const uint8_t* payload, size_t length);
+  void HandleTestMarker(const uint8_t* payload, size_t length);
+  void SwitchEncoderEngine(const std::string& id);
+  void ReplayCachedFrame();
+  void Acknowledge(uint8_t opcode);
+
+  SharedTransport& transport_;
+  const Clock& clock_;
   const sdk::SPBasicSuite* basicSuite_;  // the host's; never owned
   std::atomic<const sdk::PrSDKPPixSuite*> ppixSuite_{nullptr};
   mutable std::shared_mutex pipelineLock_;
   std::shared_ptr<EncoderPipeline> pipeline_ GUARDED_BY(pipelineLock_);
   std::atomic<bool> started_{false};
-  std::chrono::steady_clock::time_point createdAt_;
+  int64_t createdAtNs_ = 0;  // set once at construction
   std::atomic<uint32_t> audioSampleRate_{48000};
   std::atomic<uint32_t> audioChannels_{2};
   std::atomic<int32_t> fps_{30};
   std::atomic<int32_t> shortSideCap_{0};
   std::atomic<uint8_t> legacyEngineFlag_{0};
-  // Source-description state: written by the push thread and the new-client handler.
-  SourceDims committedSource_;
-  SourceDims candidateSource_;
-  int64_t candidateSince_ = 0;
+  // What the client has been told about the stream: written by the push thread, the new-client
+  // handler and the engine switch.
+  std::mutex descriptionLock_;
+  SourceDims committedSource_ GUARDED_BY(descriptionLock_);
+  SourceDims candidateSource_ GUARDED_BY(descriptionLock_);
+  int64_t candidateSinceNs_ GUARDED_BY(descriptionLock_) = 0;
+  SourceDims lastStreamInfo_ GUARDED_BY(descriptionLock_);
+  std::string lastEncoderDesc_ GUARDED_BY(descriptionLock_);
   std::atomic<uint32_t> rateControlMode_{0};
   std::vector<float> audioScratch_;  // owned by the audio push thread
-  std::string engineId_ = "auto";
-  SourceDims lastStreamInfo_;
-  std::string lastEncoderDesc_;
+  std::mutex engineLock_;            // serialises engine switches
+  std::string engineId_ GUARDED_BY(engineLock_) = "auto";
   struct FrameCache {
     std::vector<uint8_t> bytes;
     int32_t width = 0;
@@ -93,9 +146,11 @@ class TransmitInstance {
   };
   std::mutex frameCacheLock_;
   FrameCache frameCache_ GUARDED_BY(frameCacheLock_);
-  uint32_t lastUnsupportedFormat_ = 0;
+  uint32_t lastUnsupportedFormat_ = 0;        // owned by the push thread
+  std::pair<int32_t, int32_t> lastShortRow_;  // owned by the push thread: (width, rowBytes) logged
   std::atomic<int64_t> lastEncoderOutputNs_{0};
   std::atomic<int64_t> lastStallRebuildNs_{0};
+  bool registered_ = false;
 };
 
 }  // namespace Sorvane

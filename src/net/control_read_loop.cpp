@@ -1,0 +1,72 @@
+// One connection's read thread: pairing, then every client message until the connection ends.
+#include "diag/log_channels.h"
+#include "net/control_reader.h"
+#include "net/network_transport.h"
+#include "net/wire_opcodes.h"
+
+namespace Sorvane {
+namespace {
+
+// Reads from the connection's socket for the message framing.
+class SocketByteSource final : public wire::ByteSource {
+ public:
+  explicit SocketByteSource(net::SocketHandle socket) : socket_(socket) {}
+  bool ReadExactly(uint8_t* buffer, size_t n) override {
+    return net::ReceiveExactly(socket_, buffer, n);
+  }
+
+ private:
+  net::SocketHandle socket_;
+};
+
+}  // namespace
+
+void NetworkTransport::ControlReadLoop(net::SocketHandle socket) {
+  if (DoPairingHandshake(socket).empty()) {
+    Log(channels::kNetwork, kLogInfo, "control: pair handshake failed fd=%lld — dropping",
+        static_cast<long long>(socket));
+  } else if (MarkPaired(socket)) {
+    if (newClientHandler_)
+      newClientHandler_();
+    const bool active = AnyInstanceActive();
+    transmitActive_.store(active);
+    inactiveTicks_.store(0);
+    SendTransmitState(active);
+    ServeControlMessages(socket);
+  }
+  net::SocketHandle current = net::kInvalidSocket;
+  if (ClearPeerIfCurrent(socket, &current)) {
+    Log(channels::kNetwork, kLogInfo, "control read loop exit fd=%lld — peer cleared",
+        static_cast<long long>(socket));
+  } else {
+    Log(channels::kNetwork, kLogInfo,
+        "control read loop exit fd=%lld — stale (current=%lld), leaving peer state intact",
+        static_cast<long long>(socket), static_cast<long long>(current));
+  }
+}
+
+void NetworkTransport::ServeControlMessages(net::SocketHandle socket) {
+  SocketByteSource source(socket);
+  while (running_.load()) {
+    const wire::ControlReadResult result = wire::ReadClientMessage(source);
+    switch (result.status) {
+      case wire::ControlReadStatus::kMessage:
+        if (controlHandler_) {
+          controlHandler_(result.opcode, result.payload.data(), result.payload.size());
+        }
+        continue;
+      case wire::ControlReadStatus::kClosed:
+        Log(channels::kNetwork, kLogInfo, "control: client disconnected");
+        return;
+      case wire::ControlReadStatus::kTruncated:
+        Log(channels::kNetwork, kLogInfo, "%s", result.truncatedText);
+        return;
+      case wire::ControlReadStatus::kUnknownOpcode:
+        Log(channels::kNetwork, kLogInfo, "control: unknown opcode 0x%02x — dropping client",
+            result.opcode);
+        return;
+    }
+  }
+}
+
+}  // namespace Sorvane

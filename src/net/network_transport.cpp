@@ -1,0 +1,287 @@
+#include "net/network_transport.h"
+
+#include "diag/log_channels.h"
+#include "diag/socket_error.h"
+#include "net/wire_opcodes.h"
+#include "store/install_identity.h"
+
+namespace Sorvane {
+
+using net::kInvalidSocket;
+using net::SocketHandle;
+
+NetworkTransport::NetworkTransport() : NetworkTransport(Options{}) {}
+
+NetworkTransport::NetworkTransport(const Options& options)
+    : options_(options),
+      clock_(options.clock ? *options.clock : SteadyClock()),
+      dialogFactory_(CreatePairingDialog),
+      pairingThrottle_(clock_) {
+  net::SocketLibraryAcquire();
+}
+
+NetworkTransport::~NetworkTransport() {
+  Stop();
+  net::SocketLibraryRelease();
+}
+
+void NetworkTransport::StartListening(uint16_t controlPort) {
+  if (running_.exchange(true))
+    return;
+  Log(channels::kNetwork, kLogInfo, "StartListening control=:%u video=:%u audio=:%u", controlPort,
+      options_.videoPort, options_.audioPort);
+  const SocketHandle udp = net::CreateUdpSender();
+  if (udp == kInvalidSocket) {
+    Log(channels::kNetwork, kLogError, "UDP socket() failed: %s", SocketErrorText().c_str());
+  } else {
+    Log(channels::kNetwork, kLogInfo, "UDP sender socket fd=%lld", static_cast<long long>(udp));
+  }
+  udpSocket_.store(udp);
+  acceptThread_ = std::thread(&NetworkTransport::AcceptLoop, this, controlPort);
+  controlPort_.store(controlPort);
+  discoverable_.store(installid::Discoverable());
+  StartAdvertising(controlPort);
+  pollThread_ = std::thread(&NetworkTransport::TransmitStatePollLoop, this);
+}
+
+void NetworkTransport::StartAdvertising(uint16_t port) {
+  if (!discoverable_.load()) {
+    Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
+    return;
+  }
+  const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
+  advertiser_ = CreateServiceAdvertiser();
+  if (!advertiser_) {
+    Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
+    return;
+  }
+  transmitActive_.store(AnyInstanceActive());
+  if (!advertiser_->Start(
+          port, AdvertisementRecord{identity.id, identity.name, transmitActive_.load()})) {
+    Log(channels::kNetwork, kLogError,
+        "ServiceAdvertiser::Start failed — Bonjour discovery disabled");
+    advertiser_.reset();
+  }
+}
+
+void NetworkTransport::Stop() {
+  if (!running_.exchange(false))
+    return;
+  Log(channels::kNetwork, kLogInfo, "Stop");
+  { std::lock_guard<std::mutex> lock(pollMutex_); }
+  pollCv_.notify_all();
+  peerKnown_.store(false);
+  for (auto* handle : {&clientSocket_, &listenSocket_, &udpSocket_}) {
+    net::CloseSocket(handle->exchange(kInvalidSocket));
+  }
+  for (std::thread* t : {&acceptThread_, &readThread_, &heartbeatThread_, &pollThread_}) {
+    if (t->joinable())
+      t->join();
+  }
+  if (advertiser_) {
+    advertiser_->Stop();
+    advertiser_.reset();
+  }
+}
+
+void NetworkTransport::AcceptLoop(uint16_t port) {
+  const SocketHandle listener = net::CreateTcpListener(port);
+  if (listener == kInvalidSocket) {
+    Log(channels::kNetwork, kLogError, "CreateTcpListener(:%u) failed: %s", port,
+        SocketErrorText().c_str());
+    return;
+  }
+  listenSocket_.store(listener);
+  // Stop may have run between the check and the store: it would not have seen this socket.
+  if (!running_.load()) {
+    net::CloseSocket(listenSocket_.exchange(kInvalidSocket));
+    return;
+  }
+  Log(channels::kNetwork, kLogInfo, "Listening on :%u", port);
+  while (running_.load()) {
+    const SocketHandle current = listenSocket_.load();
+    if (current == kInvalidSocket || !net::WaitReadable(current, 100))
+      continue;
+    const net::AcceptedPeer peer = net::AcceptClient(current);
+    if (peer.socket == kInvalidSocket)
+      continue;
+    OnNewConnection(peer);
+  }
+}
+
+void NetworkTransport::OnNewConnection(const net::AcceptedPeer& peer) {
+  net::SetConnectionOptions(peer.socket);
+  Log(channels::kNetwork, kLogInfo, "Client connected fd=%lld ip=%{public}s — awaiting ClientHello",
+      static_cast<long long>(peer.socket), net::AddressToText(peer.address).c_str());
+  SocketHandle old = kInvalidSocket;
+  {
+    // A new connection is not trusted until its own handshake succeeds: nothing but heartbeats
+    // and pairing replies may reach it before then.
+    std::lock_guard<std::mutex> lock(peerLock_);
+    peerAddress_ = peer.address;
+    peerPort_ = peer.port;
+    peerKnown_.store(false);
+    old = clientSocket_.exchange(peer.socket);
+  }
+  if (old != kInvalidSocket) {
+    Log(channels::kNetwork, kLogInfo, "Replaced old client fd=%lld", static_cast<long long>(old));
+    net::CloseSocket(old);
+  }
+  if (!running_.load()) {  // Stop ran meanwhile and may have missed the new socket
+    net::CloseSocket(clientSocket_.exchange(kInvalidSocket));
+    return;
+  }
+  if (readThread_.joinable())
+    readThread_.join();
+  readThread_ = std::thread(&NetworkTransport::ControlReadLoop, this, peer.socket);
+  if (heartbeatThread_.joinable())
+    heartbeatThread_.join();
+  heartbeatThread_ = std::thread(&NetworkTransport::HeartbeatLoop, this, peer.socket);
+}
+
+bool NetworkTransport::SendControl(uint8_t opcode, const uint8_t* payload, size_t length) {
+  if (!wire::MaySendBeforePairing(opcode) && !peerKnown_.load()) {
+    Log(channels::kNetwork, kLogDebug, "SendControl opcode=0x%02x: SKIP — peer not known", opcode);
+    return false;
+  }
+  const SocketHandle socket = clientSocket_.load();
+  if (socket == kInvalidSocket) {
+    Log(channels::kNetwork, kLogDebug, "SendControl opcode=0x%02x: SKIP — fd invalid", opcode);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(sendLock_);
+  if (!net::SendExactly(socket, &opcode, 1)) {
+    Log(channels::kNetwork, kLogInfo, "SendControl opcode=0x%02x fd=%lld header send failed: %s",
+        opcode, static_cast<long long>(socket), SocketErrorText().c_str());
+    return false;
+  }
+  if (payload != nullptr && length > 0 && !net::SendExactly(socket, payload, length)) {
+    Log(channels::kNetwork, kLogInfo, "SendControl opcode=0x%02x payload send failed: %s", opcode,
+        SocketErrorText().c_str());
+    return false;
+  }
+  return true;
+}
+
+bool NetworkTransport::SendVideo(const uint8_t* data, size_t length) {
+  return SendDatagram(data, length, options_.videoPort);
+}
+
+bool NetworkTransport::SendAudio(const uint8_t* data, size_t length) {
+  return SendDatagram(data, length, options_.audioPort);
+}
+
+bool NetworkTransport::SendDatagram(const uint8_t* data, size_t length, uint16_t port) {
+  const SocketHandle udp = udpSocket_.load();
+  if (!peerKnown_.load() || udp == kInvalidSocket)
+    return false;
+  uint32_t address = 0;
+  {
+    std::lock_guard<std::mutex> lock(peerLock_);
+    address = peerAddress_;
+  }
+  const int sent = net::SendTo(udp, data, length, address, port);
+  if (sent >= 0) {
+    consecutiveUdpFailures_.store(0);
+    return true;
+  }
+  if (sent == net::kSendWouldBlock) {
+    Log(channels::kNetwork, kLogDebug, "UDP drop — kernel buffer full");
+  } else {
+    Log(channels::kNetwork, kLogError, "sendto port=%u failed: %s", port,
+        SocketErrorText().c_str());
+  }
+  const uint32_t failures = consecutiveUdpFailures_.fetch_add(1) + 1;
+  if (failures == 5 && udpFailureHandler_) {
+    Log(channels::kNetwork, kLogInfo, "UDP: %d consecutive send failures — requesting IDR", 5);
+    udpFailureHandler_();
+  }
+  return false;
+}
+
+bool NetworkTransport::MarkPaired(SocketHandle socket) {
+  std::lock_guard<std::mutex> lock(peerLock_);
+  if (clientSocket_.load() != socket)
+    return false;  // replaced while pairing
+  peerKnown_.store(true);
+  return true;
+}
+
+bool NetworkTransport::ClearPeerIfCurrent(SocketHandle socket, SocketHandle* current) {
+  std::lock_guard<std::mutex> lock(peerLock_);
+  *current = clientSocket_.load();
+  if (*current != socket)
+    return false;
+  peerKnown_.store(false);
+  return true;
+}
+
+std::string NetworkTransport::PeerAddress() const {
+  if (!peerKnown_.load())
+    return {};
+  std::lock_guard<std::mutex> lock(peerLock_);
+  return net::AddressToText(peerAddress_);
+}
+
+void NetworkTransport::SendTransmitState(bool active) {
+  const uint8_t value = active ? 1 : 0;
+  SendControl(wire::kTransmitState, &value, 1);
+}
+
+void NetworkTransport::HeartbeatLoop(SocketHandle socket) {
+  Log(channels::kNetwork, kLogInfo, "HeartbeatLoop: START fd=%lld", static_cast<long long>(socket));
+  int64_t deadline = clock_.NowNs() + 1'000'000'000;
+  int ticks = 0;
+  while (running_.load()) {
+    clock_.SleepForNs(deadline - clock_.NowNs());
+    deadline += 1'000'000'000;  // fixed-rate schedule
+    ++ticks;
+    if (!running_.load())
+      break;
+    const SocketHandle current = clientSocket_.load();
+    if (current != socket) {
+      Log(channels::kNetwork, kLogInfo,
+          "HeartbeatLoop: EXIT fd=%lld — replaced by fd=%lld (tick=%d)",
+          static_cast<long long>(socket), static_cast<long long>(current), ticks);
+      break;
+    }
+    const bool ok = SendControl(wire::kHeartbeat, nullptr, 0);
+    Log(channels::kNetwork, kLogDebug, "HeartbeatLoop: tick=%d fd=%lld send=%{public}s", ticks,
+        static_cast<long long>(socket), ok ? "ok" : "FAIL");
+    if (!ok)
+      break;
+  }
+  Log(channels::kNetwork, kLogInfo, "HeartbeatLoop: END fd=%lld after %d ticks",
+      static_cast<long long>(socket), ticks);
+}
+
+void NetworkTransport::TransmitStatePollLoop() {
+  Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: START");
+  while (running_.load()) {
+    {
+      std::unique_lock<std::mutex> lock(pollMutex_);
+      pollCv_.wait_for(lock, std::chrono::seconds(1), [this] { return !running_.load(); });
+    }
+    if (!running_.load())
+      break;
+    if (AnyInstanceActive()) {
+      inactiveTicks_.store(0);
+      if (!transmitActive_.load()) {
+        Log(channels::kNetwork, kLogInfo, "transmit: edge inactive → active");
+        transmitActive_.store(true);
+        SendTransmitState(true);
+      }
+    } else if (transmitActive_.load()) {
+      const int32_t ticks = inactiveTicks_.fetch_add(1) + 1;
+      if (ticks >= 3) {
+        Log(channels::kNetwork, kLogInfo, "transmit: edge active → inactive after %d ticks", ticks);
+        transmitActive_.store(false);
+        inactiveTicks_.store(0);
+        SendTransmitState(false);
+      }
+    }
+  }
+  Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: END");
+}
+
+}  // namespace Sorvane

@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <mutex>
+
+#include "base/clock.h"
+#include "base/thread_annotations.h"
+
+namespace Sorvane {
+
+// Keeps a device on the network from guessing the six-digit code by reconnecting forever: after
+// five consecutive wrong codes new code challenges are refused for 30 s, doubling with every
+// further wrong code up to an hour. A successful pairing starts over.
+class PairingThrottle {
+ public:
+  explicit PairingThrottle(const Clock& clock) : clock_(clock) {}
+
+  // Nanoseconds until a code challenge may be issued again (0 = now).
+  int64_t RemainingLockoutNs() const;
+  uint32_t ConsecutiveWrongCodes() const;
+  void RecordWrongCode();
+  void RecordSuccess();
+
+  static constexpr uint32_t kFreeAttempts = 5;
+  static constexpr int64_t kFirstLockoutNs = 30'000'000'000;
+  static constexpr int64_t kMaxLockoutNs = 3'600'000'000'000;
+
+ private:
+  const Clock& clock_;
+  mutable std::mutex lock_;
+  uint32_t consecutiveWrong_ GUARDED_BY(lock_) = 0;
+  int64_t lockedUntilNs_ GUARDED_BY(lock_) = 0;
+};
+
+}  // namespace Sorvane

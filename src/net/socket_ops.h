@@ -1,0 +1,57 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Thin socket wrappers used only by the network transport: one portable interface, one file per
+// platform (Winsock 2 / BSD sockets).
+namespace Sorvane::net {
+
+using SocketHandle = int64_t;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+// Counted per process: the first user starts the socket library, the last one stops it.
+void SocketLibraryAcquire();
+void SocketLibraryRelease();
+
+// IPv4 TCP listener on all interfaces, SO_REUSEADDR, backlog 1; kInvalidSocket on failure.
+SocketHandle CreateTcpListener(uint16_t port);
+// Non-blocking IPv4 UDP socket with a 4 MiB send buffer; kInvalidSocket on failure.
+SocketHandle CreateUdpSender();
+
+struct AcceptedPeer {
+  SocketHandle socket = kInvalidSocket;
+  uint32_t address = 0;  // IPv4, network byte order
+  uint16_t port = 0;     // host byte order
+};
+AcceptedPeer AcceptClient(SocketHandle listener);
+
+void CloseSocket(SocketHandle socket);
+// Makes a blocked receive on `socket` return (used to abandon a pairing wait).
+void ShutdownReceive(SocketHandle socket);
+// TCP_NODELAY, keep-alive after 10 s idle with probes 5 s apart, 3 probes.
+void SetConnectionOptions(SocketHandle socket);
+
+// Loop until all n bytes moved; false as soon as a call returns 0 or less.
+bool ReceiveExactly(SocketHandle socket, void* buffer, size_t n);
+bool SendExactly(SocketHandle socket, const void* buffer, size_t n);
+
+// True when `socket` is readable within `timeoutMs`.
+bool WaitReadable(SocketHandle socket, int timeoutMs);
+
+inline constexpr int kSendWouldBlock = -2;
+// One datagram: the byte count sent, kSendWouldBlock when the kernel buffer is full, -1 on error.
+int SendTo(SocketHandle socket, const void* data, size_t length, uint32_t address, uint16_t port);
+
+// Dotted IPv4 text of a network-order address.
+std::string AddressToText(uint32_t address);
+
+// The client's side (the reference receiver and tests).
+// A blocking TCP connection to a dotted IPv4 address; kInvalidSocket on failure.
+SocketHandle ConnectTcp(const std::string& address, uint16_t port);
+// A UDP socket bound to `port` on all interfaces with a large receive buffer.
+SocketHandle CreateUdpReceiver(uint16_t port);
+// One datagram into `buffer`: its length, 0 when none came within `timeoutMs`, -1 on error.
+int ReceiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity, int timeoutMs);
+
+}  // namespace Sorvane::net

@@ -1,0 +1,59 @@
+#include "store/state_file.h"
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <thread>
+
+namespace Sorvane::statefile {
+
+std::optional<std::string> ReadText(const std::filesystem::path& file) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+      return std::nullopt;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!text.empty())
+      return text;
+    in.close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return std::nullopt;
+}
+
+bool WriteAtomically(const std::filesystem::path& file, const std::string& text,
+                     const LogChannel& channel, const WriteMessages& messages) {
+  namespace fs = std::filesystem;
+  fs::path tmp = file;
+  tmp += ".tmp";
+  const std::string tmpText = tmp.string();
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      Log(channel, kLogError, messages.openFailed, tmpText.c_str());
+      return false;
+    }
+    std::error_code ec;
+    // Owner-only where the platform has modes: the files hold pairing tokens.
+    fs::permissions(tmp, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
+                    ec);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    if (!out) {
+      Log(channel, kLogError, messages.writeFailed);
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(tmp, file, ec);
+  if (ec) {
+    Log(channel, kLogError, messages.renameFailed, tmpText.c_str(), file.string().c_str(),
+        ec.message().c_str());
+    fs::remove(tmp, ec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace Sorvane::statefile

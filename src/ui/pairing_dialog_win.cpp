@@ -1,0 +1,190 @@
+#include "ui/pairing_dialog_win.h"
+
+#include <objbase.h>
+
+#include "diag/log_channels.h"
+
+namespace Sorvane {
+namespace {
+
+constexpr wchar_t kClassName[] = L"Sorvane.PairingDialog";
+constexpr wchar_t kTitle[] = L"Sorvane \u2014 Pair iPhone";
+constexpr int kWidth = 420;
+constexpr int kHeight = 260;
+constexpr int kHeaderId = 1001, kCodeId = 1002, kHintId = 1003, kCancelId = 1004;
+
+struct CreateParams {
+  Win32PairingDialog* dialog;
+  HFONT codeFont;
+  HFONT textFont;
+};
+
+std::wstring Widen(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1)
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
+  return wide;
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: {
+      const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+      return 0;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kCancelId)
+        PostMessageW(window, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_CLOSE:
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY: {
+      // The window owns the fonts and the parameters that carried them.
+      auto* params = reinterpret_cast<CreateParams*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+      if (params != nullptr) {
+        if (params->codeFont)
+          DeleteObject(params->codeFont);
+        if (params->textFont)
+          DeleteObject(params->textFont);
+        delete params;
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      }
+      PostQuitMessage(0);
+      return 0;
+    }
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+// Registered once per process; every later dialog sees the same outcome.
+bool RegisterDialogClass() {
+  static const bool registered = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kClassName;
+    if (RegisterClassW(&wc) == 0) {
+      Log(channels::kPairDialog, kLogError, "RegisterClassW failed: %lu", GetLastError());
+      return false;
+    }
+    return true;
+  }();
+  return registered;
+}
+
+HFONT MakeFont(int height, int weight, DWORD pitchAndFamily, const wchar_t* face) {
+  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, pitchAndFamily,
+                     face);
+}
+
+void AddControl(HWND parent, const wchar_t* cls, int id, int x, int y, int w, int h, DWORD style,
+                HFONT font, const std::wstring& text) {
+  HWND control = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h,
+                                 parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 GetModuleHandleW(nullptr), nullptr);
+  if (control != nullptr)
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+}  // namespace
+
+std::unique_ptr<IPairingDialog> CreatePairingDialog() {
+  return std::make_unique<Win32PairingDialog>();
+}
+
+Win32PairingDialog::~Win32PairingDialog() {
+  Close();
+  if (thread_.joinable())
+    thread_.join();
+}
+
+void Win32PairingDialog::Show(std::string code, std::string deviceName,
+                              std::function<void()> onCancel) {
+  {
+    std::lock_guard<std::mutex> lock(callbackLock_);
+    onCancel_ = std::move(onCancel);
+  }
+  cancelReported_.store(false);
+  closeRequested_.store(false);
+  thread_ =
+      std::thread(&Win32PairingDialog::UiThread, this, std::move(code), std::move(deviceName));
+}
+
+void Win32PairingDialog::Close() {
+  if (closeRequested_.exchange(true))
+    return;
+  if (HWND window = window_.load())
+    PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+bool Win32PairingDialog::CreateDialogWindow(const std::string& code,
+                                            const std::string& deviceName) {
+  auto* params =
+      new CreateParams{this, MakeFont(-56, FW_BOLD, FIXED_PITCH | FF_MODERN, L"Consolas"),
+                       MakeFont(-16, FW_NORMAL, DEFAULT_PITCH | FF_SWISS, L"Segoe UI")};
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
+  HWND window =
+      CreateWindowExW(WS_EX_TOPMOST, kClassName, kTitle, WS_CAPTION | WS_SYSMENU, x, y, kWidth,
+                      kHeight, nullptr, nullptr, GetModuleHandleW(nullptr), params);
+  if (window == nullptr) {
+    Log(channels::kPairDialog, kLogError, "CreateWindowExW failed: %lu", GetLastError());
+    DeleteObject(params->codeFont);
+    DeleteObject(params->textFont);
+    delete params;
+    return false;
+  }
+  AddControl(window, L"STATIC", kHeaderId, 10, 20, 384, 24, SS_CENTER, params->textFont,
+             Widen(PairingHeaderText(deviceName)));
+  AddControl(window, L"STATIC", kCodeId, 10, 60, 384, 80, SS_CENTER, params->codeFont,
+             Widen(SpacedCode(code)));
+  AddControl(window, L"STATIC", kHintId, 10, 155, 384, 20, SS_CENTER, params->textFont,
+             L"This window closes automatically when pairing completes.");
+  AddControl(window, L"BUTTON", kCancelId, 160, 185, 100, 30, BS_PUSHBUTTON, params->textFont,
+             L"Cancel");
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  window_.store(window);
+  // A Close that came before the handle was published found no window to post to.
+  if (closeRequested_.load())
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  return true;
+}
+
+void Win32PairingDialog::UiThread(std::string code, std::string deviceName) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const bool comStarted = com == S_OK || com == S_FALSE;
+  if (RegisterDialogClass() && CreateDialogWindow(code, deviceName)) {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    window_.store(nullptr);
+    if (!closeRequested_.load())
+      ReportCancel();
+  }
+  if (comStarted)
+    CoUninitialize();
+}
+
+void Win32PairingDialog::ReportCancel() {
+  if (cancelReported_.exchange(true))
+    return;
+  std::function<void()> callback;
+  {
+    std::lock_guard<std::mutex> lock(callbackLock_);
+    callback = onCancel_;
+  }
+  if (callback)
+    callback();
+}
+
+}  // namespace Sorvane
