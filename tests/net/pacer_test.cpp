@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "diag/log.h"
+#include "net/pacer.h"
+#include "support/manual_clock.h"
+#include "support/temp_profile.h"
+
+namespace Sorvane {
+namespace {
+
+std::vector<std::vector<uint8_t>> Group(size_t datagrams, size_t size = 1000) {
+  return std::vector<std::vector<uint8_t>>(datagrams, std::vector<uint8_t>(size, 0xAB));
+}
+
+size_t CountIn(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++n;
+  return n;
+}
+
+std::string LogText() {
+  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+}
+
+// Records when (on the manual clock) each datagram was handed over.
+struct Recorder {
+  const Clock& clock;
+  bool succeed = true;
+  std::mutex lock;
+  std::vector<int64_t> times;
+  Pacer::Sender Sender() {
+    return [this](const uint8_t*, size_t) {
+      std::lock_guard<std::mutex> guard(lock);
+      times.push_back(clock.NowNs());
+      return succeed;
+    };
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> guard(lock);
+    return times.size();
+  }
+};
+
+void WaitFor(const std::function<bool()>& done) {
+  for (int i = 0; i < 2000 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST(PacerQueue, SixthVideoGroupDropsTheOldestOnceReported) {
+  Pacer pacer;
+  const size_t before = CountIn(LogText(), "Pacer overflow:");
+  for (int i = 0; i < 6; ++i)
+    pacer.EnqueueVideo(Group(2));
+  EXPECT_EQ(pacer.QueuedGroups(true), 5u);
+  EXPECT_EQ(pacer.TotalDropped(), 1u);
+  EXPECT_EQ(pacer.QueuedBytes(), 5u * 2000);
+  const std::string log = LogText();
+  EXPECT_EQ(CountIn(log, "Pacer overflow:"), before + 1);
+  EXPECT_NE(log.find("Pacer overflow: dropped 1 video frame(s) in last ~1s (2000 bytes). queue=5"),
+            std::string::npos);
+  pacer.EnqueueVideo(Group(1));
+  EXPECT_EQ(CountIn(LogText(), "Pacer overflow:"), before + 1) << "at most one report a second";
+  pacer.EnqueueVideo({});
+  EXPECT_EQ(pacer.QueuedGroups(true), 5u) << "an empty group is ignored";
+}
+
+TEST(PacerQueue, KindsNeverEvictEachOther) {
+  Pacer pacer;
+  for (int i = 0; i < 5; ++i)
+    pacer.EnqueueAudio(Group(1));
+  for (int i = 0; i < 5; ++i)
+    pacer.EnqueueVideo(Group(1));
+  EXPECT_EQ(pacer.QueuedGroups(false), 4u);
+  EXPECT_EQ(pacer.QueuedGroups(true), 5u);
+  pacer.EnqueueVideo(Group(1));
+  EXPECT_EQ(pacer.QueuedGroups(false), 4u);
+  pacer.ClearQueue();
+  EXPECT_EQ(pacer.QueuedGroups(true) + pacer.QueuedGroups(false), 0u);
+  EXPECT_EQ(pacer.QueuedBytes(), 0u);
+  EXPECT_NE(LogText().find("Pacer queue cleared: 9 frame groups (9000 bytes) discarded"),
+            std::string::npos);
+}
+
+TEST(PacerLifecycle, NothingIsSentAfterStop) {
+  Recorder recorder{SteadyClock()};
+  Pacer pacer;
+  pacer.EnqueueVideo(Group(3));
+  pacer.Start(recorder.Sender(), recorder.Sender());
+  pacer.SetBitrate(100'000'000);
+  WaitFor([&] { return recorder.Count() == 3; });
+  EXPECT_EQ(recorder.Count(), 3u) << "groups queued before Start are sent";
+  pacer.Stop();
+  pacer.EnqueueVideo(Group(3));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(recorder.Count(), 3u);
+  EXPECT_EQ(pacer.QueuedGroups(true), 1u) << "it waits in the queue";
+  EXPECT_NE(LogText().find("Pacer stopped dropped="), std::string::npos);
+}
+
+// With the bucket empty, each 1000-byte datagram waits 1000 × 8 / bitrate seconds.
+TEST(PacerTiming, SpacingFollowsTheBitrateAndFailuresStillPay) {
+  test::ManualClock clock;
+  Recorder recorder{clock};
+  recorder.succeed = false;
+  Pacer pacer(clock);
+  pacer.SetBitrate(8'000'000);  // 1 000 000 bytes/s: 1 ms per datagram
+  pacer.Start(recorder.Sender(), recorder.Sender());
+  pacer.EnqueueVideo(Group(4));
+  WaitFor([&] { return recorder.Count() == 4; });
+  ASSERT_EQ(recorder.Count(), 4u);
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_NEAR(recorder.times[i] - recorder.times[i - 1], 1'000'000, 60'000) << i;
+  }
+  EXPECT_EQ(pacer.TotalFailedSends(), 4u);
+  EXPECT_EQ(pacer.TotalBytesSent(), 0u);
+
+  pacer.SetBitrate(16'000'000);
+  recorder.succeed = true;
+  pacer.EnqueueVideo(Group(4));
+  WaitFor([&] { return recorder.Count() == 8; });
+  ASSERT_EQ(recorder.Count(), 8u);
+  for (size_t i = 5; i < 8; ++i) {
+    EXPECT_NEAR(recorder.times[i] - recorder.times[i - 1], 500'000, 60'000) << i;
+  }
+  EXPECT_EQ(pacer.TotalBytesSent(), 4000u);
+  pacer.Stop();
+}
+
+TEST(PacerTiming, IdleTimeEarnsAtMostTenMillisecondsOfBurst) {
+  test::ManualClock clock;
+  Recorder recorder{clock};
+  Pacer pacer(clock);
+  pacer.SetBitrate(8'000'000);  // the bucket holds 10 000 bytes
+  pacer.Start(recorder.Sender(), recorder.Sender());
+  clock.Advance(5'000'000'000);  // a long idle time
+  pacer.EnqueueVideo(Group(15));
+  WaitFor([&] { return recorder.Count() == 15; });
+  ASSERT_EQ(recorder.Count(), 15u);
+  size_t burst = 1;
+  while (burst < 15 && recorder.times[burst] == recorder.times[0])
+    ++burst;
+  EXPECT_EQ(burst, 10u);
+  pacer.Stop();
+}
+
+}  // namespace
+}  // namespace Sorvane

@@ -1,0 +1,314 @@
+#include "sv-receiver/lib/frame_assembler.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/byte_order.h"
+#include "net/erasure_code.h"
+#include "net/framer.h"
+
+namespace Sorvane::receiver {
+namespace {
+
+constexpr size_t kFinishedMemory = 64;
+
+// Signed distance from a to b on the 16-bit frame-id circle.
+int Distance(uint16_t a, uint16_t b) {
+  return static_cast<int16_t>(static_cast<uint16_t>(b - a));
+}
+
+}  // namespace
+
+const char* RejectReasonName(RejectReason reason) {
+  static const char* const kNames[] = {"tooShort",
+                                       "badMagicOrVersion",
+                                       "badStreamType",
+                                       "badFlags",
+                                       "zeroTotal",
+                                       "indexOutOfRange",
+                                       "badPayloadLength",
+                                       "missingTrailer",
+                                       "inconsistent",
+                                       "duplicate",
+                                       "stale"};
+  const int i = static_cast<int>(reason);
+  return i >= 0 && i < static_cast<int>(RejectReason::Count) ? kNames[i] : "unknown";
+}
+
+uint64_t AssemblerStats::RejectedTotal() const {
+  uint64_t total = 0;
+  for (uint64_t n : rejected)
+    total += n;
+  return total;
+}
+
+FrameAssembler::FrameAssembler(FrameSink sink) : FrameAssembler(std::move(sink), Options{}) {}
+
+FrameAssembler::FrameAssembler(FrameSink sink, const Options& options)
+    : sink_(std::move(sink)), options_(options) {}
+
+bool FrameAssembler::Validate(const uint8_t* datagram, size_t size, DatagramHeader* header) {
+  if (datagram == nullptr || size < DatagramHeader::kSize) {
+    Reject(RejectReason::TooShort);
+    return false;
+  }
+  const std::optional<DatagramHeader> h = ParseDatagramHeader(datagram, size);
+  if (!h) {
+    Reject(RejectReason::BadMagicOrVersion);
+    return false;
+  }
+  if (h->streamType != 1 && h->streamType != 2) {
+    Reject(RejectReason::BadStreamType);
+    return false;
+  }
+  if (h->fragmentTotal == 0) {
+    Reject(RejectReason::ZeroTotal);
+    return false;
+  }
+  if (h->fragmentIndex >= h->fragmentTotal) {
+    Reject(RejectReason::IndexOutOfRange);
+    return false;
+  }
+  const uint8_t parity = h->parityCount();
+  const bool audio = h->streamType == 2;
+  // Audio has no parity, keyframe bit or trailer; video parity leaves at least one data fragment
+  // and stays within the erasure code's 256 blocks.
+  if ((audio && (h->flags != 0)) || parity >= h->fragmentTotal ||
+      (parity > 0 && h->fragmentTotal > fec::kMaxBlocks)) {
+    Reject(RejectReason::BadFlags);
+    return false;
+  }
+  const uint16_t dataCount = static_cast<uint16_t>(h->fragmentTotal - parity);
+  const bool isData = h->fragmentIndex < dataCount;
+  if (isData) {
+    const bool last = h->fragmentIndex + 1 == dataCount;
+    if (h->payloadLength == 0 || h->payloadLength > kFragmentBytes ||
+        (!last && h->payloadLength != kFragmentBytes)) {
+      Reject(RejectReason::BadPayloadLength);
+      return false;
+    }
+    if (!audio && !h->hasSendTime()) {
+      Reject(RejectReason::MissingTrailer);
+      return false;
+    }
+  } else if (h->payloadLength != kParityPayloadBytes || h->hasSendTime()) {
+    Reject(RejectReason::BadPayloadLength);
+    return false;
+  }
+  const size_t expected = DatagramHeader::kSize + h->payloadLength + (h->hasSendTime() ? 4 : 0);
+  if (size != expected) {
+    Reject(size < expected && h->hasSendTime() && size == expected - 4
+               ? RejectReason::MissingTrailer
+               : RejectReason::BadPayloadLength);
+    return false;
+  }
+  if (!isData) {
+    const uint16_t lastLength = GetU16LE(datagram + DatagramHeader::kSize);
+    if (lastLength == 0 || lastLength > kFragmentBytes) {
+      Reject(RejectReason::BadPayloadLength);
+      return false;
+    }
+  }
+  *header = *h;
+  return true;
+}
+
+const FrameAssembler::Stream::Finished* FrameAssembler::RecentlyFinished(const Stream& stream,
+                                                                         uint16_t frameId) {
+  for (const auto& finished : stream.finished) {
+    if (finished.id == frameId)
+      return &finished;
+  }
+  return nullptr;
+}
+
+void FrameAssembler::Push(const uint8_t* datagram, size_t size, uint32_t receiveTimeUs) {
+  DatagramHeader h;
+  if (!Validate(datagram, size, &h))
+    return;
+  Stream& stream = StreamFor(h.streamType);
+  if (const Stream::Finished* finished = RecentlyFinished(stream, h.frameId)) {
+    if (finished->delivered) {
+      ++stats_.lateFragments;
+    } else {
+      Reject(RejectReason::Stale);
+    }
+    return;
+  }
+  if (stream.seenAny && Distance(stream.newest, h.frameId) <= -options_.windowFrames) {
+    Reject(RejectReason::Stale);
+    return;
+  }
+  auto [it, created] = stream.pending.try_emplace(h.frameId);
+  Pending& frame = it->second;
+  if (created) {
+    frame.first = h;
+    frame.parityCount = h.parityCount();
+    frame.dataCount = static_cast<uint16_t>(h.fragmentTotal - frame.parityCount);
+  } else if (frame.first.fragmentTotal != h.fragmentTotal ||
+             (frame.first.flags & ~DatagramHeader::kFlagSendTime) !=
+                 (h.flags & ~DatagramHeader::kFlagSendTime) ||
+             frame.first.timestampUs != h.timestampUs) {
+    Reject(RejectReason::Inconsistent);
+    return;
+  }
+  if (frame.fragments.count(h.fragmentIndex) != 0) {
+    Reject(RejectReason::Duplicate);
+    return;
+  }
+  ++stats_.datagramsAccepted;
+  const uint8_t* payload = datagram + DatagramHeader::kSize;
+  const bool isData = h.fragmentIndex < frame.dataCount;
+  if (isData) {
+    ++frame.dataReceived;
+    if (h.fragmentIndex + 1 == frame.dataCount)
+      frame.lastDataLength = h.payloadLength;
+    if (h.hasSendTime()) {
+      const uint32_t sent = GetU32LE(payload + h.payloadLength);
+      frame.lastSendTimeUs = frame.hasSendTime ? std::max(frame.lastSendTimeUs, sent) : sent;
+      frame.hasSendTime = true;
+      const auto delay = static_cast<int32_t>(receiveTimeUs - sent);
+      if (delay >= 0) {
+        ++stats_.delaySamples;
+        stats_.delaySumUs += delay;
+        stats_.delayMaxUs = std::max(stats_.delayMaxUs, static_cast<uint32_t>(delay));
+      }
+    }
+    frame.fragments.emplace(h.fragmentIndex,
+                            std::vector<uint8_t>(payload, payload + h.payloadLength));
+  } else {
+    if (frame.lastDataLength == 0)
+      frame.lastDataLength = GetU16LE(payload);
+    frame.fragments.emplace(h.fragmentIndex,
+                            std::vector<uint8_t>(payload + 2, payload + kParityPayloadBytes));
+  }
+  frame.bytes += h.payloadLength;
+  bufferedBytes_ += h.payloadLength;
+  AdvanceWindow(stream, h.frameId);
+  TryComplete(stream, h.frameId);
+  EnforceMemoryBound();
+}
+
+void FrameAssembler::AdvanceWindow(Stream& stream, uint16_t frameId) {
+  if (!stream.seenAny || Distance(stream.newest, frameId) > 0) {
+    stream.newest = frameId;
+    stream.seenAny = true;
+  }
+  std::vector<uint16_t> expired;
+  for (const auto& [id, frame] : stream.pending) {
+    if (Distance(id, stream.newest) >= options_.windowFrames)
+      expired.push_back(id);
+  }
+  for (uint16_t id : expired)
+    Finish(stream, id, false);
+}
+
+void FrameAssembler::TryComplete(Stream& stream, uint16_t frameId) {
+  auto it = stream.pending.find(frameId);
+  if (it == stream.pending.end())
+    return;
+  Pending& frame = it->second;
+  if (frame.fragments.size() < frame.dataCount)
+    return;
+  const bool allData = frame.dataReceived == frame.dataCount;
+  if (!allData && !fec::Initialised())
+    return;
+  AssembledFrame out;
+  out.streamType = frame.first.streamType;
+  out.frameId = frameId;
+  out.keyframe = frame.first.keyframe();
+  out.timestampUs = frame.first.timestampUs;
+  out.hasSendTime = frame.hasSendTime;
+  out.lastSendTimeUs = frame.lastSendTimeUs;
+  if (allData) {
+    for (uint16_t i = 0; i < frame.dataCount; ++i) {
+      const auto& part = frame.fragments[i];
+      out.data.insert(out.data.end(), part.begin(), part.end());
+    }
+  } else if (!Rebuild(frame, &out.data)) {
+    return;  // wait for more fragments (or give up with the window)
+  } else {
+    out.rebuiltByParity = true;
+    ++stats_.framesRebuiltByParity;
+  }
+  ++stats_.framesComplete;
+  Finish(stream, frameId, true);
+  if (sink_)
+    sink_(out);
+}
+
+bool FrameAssembler::Rebuild(Pending& frame, std::vector<uint8_t>* out) {
+  const int n = frame.dataCount;
+  if (frame.lastDataLength == 0 || n + frame.parityCount > fec::kMaxBlocks)
+    return false;
+  // Exactly n blocks: every data fragment received, then parity fragments to fill the gaps.
+  std::vector<std::vector<uint8_t>> blocks;
+  std::vector<fec::Block> descriptors;
+  blocks.reserve(n);
+  for (auto& [index, payload] : frame.fragments) {
+    if (static_cast<int>(blocks.size()) == n)
+      break;
+    std::vector<uint8_t> block(kFragmentBytes, 0);
+    std::memcpy(block.data(), payload.data(), std::min(payload.size(), kFragmentBytes));
+    blocks.push_back(std::move(block));
+    descriptors.push_back(fec::Block{nullptr, static_cast<uint8_t>(index)});
+  }
+  for (size_t i = 0; i < blocks.size(); ++i)
+    descriptors[i].data = blocks[i].data();
+  if (!fec::Decode(n, frame.parityCount, descriptors.data()))
+    return false;
+  std::vector<const uint8_t*> ordered(static_cast<size_t>(n), nullptr);
+  for (const fec::Block& block : descriptors) {
+    if (block.index >= n || ordered[block.index] != nullptr)
+      return false;
+    ordered[block.index] = block.data;
+  }
+  out->clear();
+  out->reserve(static_cast<size_t>(n - 1) * kFragmentBytes + frame.lastDataLength);
+  for (int i = 0; i < n; ++i) {
+    const size_t length = i + 1 == n ? frame.lastDataLength : kFragmentBytes;
+    out->insert(out->end(), ordered[i], ordered[i] + length);
+  }
+  return true;
+}
+
+void FrameAssembler::Finish(Stream& stream, uint16_t frameId, bool delivered) {
+  auto it = stream.pending.find(frameId);
+  if (it != stream.pending.end()) {
+    bufferedBytes_ -= it->second.bytes;
+    stream.pending.erase(it);
+  }
+  if (!delivered)
+    ++stats_.framesLost;
+  stream.finished.push_back(Stream::Finished{frameId, delivered});
+  if (stream.finished.size() > kFinishedMemory)
+    stream.finished.pop_front();
+}
+
+void FrameAssembler::EnforceMemoryBound() {
+  while (bufferedBytes_ > options_.maxBufferedBytes) {
+    // Give up on the oldest pending frame of whichever stream holds the most.
+    Stream& stream =
+        streams_[0].pending.size() >= streams_[1].pending.size() ? streams_[0] : streams_[1];
+    if (stream.pending.empty())
+      break;
+    uint16_t oldest = stream.pending.begin()->first;
+    for (const auto& [id, frame] : stream.pending) {
+      if (Distance(id, oldest) > 0)
+        oldest = id;
+    }
+    Finish(stream, oldest, false);
+  }
+}
+
+void FrameAssembler::Flush() {
+  for (Stream& stream : streams_) {
+    std::vector<uint16_t> ids;
+    for (const auto& [id, frame] : stream.pending)
+      ids.push_back(id);
+    for (uint16_t id : ids)
+      Finish(stream, id, false);
+  }
+}
+
+}  // namespace Sorvane::receiver
