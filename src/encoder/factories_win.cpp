@@ -1,8 +1,8 @@
 #include "diag/log_channels.h"
 #include "encoder/encoder_factory.h"
 
-// No encoder implementation is built yet: instances stay dormant and the client is offered only
-// the software entry.
+// The Windows encoder (Media Foundation) is not part of this build yet: instances stay dormant
+// and the client is offered only the software entry.
 namespace Sorvane {
 
 std::vector<EncoderEngine> EnumerateEngines() {
@@ -12,7 +12,8 @@ std::vector<EncoderEngine> EnumerateEngines() {
 }
 
 std::shared_ptr<IHardwareEncoder> CreateDefaultEncoder() {
-  Log(channels::kFactories, kLogInfo, "CreateDefaultEncoder: no encoder in this build");
+  Log(channels::kFactories, kLogInfo,
+      "CreateDefaultEncoder: no Media Foundation encoder in this build — instance stays dormant");
   return nullptr;
 }
 

@@ -9,7 +9,7 @@ namespace Sorvane {
 enum class Codec : uint32_t { HEVC = 0, H264 = 1 };
 enum class RateControlMode : uint32_t { Bitrate = 0, Quality = 1, VBR = 2 };
 
-const char* CodecLabel(Codec codec);               // "HEVC", "H264"
+const char* CodecLabel(Codec codec);                 // "HEVC", "H264"
 const char* RateControlLabel(RateControlMode mode);  // "Bitrate", "Quality", "VBR"
 
 inline constexpr uint32_t kDefaultBitrateBps = 15000000;
@@ -27,7 +27,7 @@ struct EncoderSettings {
   int32_t gopFrames = 1;        // values below 1 count as 1
   Codec codec = Codec::HEVC;
   RateControlMode rateControl = RateControlMode::Bitrate;
-  float quality = 0.75f;  // 0..1, used in Quality mode
+  float quality = 0.75f;                 // 0..1, used in Quality mode
   uint32_t frameCap = kDefaultFrameCap;  // 0 = 340 000
 };
 
