@@ -65,7 +65,7 @@ bool VideoDecoder::Decode(Codec codec, const uint8_t* data, size_t size) {
     picture.height = f->height;
     picture.luma = f->data[0];
     picture.lumaStride = f->linesize[0];
-    picture.keyframe = (f->flags & AV_FRAME_FLAG_KEY) != 0 || f->key_frame;
+    picture.keyframe = f->key_frame != 0;
     picture.avFrame = f;
     ++pictures_;
     any = true;

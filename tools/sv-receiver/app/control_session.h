@@ -1,0 +1,71 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/socket_ops.h"
+#include "sv-receiver/app/receiver_options.h"
+
+namespace Sorvane::receiver {
+
+// What the plug-in told us about the stream.
+struct StreamDescription {
+  int sourceWidth = 0, sourceHeight = 0;
+  float sourceFps = 0;
+  int streamWidth = 0, streamHeight = 0, streamFps = 0;
+  uint32_t frameCap = 0;
+  std::string encoderInfo;
+  std::vector<std::string> encoderInfoHistory;
+  int platform = -1, architecture = -1;
+  std::vector<std::string> engines;
+  int transmitState = -1;
+};
+
+// The control connection as a phone would run it: hello, pairing (token or code), settings,
+// commands, then every plug-in message counted and decoded until the run ends.
+class ControlSession {
+ public:
+  explicit ControlSession(const ReceiverOptions& options) : options_(options) {}
+  ~ControlSession();
+
+  // Connects and pairs; "accepted", "rejected" or why it failed in `outcome`.
+  bool ConnectAndPair();
+  // Sends the settings and commands, then reads messages on a thread of its own.
+  void StartServing();
+  void Close();
+
+  const std::string& outcome() const { return outcome_; }
+  bool pairedWithCode() const { return pairedWithCode_; }
+  bool connectionLost() const { return connectionLost_.load(); }
+  std::map<std::string, uint64_t> MessageCounts() const;
+  std::map<int, uint64_t> AckCounts() const;
+  StreamDescription Description() const;
+
+ private:
+  bool SendMessage(uint8_t opcode, const std::vector<uint8_t>& payload);
+  bool SendHello(const std::string& token);
+  std::string ObtainCode();
+  void ReadLoop();
+  void HandleMessage(uint8_t opcode, const std::vector<uint8_t>& payload);
+  std::string LoadToken() const;
+  void StoreToken(const std::string& token) const;
+
+  ReceiverOptions options_;
+  net::SocketHandle socket_ = net::kInvalidSocket;
+  std::thread reader_;
+  std::atomic<bool> closing_{false};
+  std::atomic<bool> connectionLost_{false};
+  std::string outcome_ = "not connected";
+  bool pairedWithCode_ = false;
+  size_t logOffsetAtConnect_ = 0;
+  mutable std::mutex stateLock_;
+  std::map<std::string, uint64_t> messageCounts_;  // guarded by stateLock_
+  std::map<int, uint64_t> ackCounts_;              // guarded by stateLock_
+  StreamDescription description_;                  // guarded by stateLock_
+};
+
+}  // namespace Sorvane::receiver

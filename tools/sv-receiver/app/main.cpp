@@ -1,0 +1,76 @@
+// sv-receiver: the reference client (the phone's stand-in).
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include "sv-receiver/app/control_session.h"
+#include "sv-receiver/app/media_receiver.h"
+#include "sv-receiver/app/receiver_options.h"
+#include "sv-receiver/app/summary.h"
+#include "sv-receiver/app/video_sink.h"
+
+using namespace Sorvane::receiver;
+
+int main(int argc, char** argv) {
+  std::string error;
+  const auto options =
+      ParseReceiverOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+  if (!options) {
+    std::cerr << "sv-receiver: " << error << "\n" << ReceiverUsage();
+    return 1;
+  }
+  if (options->help) {
+    std::cout << ReceiverUsage();
+    return 0;
+  }
+  std::error_code ec;
+  if (!options->outDir.empty())
+    std::filesystem::create_directories(options->outDir, ec);
+
+  VideoSink video(options->outDir, options->snapshotEverySeconds);
+  MediaReceiver media(options->videoPort, options->audioPort, options->dropRate, options->seed,
+                      video, options->outDir);
+  if (!media.Start()) {
+    std::cerr << "sv-receiver: cannot bind the media ports " << options->videoPort << "/"
+              << options->audioPort << "\n";
+    return 1;
+  }
+  ControlSession control(*options);
+  std::cout << "sv-receiver: connecting to " << options->host << ":" << options->port << "\n";
+  const bool paired = control.ConnectAndPair();
+  std::cout << "sv-receiver: pairing " << control.outcome() << "\n";
+  const auto started = std::chrono::steady_clock::now();
+  if (paired) {
+    control.StartServing();
+    const auto end = started + std::chrono::duration<double>(options->seconds);
+    while (std::chrono::steady_clock::now() < end && !control.connectionLost()) {
+      const auto d = control.Description();
+      if (d.sourceWidth > 0)
+        video.SetSourceSize(d.sourceWidth, d.sourceHeight);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  control.Close();
+  media.Stop();
+
+  RunFacts run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  run.outDir = options->outDir;
+  run.streamFile = video.StreamFileName();
+  const VideoSinkStats stats = video.Stats();
+  std::string summaryPath = options->summaryJson;
+  if (summaryPath.empty() && !options->outDir.empty()) {
+    summaryPath = (std::filesystem::path(options->outDir) / "summary.json").string();
+  }
+  if (!summaryPath.empty()) {
+    std::ofstream(summaryPath) << SummaryJson(run, control, media, stats);
+  }
+  std::cout << SummaryText(run, control, media, stats);
+  if (!paired)
+    return 2;
+  if (control.connectionLost())
+    return 3;
+  return 0;
+}
