@@ -198,10 +198,14 @@ bool LibavEncoder::OpenEncoder(const std::string& name) {
   const int fps = fps_.load();
   context->width = width_.load();
   context->height = height_.load();
-  context->pix_fmt = AV_PIX_FMT_NV12;
+  // libx265 takes planar 4:2:0 only; everything else takes NV12 as it is converted.
+  context->pix_fmt = name == "libx265" ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NV12;
   context->time_base = AVRational{1, fps};
   context->framerate = AVRational{fps, 1};
-  context->gop_size = std::max(gopFrames_.load(), 1);
+  // One more than the forced spacing, so the encoder's own interval never puts a keyframe just
+  // before the one the GOP rule forces.
+  const int gop = std::max(gopFrames_.load(), 1);
+  context->gop_size = gop > 1 ? gop + 1 : 1;
   context->max_b_frames = 0;
   context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER | AV_CODEC_FLAG_LOW_DELAY;
   context->color_primaries = AVCOL_PRI_BT709;
@@ -225,7 +229,7 @@ bool LibavEncoder::OpenEncoder(const std::string& name) {
   }
   frame_ = av_frame_alloc();
   packet_ = av_packet_alloc();
-  frame_->format = AV_PIX_FMT_NV12;
+  frame_->format = context->pix_fmt;
   frame_->width = context->width;
   frame_->height = context->height;
   if (!frame_ || !packet_ || av_frame_get_buffer(frame_, 0) < 0) {
@@ -312,21 +316,7 @@ void LibavEncoder::EncodeFrame(const uint8_t* bgra, int width, int height, int s
   }
   if (av_frame_make_writable(frame_) < 0)
     return;
-  // The encoder reads the planes at the frame's pitches; convert row-compatible data in place.
-  if (frame_->linesize[0] == w && frame_->linesize[1] == w) {
-    ConvertCpu(bgra, strideBytes, frame_->data[0], frame_->data[1], w, h);
-  } else {
-    std::vector<uint8_t> nv12(static_cast<size_t>(w) * h * 3 / 2 + w);
-    ConvertCpu(bgra, strideBytes, nv12.data(), nv12.data() + static_cast<size_t>(w) * h, w, h);
-    for (int y = 0; y < h; ++y) {
-      std::copy_n(nv12.data() + static_cast<size_t>(y) * w, w,
-                  frame_->data[0] + static_cast<size_t>(y) * frame_->linesize[0]);
-    }
-    for (int y = 0; y < h / 2; ++y) {
-      std::copy_n(nv12.data() + static_cast<size_t>(w) * h + static_cast<size_t>(y) * w, w,
-                  frame_->data[1] + static_cast<size_t>(y) * frame_->linesize[1]);
-    }
-  }
+  WritePicture(bgra, strideBytes, w, h);
   av_frame_remove_side_data(frame_, AV_FRAME_DATA_REGIONS_OF_INTEREST);
   if (emergencyFrames_.load() > 0) {
     emergencyFrames_.fetch_sub(1);
@@ -351,6 +341,37 @@ void LibavEncoder::EncodeFrame(const uint8_t* bgra, int width, int height, int s
   }
   ++nextPts_;
   Drain(timestampUs);
+}
+
+// Converts into the encoder's input frame: straight into NV12 planes whose pitch is the width,
+// else through a scratch NV12 picture copied (and, for planar input, de-interleaved) row by row.
+void LibavEncoder::WritePicture(const uint8_t* bgra, int stride, int w, int h) {
+  const bool planar = frame_->format == AV_PIX_FMT_YUV420P;
+  if (!planar && frame_->linesize[0] == w && frame_->linesize[1] == w) {
+    ConvertCpu(bgra, stride, frame_->data[0], frame_->data[1], w, h);
+    return;
+  }
+  nv12_.resize(static_cast<size_t>(w) * h + static_cast<size_t>(w) * (h / 2));
+  uint8_t* y = nv12_.data();
+  uint8_t* uv = y + static_cast<size_t>(w) * h;
+  ConvertCpu(bgra, stride, y, uv, w, h);
+  for (int row = 0; row < h; ++row) {
+    std::copy_n(y + static_cast<size_t>(row) * w, w,
+                frame_->data[0] + static_cast<size_t>(row) * frame_->linesize[0]);
+  }
+  for (int row = 0; row < h / 2; ++row) {
+    const uint8_t* pairs = uv + static_cast<size_t>(row) * w;
+    if (!planar) {
+      std::copy_n(pairs, w, frame_->data[1] + static_cast<size_t>(row) * frame_->linesize[1]);
+      continue;
+    }
+    uint8_t* u = frame_->data[1] + static_cast<size_t>(row) * frame_->linesize[1];
+    uint8_t* v = frame_->data[2] + static_cast<size_t>(row) * frame_->linesize[2];
+    for (int i = 0; i < w / 2; ++i) {
+      u[i] = pairs[2 * i];
+      v[i] = pairs[2 * i + 1];
+    }
+  }
 }
 
 void LibavEncoder::Drain(uint64_t timestampUs) {

@@ -62,6 +62,7 @@ class LibavEncoder final : public IHardwareEncoder {
   void ApplyRateControl(AVCodecContext* context) REQUIRES(lock_);
   void Reopen() REQUIRES(lock_);
   void Drain(uint64_t timestampUs) REQUIRES(lock_);
+  void WritePicture(const uint8_t* bgra, int stride, int width, int height) REQUIRES(lock_);
   bool DecideKeyframe() REQUIRES(lock_);
 
   mutable std::mutex lock_;  // the encoder lock: configuration and encoding
@@ -69,6 +70,7 @@ class LibavEncoder final : public IHardwareEncoder {
   AVFrame* frame_ GUARDED_BY(lock_) = nullptr;
   AVPacket* packet_ GUARDED_BY(lock_) = nullptr;
   std::vector<uint8_t> scaled_ GUARDED_BY(lock_);
+  std::vector<uint8_t> nv12_ GUARDED_BY(lock_);
   EncodedOutput output_ GUARDED_BY(lock_);
   int64_t nextPts_ GUARDED_BY(lock_) = 0;
   int framesSinceKey_ GUARDED_BY(lock_) = 0;
