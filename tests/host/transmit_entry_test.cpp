@@ -5,6 +5,7 @@
 
 #include "diag/log.h"
 #include "host/transmit_entry.h"
+#include "pipeline/fake_encoder.h"
 #include "support/temp_profile.h"
 #include "sv-host/host_suites.h"
 
@@ -14,42 +15,6 @@ namespace {
 using namespace sdk;
 using hostsim::HostSuites;
 
-// The least an encoder must do for an instance to come alive; it never produces output.
-class IdleEncoder final : public IHardwareEncoder {
- public:
-  bool Configure(int w, int h, uint32_t, int fps) override {
-    width_ = w;
-    height_ = h;
-    fps_ = fps;
-    return w >= 16 && h >= 16 && fps >= 1;
-  }
-  void Shutdown() override { width_ = height_ = 0; }
-  bool IsConfigured() const override { return width_ > 0; }
-  int Width() const override { return width_; }
-  int Height() const override { return height_; }
-  int FrameRate() const override { return fps_; }
-  void EncodeFrame(const uint8_t*, int, int, int) override {}
-  void RequestKeyframe() override {}
-  void SetBitrate(uint32_t) override {}
-  uint32_t Bitrate() const override { return 0; }
-  void SetPeakBitrate(uint32_t) override {}
-  void SetGopSize(int) override {}
-  int GopSize() const override { return 1; }
-  void SetCodec(Codec) override {}
-  Codec GetCodec() const override { return Codec::HEVC; }
-  void SetRateControl(RateControlMode, float) override {}
-  RateControlMode GetRateControl() const override { return RateControlMode::Bitrate; }
-  void CompressEmergency(int) override {}
-  void SetFrameCap(uint32_t) override {}
-  uint32_t FrameCap() const override { return kDefaultFrameCap; }
-  void SetOutputCallback(EncodedFrameCallback) override {}
-  std::unique_ptr<IHardwareEncoder> Clone(const EncoderSettings&) override { return nullptr; }
-  bool HasProducedKeyframe() const override { return false; }
-
- private:
-  int width_ = 0, height_ = 0, fps_ = 30;
-};
-
 std::string LogText() {
   return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
 }
@@ -57,7 +22,9 @@ std::string LogText() {
 class TransmitEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetEncoderFactoryForTesting([] { return std::make_shared<IdleEncoder>(); });
+    SetEncoderFactoryForTesting([] {
+      return std::make_shared<test::FakeEncoder>(std::make_shared<test::FakeEncoderWorld>());
+    });
     HostSuites::Instance().SetTicksPerSecond(HostSuites::kTicksPerSecond);
     ASSERT_EQ(TransmitEntry(tmInterfaceVersion4, 1, HostSuites::Instance().PiSuites(), &module_),
               tmResult_Success);
