@@ -63,9 +63,12 @@ AcceptedPeer AcceptClient(SocketHandle listener) {
   return AcceptedPeer{fd, address.sin_addr.s_addr, ntohs(address.sin_port)};
 }
 
+// Shut down first: on Linux, close() alone does not wake a thread blocked in recv() on the same
+// socket, and the transport relies on that to end a replaced connection's read loop.
 void CloseSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket)
-    ::close(Fd(socket));
+  if (socket == kInvalidSocket) return;
+  ::shutdown(Fd(socket), SHUT_RDWR);
+  ::close(Fd(socket));
 }
 
 void ShutdownReceive(SocketHandle socket) {

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "diag/log.h"
+#include "net/network_transport.h"
+#include "net/wire_opcodes.h"
+#include "store/trusted_peers.h"
+#include "support/temp_profile.h"
+#include "transport/test_client.h"
+
+namespace Sorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TestClient;
+
+std::string LogText() { return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost())); }
+
+bool Eventually(const std::function<bool()>& done, int ms = 3000) {
+  for (int i = 0; i < ms / 10; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
+// Remembers what the transport showed and lets a test press Cancel.
+struct DialogSpy {
+  std::mutex lock;
+  std::string code, name;
+  std::function<void()> onCancel;
+  int shown = 0;
+};
+
+class SpyDialog final : public IPairingDialog {
+ public:
+  explicit SpyDialog(DialogSpy& spy) : spy_(spy) {}
+  void Show(std::string code, std::string name, std::function<void()> onCancel) override {
+    std::lock_guard<std::mutex> lock(spy_.lock);
+    spy_.code = code;
+    spy_.name = name;
+    spy_.onCancel = std::move(onCancel);
+    ++spy_.shown;
+  }
+  void Close() override {}
+
+ private:
+  DialogSpy& spy_;
+};
+
+class TransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<uint16_t> nextPort{47600};
+    port = nextPort.fetch_add(3);
+    NetworkTransport::Options options;
+    options.videoPort = static_cast<uint16_t>(port + 1);
+    options.audioPort = static_cast<uint16_t>(port + 2);
+    transport = std::make_unique<NetworkTransport>(options);
+    transport->SetPairingDialogFactory([this] { return std::make_unique<SpyDialog>(spy); });
+    transport->SetNewClientHandler([this] { ++newClients; });
+    transport->SetUdpFailureHandler([this] { ++udpFailureCalls; });
+    transport->SetActivityQuery([] { return true; });
+    transport->StartListening(port);
+  }
+  void TearDown() override { transport->Stop(); }
+
+  std::string ShownCode() {
+    Eventually([&] {
+      std::lock_guard<std::mutex> lock(spy.lock);
+      return !spy.code.empty();
+    });
+    std::lock_guard<std::mutex> lock(spy.lock);
+    return spy.code;
+  }
+
+  // Pairs a fresh client with the code it is shown; returns the token.
+  std::string PairWithCode(TestClient& client, const std::string& id) {
+    client.Hello(id, "Test Phone", "");
+    EXPECT_TRUE(client.NextOf(wire::kPairingCodeRequired));
+    client.Code(ShownCode());
+    auto accepted = client.NextOf(wire::kPairingAccepted);
+    EXPECT_TRUE(accepted);
+    if (!accepted) return {};
+    return std::string(accepted->payload.begin() + 1, accepted->payload.end());
+  }
+
+  uint16_t port = 0;
+  std::unique_ptr<NetworkTransport> transport;
+  DialogSpy spy;
+  std::atomic<int> newClients{0};
+  std::atomic<int> udpFailureCalls{0};
+};
+
+TEST_F(TransportTest, CodePairingThenTrustedReconnectWithoutADialog) {
+  std::string token;
+  {
+    TestClient client(port);
+    ASSERT_TRUE(client.connected());
+    token = PairWithCode(client, "phone-1");
+    ASSERT_EQ(token.size(), 64u);
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+    auto state = client.NextOf(wire::kTransmitState);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->payload[0], 1);
+    EXPECT_TRUE(transport->PeerKnown());
+    EXPECT_EQ(transport->PeerAddress(), "127.0.0.1");
+    EXPECT_EQ(newClients.load(), 1);
+    EXPECT_EQ(spy.name, "Test Phone");
+  }
+  const auto stored = trusted::FindById("phone-1");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->token, token);
+
+  const int shownBefore = spy.shown;
+  TestClient again(port);
+  again.Hello("phone-1", "Test Phone", token);
+  auto accepted = again.NextOf(wire::kPairingAccepted);
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(std::string(accepted->payload.begin() + 1, accepted->payload.end()), token);
+  EXPECT_EQ(spy.shown, shownBefore) << "a trusted phone sees no dialog";
+  EXPECT_NE(LogText().find("pair: trusted reconnect id=phone-1"), std::string::npos);
+}
+
+TEST_F(TransportTest, UnknownTokensAreChallengedAndWrongCodesRejected) {
+  TestClient client(port);
+  client.Hello("stranger", "", std::string(64, 'a'));
+  EXPECT_TRUE(client.NextOf(wire::kPairingCodeRequired)) << "a token for an unknown id counts for nothing";
+  std::string code = ShownCode();
+  code[5] = code[5] == '9' ? '0' : static_cast<char>(code[5] + 1);
+  client.Code(code);
+  EXPECT_TRUE(client.NextOf(wire::kPairingRejected));
+  EXPECT_FALSE(transport->PeerKnown());
+  EXPECT_FALSE(trusted::FindById("stranger"));
+  EXPECT_EQ(spy.name, "") << "the dialog shows the name as sent (empty: the dialog says iPhone)";
+}
+
+TEST_F(TransportTest, MalformedHellosAreDroppedSilently) {
+  {
+    TestClient client(port);
+    client.Hello(std::string(64, 'i'), "n", "");
+    EXPECT_TRUE(client.NextOf(wire::kPairingCodeRequired)) << "64 bytes is the longest id";
+  }
+  TestClient client(port);
+  client.Hello(std::string(65, 'i'), "n", "");
+  EXPECT_FALSE(client.Next(1500)) << "65 bytes is malformed: nothing but heartbeats";
+  EXPECT_TRUE(Eventually([] { return LogText().find("pair: malformed ClientHello") != std::string::npos; }));
+}
+
+TEST_F(TransportTest, GuessingTheCodeIsThrottled) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    TestClient client(port);
+    client.Hello("guesser", "g", "");
+    ASSERT_TRUE(client.NextOf(wire::kPairingCodeRequired)) << attempt;
+    client.Code(ShownCode() == "000000" ? "000001" : "000000");
+    ASSERT_TRUE(client.NextOf(wire::kPairingRejected)) << attempt;
+    std::lock_guard<std::mutex> lock(spy.lock);
+    spy.code.clear();
+  }
+  TestClient locked(port);
+  locked.Hello("guesser", "g", "");
+  auto reply = locked.Next();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->opcode, wire::kPairingRejected) << "no code challenge while locked out";
+  const std::string log = LogText();
+  const size_t refusal = log.find("pair: code challenges refused for ");
+  ASSERT_NE(refusal, std::string::npos);
+  EXPECT_NE(log.find("s more after 5 wrong codes — rejecting id=guesser", refusal), std::string::npos);
+}
+
+TEST_F(TransportTest, HeartbeatsFlowBeforeTheHelloAndOnlyPairingRepliesBeforePairing) {
+  TestClient client(port);
+  ASSERT_TRUE(Eventually([&] { return transport->SendControl(wire::kHeartbeat, nullptr, 0); }));
+  const uint8_t ack = 0x04;
+  EXPECT_FALSE(transport->SendControl(wire::kCommandAck, &ack, 1)) << "no peer is known yet";
+  EXPECT_FALSE(transport->SendVideo(&ack, 1));
+  EXPECT_FALSE(client.Next(1500));
+  EXPECT_GE(client.heartbeats, 2) << "one sent by the test, one by the heartbeat thread";
+}
+
+TEST_F(TransportTest, ANewConnectionReplacesThePairedOneAndIsNotTrustedUntilItPairs) {
+  TestClient first(port);
+  ASSERT_FALSE(PairWithCode(first, "phone-a").empty());
+  ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
+  {
+    std::lock_guard<std::mutex> lock(spy.lock);
+    spy.code.clear();
+  }
+  TestClient second(port);
+  ASSERT_TRUE(Eventually([&] { return !transport->PeerKnown(); }))
+      << "an unpaired newcomer must not receive the stream";
+  const uint8_t ack = 0x04;
+  EXPECT_FALSE(transport->SendControl(wire::kCommandAck, &ack, 1));
+  EXPECT_TRUE(Eventually([] {
+    return LogText().find("— stale (current=") != std::string::npos &&
+           LogText().find("Replaced old client fd=") != std::string::npos;
+  }));
+  ASSERT_FALSE(PairWithCode(second, "phone-b").empty());
+  EXPECT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
+}
+
+TEST_F(TransportTest, CancelAndStopEndACodeWaitPromptly) {
+  TestClient client(port);
+  client.Hello("waiting", "w", "");
+  ASSERT_TRUE(client.NextOf(wire::kPairingCodeRequired));
+  std::function<void()> cancel;
+  ASSERT_TRUE(Eventually([&] {
+    std::lock_guard<std::mutex> lock(spy.lock);
+    cancel = spy.onCancel;
+    return static_cast<bool>(cancel);
+  }));
+  cancel();
+  EXPECT_TRUE(Eventually([] { return LogText().find("pair: disconnected while awaiting code") != std::string::npos; }));
+
+  TestClient waiting(port);
+  waiting.Hello("waiting-2", "w", "");
+  ASSERT_TRUE(waiting.NextOf(wire::kPairingCodeRequired));
+  const auto started = std::chrono::steady_clock::now();
+  transport->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  EXPECT_FALSE(transport->PeerKnown());
+}
+
+// Port 0 is refused by the system, so every video datagram fails while audio goes through.
+TEST_F(TransportTest, FiveFailedDatagramsAskForOneKeyframeAndASuccessRearms) {
+  transport->Stop();
+  NetworkTransport::Options options;
+  options.videoPort = 0;
+  options.audioPort = static_cast<uint16_t>(port + 2);
+  transport = std::make_unique<NetworkTransport>(options);
+  transport->SetPairingDialogFactory([this] { return std::make_unique<SpyDialog>(spy); });
+  transport->SetUdpFailureHandler([this] { ++udpFailureCalls; });
+  transport->StartListening(port);
+  TestClient client(port);
+  ASSERT_FALSE(PairWithCode(client, "phone-udp").empty());
+  ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
+  const uint8_t byte = 0;
+  for (int i = 0; i < 6; ++i) EXPECT_FALSE(transport->SendVideo(&byte, 1));
+  EXPECT_EQ(udpFailureCalls.load(), 1) << "the fifth failure asks once, the sixth does not";
+  EXPECT_TRUE(transport->SendAudio(&byte, 1));
+  for (int i = 0; i < 5; ++i) transport->SendVideo(&byte, 1);
+  EXPECT_EQ(udpFailureCalls.load(), 2) << "a success re-arms the request";
+  EXPECT_NE(LogText().find("UDP: 5 consecutive send failures — requesting IDR"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace Sorvane

@@ -1,0 +1,93 @@
+#pragma once
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/control_reader.h"
+#include "net/socket_ops.h"
+#include "net/wire_opcodes.h"
+
+namespace Sorvane::test {
+
+// A phone's side of the control channel over loopback, for driving the real transport.
+class TestClient {
+ public:
+  explicit TestClient(uint16_t port) {
+    net::SocketLibraryAcquire();
+    for (int i = 0; i < 50 && socket_ == net::kInvalidSocket; ++i) {
+      socket_ = net::ConnectTcp("127.0.0.1", port);
+      if (socket_ == net::kInvalidSocket) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  ~TestClient() {
+    net::CloseSocket(socket_);
+    net::SocketLibraryRelease();
+  }
+  bool connected() const { return socket_ != net::kInvalidSocket; }
+
+  bool Send(std::vector<uint8_t> bytes) { return net::SendExactly(socket_, bytes.data(), bytes.size()); }
+  bool Hello(const std::string& id, const std::string& name, const std::string& token) {
+    std::vector<uint8_t> bytes = {wire::kClientHello};
+    for (const std::string* f : {&id, &name, &token}) {
+      bytes.push_back(static_cast<uint8_t>(f->size()));
+      bytes.insert(bytes.end(), f->begin(), f->end());
+    }
+    return Send(bytes);
+  }
+  bool Code(const std::string& code) {
+    std::vector<uint8_t> bytes = {wire::kPairingCode};
+    bytes.insert(bytes.end(), code.begin(), code.end());
+    return Send(bytes);
+  }
+
+  // The next message other than a heartbeat (heartbeats are counted); nullopt when the
+  // connection ended or nothing came within the timeout.
+  std::optional<wire::ControlReadResult> Next(int timeoutMs = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !net::WaitReadable(socket_, static_cast<int>(left.count()))) {
+        return std::nullopt;
+      }
+      Source source{socket_};
+      wire::ControlReadResult r = wire::ReadPluginMessage(source);
+      if (r.status != wire::ControlReadStatus::kMessage) return std::nullopt;
+      if (r.opcode == wire::kHeartbeat) {
+        ++heartbeats;
+        continue;
+      }
+      return r;
+    }
+  }
+  // Reads until a message with `opcode` comes (others are skipped).
+  std::optional<wire::ControlReadResult> NextOf(uint8_t opcode, int timeoutMs = 3000) {
+    while (auto r = Next(timeoutMs)) {
+      if (r->opcode == opcode) return r;
+    }
+    return std::nullopt;
+  }
+  // True when the plug-in closed the connection (or stopped reading it) within the timeout.
+  bool Closed(int timeoutMs = 3000) {
+    if (!net::WaitReadable(socket_, timeoutMs)) return false;
+    uint8_t byte = 0;
+    while (net::WaitReadable(socket_, timeoutMs)) {
+      if (!net::ReceiveExactly(socket_, &byte, 1)) return true;
+    }
+    return false;
+  }
+
+  int heartbeats = 0;
+
+ private:
+  struct Source final : wire::ByteSource {
+    explicit Source(net::SocketHandle s) : socket(s) {}
+    bool ReadExactly(uint8_t* b, size_t n) override { return net::ReceiveExactly(socket, b, n); }
+    net::SocketHandle socket;
+  };
+  net::SocketHandle socket_ = net::kInvalidSocket;
+};
+
+}  // namespace Sorvane::test
