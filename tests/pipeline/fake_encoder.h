@@ -71,7 +71,11 @@ class FakeEncoder final : public IHardwareEncoder {
   int GopSize() const override { return gop_; }
   void SetCodec(Codec codec) override { codec_ = codec; }
   Codec GetCodec() const override { return codec_; }
-  void SetRateControl(RateControlMode mode, float) override { rc_ = mode; }
+  void SetRateControl(RateControlMode mode, float quality) override {
+    rc_ = mode;
+    quality_ = quality;
+  }
+  float Quality() const { return quality_; }
   RateControlMode GetRateControl() const override { return rc_; }
   void CompressEmergency(int) override { keyRequested_ = true; }
   void SetFrameCap(uint32_t cap) override { frameCap_ = ClampFrameCap(cap); }
@@ -102,6 +106,7 @@ class FakeEncoder final : public IHardwareEncoder {
   std::atomic<uint32_t> bitrate_{0}, frameCap_{kDefaultFrameCap};
   std::atomic<Codec> codec_{Codec::HEVC};
   std::atomic<RateControlMode> rc_{RateControlMode::Bitrate};
+  std::atomic<float> quality_{0.75f};
   std::atomic<bool> keyRequested_{false}, produced_{false};
   EncodedFrameCallback callback_;
 };

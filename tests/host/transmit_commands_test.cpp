@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "diag/log.h"
+#include "host/encoder_pipeline.h"
+#include "host/transmit_instance.h"
+#include "net/shared_transport.h"
+#include "pipeline/fake_encoder.h"
+#include "support/manual_clock.h"
+#include "support/temp_profile.h"
+#include "sv-host/host_suites.h"
+#include "transport/test_client.h"
+
+namespace Sorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using hostsim::HostSuites;
+
+std::string LogText() {
+  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+}
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+    ++n;
+  return n;
+}
+
+class CodeDialog final : public IPairingDialog {
+ public:
+  explicit CodeDialog(std::string* code) : code_(code) {}
+  void Show(std::string code, std::string, std::function<void()>) override { *code_ = code; }
+  void Close() override {}
+
+ private:
+  std::string* code_;
+};
+
+// A transmit instance on a transport of its own, with a paired test client.
+class CommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<uint16_t> nextPort{47700};
+    port = nextPort.fetch_add(3);
+    NetworkTransport::Options options;
+    options.videoPort = static_cast<uint16_t>(port + 1);
+    options.audioPort = static_cast<uint16_t>(port + 2);
+    transport = std::make_unique<SharedTransport>(port, options);
+    transport->Network().SetPairingDialogFactory(
+        [this] { return std::make_unique<CodeDialog>(&code); });
+    world = std::make_shared<test::FakeEncoderWorld>();
+    instance = MakeInstance();
+    client = std::make_unique<test::TestClient>(port);
+    client->Hello("cmd-phone", "Phone", "");
+    ASSERT_TRUE(client->NextOf(wire::kPairingCodeRequired));
+    for (int i = 0; i < 200 && code.empty(); ++i)
+      std::this_thread::sleep_for(5ms);
+    client->Code(code);
+    ASSERT_TRUE(client->NextOf(wire::kPairingAccepted));
+    ASSERT_TRUE(client->NextOf(wire::kTransmitState));
+  }
+  void TearDown() override {
+    client.reset();
+    instance.reset();
+    transport.reset();
+  }
+  std::unique_ptr<TransmitInstance> MakeInstance() {
+    auto made = std::make_unique<TransmitInstance>(
+        HostSuites::Instance().Basic(),
+        [this] { return std::make_shared<test::FakeEncoder>(world); }, transport.get(), &clock);
+    made->Start();
+    return made;
+  }
+  std::vector<int> Acks(int timeoutMs = 500) {
+    std::vector<int> acks;
+    while (auto m = client->Next(timeoutMs)) {
+      if (m->opcode == wire::kCommandAck)
+        acks.push_back(m->payload[0]);
+    }
+    return acks;
+  }
+
+  uint16_t port = 0;
+  std::string code;
+  test::ManualClock clock;
+  std::unique_ptr<SharedTransport> transport;
+  std::shared_ptr<test::FakeEncoderWorld> world;
+  std::unique_ptr<TransmitInstance> instance;
+  std::unique_ptr<test::TestClient> client;
+};
+
+TEST_F(CommandTest, GopModesCodecAndRateControl) {
+  const uint8_t autoMode = 2, bogus = 7, h264 = 1;
+  instance->HandleControl(wire::kSetGopMode, &autoMode, 1);
+  EXPECT_EQ(transport->GetCachedClientSettings().gopMode, 2);
+  EXPECT_EQ(instance->CopyPipeline()->GopSize(), 1);
+  instance->HandleControl(wire::kSetGopMode, &bogus, 1);
+  instance->HandleControl(wire::kSetCodec, &h264, 1);
+  const uint8_t quality[2] = {1, 250};
+  instance->HandleControl(wire::kSetEncoderMode, quality, 2);
+  instance->HandleControl(wire::kSetGopMode, nullptr, 0);  // too short: acknowledged only
+  EXPECT_EQ(Acks(), (std::vector<int>{0x04, 0x04, 0x05, 0x08, 0x04}));
+  const std::string log = LogText();
+  EXPECT_NE(log.find("control: SetGopMode AUTO is retired — keeping current=1"), std::string::npos);
+  EXPECT_NE(log.find("[Vuvovede] Step 1 GOP applied: ?-fallback-AllIntra (gopSize=1)"),
+            std::string::npos);
+  EXPECT_NE(log.find("control: SetCodec H264"), std::string::npos);
+  EXPECT_NE(log.find("control: SetEncoderMode Quality q=100%"), std::string::npos);
+  EXPECT_EQ(instance->CopyPipeline()->GetCodec(), Codec::H264);
+  EXPECT_EQ(instance->CopyPipeline()->GetRateControl(), RateControlMode::Quality);
+  const auto cached = transport->GetCachedClientSettings();
+  EXPECT_EQ(cached.codec, 1);
+  EXPECT_EQ(cached.qualityPercent, 100);
+  EXPECT_EQ(transport->PacerForTesting().Bitrate(), 340000u * 8 * 30 * 4) << "quality pacing";
+}
+
+TEST_F(CommandTest, EngineRequestsAndSnapshots) {
+  const uint8_t malformed[3] = {5, 'a', 'b'};
+  instance->HandleControl(wire::kSetEncoderEngine, malformed, 3);
+  // idLen 10 but only 8 bytes follow: four settings, no engine.
+  const uint8_t snapshot[14] = {0xE0, 0x01, 1, 3, 1, 10, 's', 'o', 'f', 't', 'w', 'a', 'r', 'e'};
+  instance->HandleControl(wire::kAppSettingsSnapshot, snapshot, sizeof snapshot);
+  EXPECT_EQ(Acks(), (std::vector<int>{0x13, 0x07, 0x05, 0x04, 0x08}));
+  EXPECT_EQ(instance->ShortSideCap(), 480);
+  EXPECT_EQ(instance->CopyPipeline()->GopSize(), 600);
+  EXPECT_NE(LogText().find("control: SetEncoderEngine malformed (idLen=5 payloadLen=3)"),
+            std::string::npos);
+
+  const uint8_t first[] = {8, 's', 'o', 'f', 't', 'w', 'a', 'r', 'e'};
+  const auto before = instance->CopyPipeline();
+  instance->HandleControl(wire::kSetEncoderEngine, first, sizeof first);
+  EXPECT_EQ(instance->CopyPipeline(), before) << "the first id only renames the seed";
+  const uint8_t second[] = {5, 'o', 't', 'h', 'e', 'r'};
+  instance->HandleControl(wire::kSetEncoderEngine, second, sizeof second);
+  EXPECT_NE(instance->CopyPipeline(), before) << "a different id rebuilds the pipeline";
+  auto info = client->NextOf(wire::kEncoderInfo);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(std::string(info->payload.begin() + 1, info->payload.end()), "Switching encoder...");
+  EXPECT_NE(LogText().find("engine switch: rebuilt pipeline with 'other'"), std::string::npos);
+}
+
+TEST_F(CommandTest, UnknownAndRetiredOpcodesAreLoggedNotAcknowledged) {
+  instance->HandleControl(0x06, nullptr, 0);
+  const uint8_t four[4] = {};
+  instance->HandleControl(wire::kSetAutoMode, four, 4);
+  instance->HandleControl(wire::kSetBitrate, four, 4);
+  const uint8_t marker[] = {5, 'h', 'i', '\n', 'x', 'y'};
+  instance->HandleControl(wire::kTestMarker, marker, sizeof marker);
+  EXPECT_EQ(Acks(), (std::vector<int>{0x02}));
+  const std::string log = LogText();
+  EXPECT_NE(log.find("control: unhandled opcode 0x06"), std::string::npos);
+  EXPECT_NE(log.find("control: retired opcode 0x0A (SetAutoMode) — ignored"), std::string::npos);
+  EXPECT_NE(log.find("[TEST] hi\\x0axy"), std::string::npos) << "client text cannot break lines";
+}
+
+TEST_F(CommandTest, FanOutReplayAndCounters) {
+  auto second = MakeInstance();
+  client->Send({wire::kSetCodec, 1});
+  EXPECT_EQ(Acks(), (std::vector<int>{0x05, 0x05})) << "each registered instance acknowledges";
+  auto third = MakeInstance();  // registered while the client is paired: the cache is replayed
+  EXPECT_EQ(Acks(), (std::vector<int>{0x05}));
+  EXPECT_EQ(third->CopyPipeline()->GetCodec(), Codec::H264);
+  const uint32_t s = transport->ReserveVideoSequence(5);
+  EXPECT_EQ(transport->ReserveVideoSequence(5), s + 5);
+  const uint16_t id = transport->NextAudioFrameId();
+  EXPECT_EQ(transport->NextAudioFrameId(), static_cast<uint16_t>(id + 1));
+  second.reset();
+  third.reset();
+  instance.reset();
+  test::TestClient late(port);
+  EXPECT_TRUE(late.connected()) << "the port keeps accepting after the last instance is released";
+}
+
+TEST(TargetSize, ShortSideCapKeepsAspectAndEvenSides) {
+  EXPECT_EQ(ComputeTargetSize(3840, 2160, 1080), std::make_pair(1920, 1080));
+  EXPECT_EQ(ComputeTargetSize(1000, 563, 480), std::make_pair(852, 480));
+  EXPECT_EQ(ComputeTargetSize(1280, 720, 0), std::make_pair(1280, 720));
+  EXPECT_EQ(ComputeTargetSize(1279, 719, 720), std::make_pair(1279, 719)) << "odd sizes pass";
+  EXPECT_EQ(ComputeTargetSize(1280, 720, 480), std::make_pair(852, 480))
+      << "853.8 truncated, evened";
+  EXPECT_EQ(ComputeTargetSize(4000, 20, 8), std::make_pair(1600, 16)) << "at least 16";
+}
+
+}  // namespace
+}  // namespace Sorvane
