@@ -30,7 +30,46 @@ bool ReadUnits(const uint8_t*& p, const uint8_t* end, size_t count, std::vector<
   return true;
 }
 
+bool IsParameterSet(uint8_t header, bool isHevc) {
+  if (isHevc) {
+    const int type = (header >> 1) & 0x3F;
+    return type >= 32 && type <= 34;  // VPS, SPS, PPS
+  }
+  const int type = header & 0x1F;
+  return type == 7 || type == 8;  // SPS, PPS
+}
+
 }  // namespace
+
+namespace annexb_detail {
+
+size_t FindStartCode(const uint8_t* bytes, size_t size, size_t from, size_t* codeLength) {
+  for (size_t i = from; i + 3 <= size; ++i) {
+    if (bytes[i] != 0 || bytes[i + 1] != 0)
+      continue;
+    if (bytes[i + 2] == 1) {
+      *codeLength = 3;
+      return i;
+    }
+    if (bytes[i + 2] == 0 && i + 4 <= size && bytes[i + 3] == 1) {
+      *codeLength = 4;
+      return i;
+    }
+  }
+  *codeLength = 0;
+  return size;
+}
+
+}  // namespace annexb_detail
+
+std::vector<uint8_t> ParameterSetUnits(const uint8_t* bytes, size_t size, bool isHevc) {
+  std::vector<uint8_t> sets;
+  ForEachAnnexBUnit(bytes, size, [&](const uint8_t* unit, size_t length) {
+    if (IsParameterSet(unit[0], isHevc))
+      AppendUnit(sets, unit, length);
+  });
+  return sets;
+}
 
 void AppendAnnexB(std::vector<uint8_t>& out, const uint8_t* bytes, size_t n) {
   if (bytes == nullptr || n == 0)

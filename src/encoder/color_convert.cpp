@@ -3,7 +3,10 @@
 #include <cstring>
 #include <vector>
 
+#include "encoder/color_convert_kernels.h"
+
 namespace Sorvane {
+namespace convert {
 namespace {
 
 // Q8 BT.709 limited-range coefficients.
@@ -15,42 +18,92 @@ inline uint8_t Clamp255(int v) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// One luma row. Y never falls below 16, and the largest sum keeps it at 235, so no clamp is
-// needed; the plain loop vectorises.
-void LumaRow(const uint8_t* __restrict src, uint8_t* __restrict dst, int width) {
-  for (int x = 0; x < width; ++x) {
+SimdLevel ChosenLevel() {
+  static const SimdLevel level = DetectSimdLevel();
+  return level;
+}
+
+}  // namespace
+
+// Y never falls below 16 and the largest sum keeps it at 235, so no clamp is needed.
+void ScalarLuma(const uint8_t* src, uint8_t* dst, int begin, int end) {
+  for (int x = begin; x < end; ++x) {
     const int b = src[4 * x], g = src[4 * x + 1], r = src[4 * x + 2];
     dst[x] = static_cast<uint8_t>(((kYR * r + kYG * g + kYB * b + 128) >> 8) + 16);
   }
 }
 
-// One chroma row from two source rows.
-void ChromaRow(const uint8_t* __restrict top, const uint8_t* __restrict bottom,
-               uint8_t* __restrict dst, int pairs) {
-  for (int i = 0; i < pairs; ++i) {
-    const uint8_t* a = top + 8 * i;
-    const uint8_t* c = bottom + 8 * i;
+void ScalarChroma(const RowPair& rows, int beginPair, int endPair) {
+  for (int i = beginPair; i < endPair; ++i) {
+    const uint8_t* a = rows.top + 8 * i;
+    const uint8_t* c = rows.bottom + 8 * i;
     const int b = (a[0] + a[4] + c[0] + c[4]) >> 2;
     const int g = (a[1] + a[5] + c[1] + c[5]) >> 2;
     const int r = (a[2] + a[6] + c[2] + c[6]) >> 2;
-    dst[2 * i] = Clamp255(((kCbR * r + kCbG * g + kCbB * b + 128) >> 8) + 128);
-    dst[2 * i + 1] = Clamp255(((kCrR * r + kCrG * g + kCrB * b + 128) >> 8) + 128);
+    const uint8_t u = Clamp255(((kCbR * r + kCbG * g + kCbB * b + 128) >> 8) + 128);
+    const uint8_t v = Clamp255(((kCrR * r + kCrG * g + kCrB * b + 128) >> 8) + 128);
+    if (rows.uv != nullptr) {
+      rows.uv[2 * i] = u;
+      rows.uv[2 * i + 1] = v;
+    } else {
+      rows.u[i] = u;
+      rows.v[i] = v;
+    }
   }
 }
 
-}  // namespace
+void ConvertAt(SimdLevel level, const uint8_t* src, int srcStride, uint8_t* dstY, int yStride,
+               uint8_t* dstUV, int uvStride, uint8_t* dstU, int uStride, uint8_t* dstV, int vStride,
+               int width, int height) {
+  const PairKernel kernel = PairKernelFor(level);
+  const int evenWidth = width & ~1;
+  const int pairs = width / 2;
+  for (int j = 0; j < height / 2; ++j) {
+    RowPair rows{};
+    rows.top = src + static_cast<size_t>(2 * j) * srcStride;
+    rows.bottom = rows.top + srcStride;
+    rows.yTop = dstY + static_cast<size_t>(2 * j) * yStride;
+    rows.yBottom = rows.yTop + yStride;
+    if (dstUV != nullptr) {
+      rows.uv = dstUV + static_cast<size_t>(j) * uvStride;
+    } else {
+      rows.u = dstU + static_cast<size_t>(j) * uStride;
+      rows.v = dstV + static_cast<size_t>(j) * vStride;
+    }
+    const int done = kernel != nullptr ? kernel(rows, evenWidth) : 0;
+    ScalarLuma(rows.top, rows.yTop, done, width);
+    ScalarLuma(rows.bottom, rows.yBottom, done, width);
+    ScalarChroma(rows, done / 2, pairs);
+  }
+  if (height % 2 == 1) {
+    const int last = height - 1;
+    ScalarLuma(src + static_cast<size_t>(last) * srcStride,
+               dstY + static_cast<size_t>(last) * yStride, 0, width);
+  }
+}
+
+}  // namespace convert
 
 void ConvertCpu(const uint8_t* src, int srcStride, uint8_t* dstY, uint8_t* dstUV, int width,
                 int height) {
+  ConvertCpuNv12(src, srcStride, dstY, width, dstUV, width, width, height);
+}
+
+void ConvertCpuNv12(const uint8_t* src, int srcStride, uint8_t* dstY, int yStride, uint8_t* dstUV,
+                    int uvStride, int width, int height) {
   if (src == nullptr || dstY == nullptr || dstUV == nullptr || width < 1 || height < 1)
     return;
-  for (int y = 0; y < height; ++y) {
-    LumaRow(src + static_cast<size_t>(y) * srcStride, dstY + static_cast<size_t>(y) * width, width);
-  }
-  for (int j = 0; j < height / 2; ++j) {
-    const uint8_t* top = src + static_cast<size_t>(2 * j) * srcStride;
-    ChromaRow(top, top + srcStride, dstUV + static_cast<size_t>(j) * width, width / 2);
-  }
+  convert::ConvertAt(convert::ChosenLevel(), src, srcStride, dstY, yStride, dstUV, uvStride,
+                     nullptr, 0, nullptr, 0, width, height);
+}
+
+void ConvertCpuI420(const uint8_t* src, int srcStride, uint8_t* dstY, int yStride, uint8_t* dstU,
+                    int uStride, uint8_t* dstV, int vStride, int width, int height) {
+  if (src == nullptr || dstY == nullptr || dstU == nullptr || dstV == nullptr || width < 1 ||
+      height < 1)
+    return;
+  convert::ConvertAt(convert::ChosenLevel(), src, srcStride, dstY, yStride, nullptr, 0, dstU,
+                     uStride, dstV, vStride, width, height);
 }
 
 void ScaleNearest(const uint8_t* src, int srcStride, int srcW, int srcH, uint8_t* dst,
@@ -60,14 +113,24 @@ void ScaleNearest(const uint8_t* src, int srcStride, int srcW, int srcH, uint8_t
   const double ratioX = static_cast<double>(srcW) / dstW;
   const double ratioY = static_cast<double>(srcH) / dstH;
   std::vector<int> columns(static_cast<size_t>(dstW));
-  for (int x = 0; x < dstW; ++x)
-    columns[x] = static_cast<int>((x + 0.5) * ratioX);
+  for (int x = 0; x < dstW; ++x) {
+    const int column = static_cast<int>((x + 0.5) * ratioX);
+    columns[x] = column < srcW ? column : srcW - 1;
+  }
+  int previousRow = -1;
   for (int y = 0; y < dstH; ++y) {
-    const uint8_t* row =
-        src + static_cast<size_t>(static_cast<int>((y + 0.5) * ratioY)) * srcStride;
+    int sourceRow = static_cast<int>((y + 0.5) * ratioY);
+    sourceRow = sourceRow < srcH ? sourceRow : srcH - 1;
     uint8_t* out = dst + static_cast<size_t>(y) * dstStride;
+    if (sourceRow == previousRow) {
+      // Upscaling repeats rows: copy the one just built.
+      std::memcpy(out, out - dstStride, static_cast<size_t>(dstW) * 4);
+      continue;
+    }
+    const uint8_t* row = src + static_cast<size_t>(sourceRow) * srcStride;
     for (int x = 0; x < dstW; ++x)
       std::memcpy(out + 4 * x, row + 4 * columns[x], 4);
+    previousRow = sourceRow;
   }
 }
 

@@ -1,38 +1,66 @@
 #include "diag/log_channels.h"
 #include "encoder/encoder_factory.h"
 #include "encoder/libav_encoder.h"
+#include "encoder/libav_probe.h"
 
 namespace Sorvane {
 namespace {
 
-bool AnyOpens(const char* h264Name, const char* hevcName) {
-  return LibavEncoder::EncoderOpens(h264Name, Codec::H264) ||
-         LibavEncoder::EncoderOpens(hevcName, Codec::HEVC);
+constexpr uint32_t kVendorNvidia = 0x10DE;
+constexpr uint32_t kVendorIntel = 0x8086;
+constexpr uint32_t kVendorAmd = 0x1002;
+
+struct HardwareSeen {
+  bool nvidia = false;
+  bool intel = false;
+  bool amd = false;
+  bool other = false;
+};
+
+// A vendor counts when one of its encoders really opens here, for either codec. NVENC is
+// NVIDIA's and Quick Sync Intel's; a VAAPI encoder belongs to the vendor of the render node.
+HardwareSeen ProbeHardware() {
+  HardwareSeen seen;
+  for (Codec codec : {Codec::H264, Codec::HEVC}) {
+    for (const EncoderCandidate& candidate : EncoderCandidates(codec)) {
+      if (!candidate.hardware || !HardwareEncoderOpens(candidate))
+        continue;
+      uint32_t vendor = 0;
+      if (candidate.family == EncoderFamily::Nvenc)
+        vendor = kVendorNvidia;
+      else if (candidate.family == EncoderFamily::Qsv)
+        vendor = kVendorIntel;
+      else
+        vendor = RenderNodeVendor(FirstRenderNode());
+      seen.nvidia |= vendor == kVendorNvidia;
+      seen.intel |= vendor == kVendorIntel;
+      seen.amd |= vendor == kVendorAmd;
+      seen.other |= vendor != kVendorNvidia && vendor != kVendorIntel && vendor != kVendorAmd;
+    }
+  }
+  return seen;
 }
 
 }  // namespace
 
 std::vector<EncoderEngine> EnumerateEngines() {
-  const bool nvidia = AnyOpens("h264_nvenc", "hevc_nvenc");
-  const bool intel = AnyOpens("h264_qsv", "hevc_qsv");
-  const bool amd = AnyOpens("h264_amf", "hevc_amf");
-  const bool other = AnyOpens("h264_vaapi", "hevc_vaapi");
+  const HardwareSeen seen = ProbeHardware();
   std::vector<EncoderEngine> engines;
-  if (nvidia)
+  if (seen.nvidia)
     engines.push_back({"nvidia", "NVIDIA NVENC", ""});
-  if (intel)
+  if (seen.intel)
     engines.push_back({"intel", "Intel Quick Sync", ""});
-  if (amd)
+  if (seen.amd)
     engines.push_back({"amd", "AMD AMF", ""});
-  const bool anyHardware = nvidia || intel || amd || other;
+  const bool anyHardware = seen.nvidia || seen.intel || seen.amd || seen.other;
   engines.push_back(
       {"software", "Software (CPU)",
        anyHardware ? "CPU encoder (libx264 / libx265)"
                    : "No hardware encoder detected. Using CPU — expect higher CPU load and lower "
                      "quality."});
   Log(channels::kFactories, kLogInfo,
-      "EnumerateEngines: nvidia=%d intel=%d amd=%d other=%d → %zu entries", nvidia ? 1 : 0,
-      intel ? 1 : 0, amd ? 1 : 0, other ? 1 : 0, engines.size());
+      "EnumerateEngines: nvidia=%d intel=%d amd=%d other=%d → %zu entries", seen.nvidia ? 1 : 0,
+      seen.intel ? 1 : 0, seen.amd ? 1 : 0, seen.other ? 1 : 0, engines.size());
   return engines;
 }
 
@@ -40,7 +68,7 @@ std::shared_ptr<IHardwareEncoder> CreateDefaultEncoder() {
   return std::make_shared<LibavEncoder>();
 }
 
-// Every engine gets the same encoder: its Configure picks the first one that opens here.
+// Every engine gets the same encoder: its Configure takes the first one that opens here.
 std::shared_ptr<IHardwareEncoder> CreateForEngine(const std::string&) {
   return CreateDefaultEncoder();
 }

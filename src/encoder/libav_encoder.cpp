@@ -1,110 +1,30 @@
 #include "encoder/libav_encoder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <map>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-#include <libavutil/log.h>
-#include <libavutil/opt.h>
-}
-
+#include "base/clock.h"
 #include "diag/log_channels.h"
 #include "encoder/color_convert.h"
+#include "encoder/encoder_description.h"
+#include "encoder/frame_input.h"
+#include "encoder/libav_probe.h"
 
 namespace Sorvane {
 namespace {
 
-constexpr double kHevcSoftwarePixelCap = 6'000'000;
+// libx265 cannot keep real time above this many pixels on a CPU (measured with sv-encode).
+constexpr int64_t kHevcSoftwarePixelCap = 6'000'000;
+// The status printed when an open encoder cannot take a setting live (ENOSYS).
+constexpr unsigned long kNotLive = 0xffffffdaUL;
 
-std::mutex gDescriptionLock;
-std::string gCurrentDescription;  // guarded by gDescriptionLock
-
-bool IsSoftware(const std::string& name) {
-  return name == "libx264" || name == "libx265";
+const char* KindLabel(bool hardware) {
+  return hardware ? "HW" : "SW";
 }
-
-// Constant-quality mapping: CRF 40 − 30 × quality, so the client's 70 % gives CRF 19 and the
-// default 0.75 gives 17.5 — the range x264 and x265 treat as visually transparent — while 0 %
-// (CRF 40) still yields a watchable picture.
-double CrfFor(float quality) {
-  return 40.0 - 30.0 * std::clamp(quality, 0.0f, 1.0f);
-}
-
-void SetOption(AVCodecContext* context, const char* key, const char* value) {
-  av_opt_set(context, key, value, AV_OPT_SEARCH_CHILDREN);
-}
-
-// Zero latency for each encoder family; options an encoder does not have are ignored.
-void ApplyLowLatency(AVCodecContext* context, const std::string& name) {
-  if (name == "libx264") {
-    // The fastest preset that keeps adaptive quantisation (needed for emergency compression).
-    SetOption(context, "preset", "superfast");
-    SetOption(context, "tune", "zerolatency");
-  } else if (name == "libx265") {
-    SetOption(context, "preset", "ultrafast");
-    SetOption(context, "tune", "zerolatency");
-    SetOption(context, "x265-params", "log-level=error:bframes=0:rc-lookahead=0");
-  } else if (name.find("nvenc") != std::string::npos) {
-    SetOption(context, "preset", "p1");
-    SetOption(context, "tune", "ull");
-    SetOption(context, "zerolatency", "1");
-    SetOption(context, "delay", "0");
-  } else if (name.find("qsv") != std::string::npos) {
-    SetOption(context, "async_depth", "1");
-    SetOption(context, "low_power", "1");
-  }
-  SetOption(context, "forced-idr", "1");
-  SetOption(context, "forced_idr", "1");
-}
-
-// Quiets libavcodec while probing encoders that cannot open on this machine.
-struct QuietLog {
-  int previous = av_log_get_level();
-  QuietLog() { av_log_set_level(AV_LOG_QUIET); }
-  ~QuietLog() { av_log_set_level(previous); }
-};
 
 }  // namespace
-
-std::string CurrentEncoderDescription() {
-  std::lock_guard<std::mutex> lock(gDescriptionLock);
-  return gCurrentDescription;
-}
-
-std::vector<std::string> LibavEncoder::CandidateNames(Codec codec) {
-  if (codec == Codec::H264)
-    return {"h264_nvenc", "h264_vaapi", "h264_qsv", "libx264"};
-  return {"hevc_nvenc", "hevc_vaapi", "hevc_qsv", "libx265"};
-}
-
-bool LibavEncoder::EncoderOpens(const std::string& name, Codec codec) {
-  static std::mutex probeLock;
-  static std::map<std::string, bool> probed;  // hardware does not change while we run
-  std::lock_guard<std::mutex> lock(probeLock);
-  if (const auto it = probed.find(name); it != probed.end())
-    return it->second;
-  bool opens = false;
-  if (const AVCodec* encoder = avcodec_find_encoder_by_name(name.c_str())) {
-    QuietLog quiet;
-    AVCodecContext* context = avcodec_alloc_context3(encoder);
-    context->width = 256;
-    context->height = 144;
-    context->pix_fmt = AV_PIX_FMT_NV12;
-    context->time_base = AVRational{1, 30};
-    context->bit_rate = 1'000'000;
-    opens = avcodec_open2(context, encoder, nullptr) == 0;
-    avcodec_free_context(&context);
-  }
-  static_cast<void>(codec);
-  probed[name] = opens;
-  return opens;
-}
-
-LibavEncoder::LibavEncoder() = default;
 
 LibavEncoder::~LibavEncoder() {
   std::lock_guard<std::mutex> lock(lock_);
@@ -116,16 +36,31 @@ bool LibavEncoder::Configure(int width, int height, uint32_t bitrateBps, int fps
   return ConfigureLocked(width, height, bitrateBps, fps);
 }
 
-void LibavEncoder::TearDownLocked() {
-  if (context_ != nullptr)
-    avcodec_free_context(&context_);
-  if (frame_ != nullptr)
-    av_frame_free(&frame_);
-  if (packet_ != nullptr)
-    av_packet_free(&packet_);
-  configured_.store(false);
+void LibavEncoder::Shutdown() {
+  std::lock_guard<std::mutex> lock(lock_);
+  TearDownLocked();
+}
+
+void LibavEncoder::SetDescriptions(const std::string& text) {
+  SetCurrentEncoderDescription(text);
   std::lock_guard<std::mutex> lock(descriptionLock_);
-  description_.clear();
+  description_ = text;
+}
+
+void LibavEncoder::TearDownLocked() {
+  if (session_ != nullptr)
+    SetDescriptions(std::string());
+  session_.reset();
+  configured_.store(false);
+  output_.SetParameterSets({});
+  width_.store(0);
+  height_.store(0);
+  fps_.store(30);
+  frameIndex_ = 0;
+}
+
+RateFields LibavEncoder::CurrentRatesLocked() const {
+  return RateFieldsFor(rateControl_.load(), bitrate_.load(), peakBitrate_.load(), quality_);
 }
 
 bool LibavEncoder::ConfigureLocked(int width, int height, uint32_t bitrateBps, int fps) {
@@ -140,141 +75,71 @@ bool LibavEncoder::ConfigureLocked(int width, int height, uint32_t bitrateBps, i
   height_.store(height);
   fps_.store(fps);
   bitrate_.store(bitrateBps);
-  keyframeProduced_.store(false);
+  output_.ResetKeyframeProduced();
   keyframeRequested_.store(true);
-  const Codec codec = codec_.load();
-  for (const std::string& name : CandidateNames(codec)) {
-    if (!IsSoftware(name) && !EncoderOpens(name, codec))
-      continue;
-    if (name == "libx265" && static_cast<double>(width) * height > kHevcSoftwarePixelCap) {
-      Log(channels::kEncoder, kLogError,
-          "Refusing %dx%d on SW HEVC encoder \"%s\" — above %.1f MPx cap (no hardware HEVC "
-          "encoder here)",
-          width, height, name.c_str(), kHevcSoftwarePixelCap / 1e6);
-      break;
-    }
-    Log(channels::kEncoder, kLogInfo, "trying %s encoder: \"%s\"", IsSoftware(name) ? "SW" : "HW",
-        name.c_str());
-    if (OpenEncoder(name))
-      break;
+  // 4:2:0 needs even sizes: an odd last column or row is left out of the picture.
+  const int codedWidth = width & ~1, codedHeight = height & ~1;
+  if (codedWidth != width || codedHeight != height) {
+    Log(channels::kEncoder, kLogInfo, "Configure: coding %dx%d of %dx%d (4:2:0 needs even sizes)",
+        codedWidth, codedHeight, width, height);
   }
-  if (context_ == nullptr) {
+  const Codec codec = codec_.load();
+  if (!OpenFirstCandidate(codedWidth, codedHeight)) {
     Log(channels::kEncoder, kLogError,
         "No encoder accepted our settings (codec=%s %dx%d@%d %u bps)", CodecLabel(codec), width,
         height, fps, bitrateBps);
+    SetDescriptions(std::string());
     TearDownLocked();
     return false;
   }
-  nextPts_ = 0;
-  framesSinceKey_ = 0;
-  output_.SetCodec(codec);
-  output_.SetParameterSets(ParameterSetsFromExtradata(
-      codec, context_->extradata, static_cast<size_t>(context_->extradata_size)));
   char text[256];
-  std::snprintf(text, sizeof text, "%s [%s, %dx%d %s @ %d fps, %u Mbps]", encoderName_.c_str(),
-                hardware_ ? "HW" : "SW", width, height, codec == Codec::H264 ? "H.264" : "HEVC",
-                fps, bitrateBps / 1'000'000);
-  {
-    std::lock_guard<std::mutex> lock(descriptionLock_);
-    description_ = text;
-  }
-  {
-    std::lock_guard<std::mutex> lock(gDescriptionLock);
-    gCurrentDescription = text;
-  }
+  std::snprintf(text, sizeof text, "%s [%s, %dx%d %s @ %d fps, %u Mbps]",
+                session_->Candidate().name, KindLabel(session_->Candidate().hardware), width,
+                height, codec == Codec::H264 ? "H.264" : "HEVC", fps, bitrateBps / 1'000'000);
+  SetDescriptions(text);
+  const std::vector<uint8_t> extradata = session_->Extradata();
+  output_.SetCodec(codec);
+  output_.SetParameterSets(ParameterSetsFromExtradata(codec, extradata.data(), extradata.size()));
+  frameIndex_ = 0;
+  framesSinceKey_ = 0;
   configured_.store(true);
-  Log(channels::kEncoder, kLogInfo, "Configure OK %s ps=%zuB", text,
-      output_.ParameterSets().size());
+  Log(channels::kEncoder, kLogInfo,
+      "Configure OK: %dx%d @ %d fps, %u bps, codec=%s, gop=%d, ps=%zuB", width, height, fps,
+      bitrateBps, CodecLabel(codec), gopFrames_.load(), output_.ParameterSets().size());
   return true;
 }
 
-bool LibavEncoder::OpenEncoder(const std::string& name) {
-  const AVCodec* encoder = avcodec_find_encoder_by_name(name.c_str());
-  if (encoder == nullptr)
-    return false;
-  AVCodecContext* context = avcodec_alloc_context3(encoder);
-  if (context == nullptr)
-    return false;
-  const int fps = fps_.load();
-  context->width = width_.load();
-  context->height = height_.load();
-  // libx265 takes planar 4:2:0 only; everything else takes NV12 as it is converted.
-  context->pix_fmt = name == "libx265" ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_NV12;
-  context->time_base = AVRational{1, fps};
-  context->framerate = AVRational{fps, 1};
-  // One more than the forced spacing, so the encoder's own interval never puts a keyframe just
-  // before the one the GOP rule forces.
-  const int gop = std::max(gopFrames_.load(), 1);
-  context->gop_size = gop > 1 ? gop + 1 : 1;
-  context->max_b_frames = 0;
-  context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER | AV_CODEC_FLAG_LOW_DELAY;
-  context->color_primaries = AVCOL_PRI_BT709;
-  context->color_trc = AVCOL_TRC_BT709;
-  context->colorspace = AVCOL_SPC_BT709;
-  context->color_range = AVCOL_RANGE_MPEG;
-  ApplyLowLatency(context, name);
-  ApplyRateControl(context);
-  int opened = 0;
-  {
-    QuietLog quiet;
-    opened = avcodec_open2(context, encoder, nullptr);
-  }
-  if (opened < 0) {
-    char reason[128];
-    av_strerror(opened, reason, sizeof reason);
-    Log(channels::kEncoder, kLogInfo, "  [%s] open \"%s\" failed %s",
-        IsSoftware(name) ? "SW" : "HW", name.c_str(), reason);
-    avcodec_free_context(&context);
-    return false;
-  }
-  frame_ = av_frame_alloc();
-  packet_ = av_packet_alloc();
-  frame_->format = context->pix_fmt;
-  frame_->width = context->width;
-  frame_->height = context->height;
-  if (!frame_ || !packet_ || av_frame_get_buffer(frame_, 0) < 0) {
-    avcodec_free_context(&context);
-    return false;
-  }
-  context_ = context;
-  encoderName_ = name;
-  hardware_ = !IsSoftware(name);
-  Log(channels::kEncoder, kLogInfo, "  -> using %s \"%s\"", hardware_ ? "HW" : "SW", name.c_str());
-  return true;
-}
-
-void LibavEncoder::ApplyRateControl(AVCodecContext* context) {
-  const int64_t bitrate = bitrate_.load();
-  switch (rateControl_.load()) {
-    case RateControlMode::Quality:
-      av_opt_set_double(context->priv_data, "crf", CrfFor(quality_), 0);
-      context->bit_rate = 0;
-      context->rc_max_rate = bitrate;  // a ceiling so one frame cannot flood the link
-      context->rc_buffer_size = static_cast<int>(bitrate);
-      break;
-    case RateControlMode::VBR: {
-      const int64_t peak =
-          (peakBitrate_ != 0 && peakBitrate_ >= bitrate) ? peakBitrate_ : bitrate * 13 / 10;
-      context->bit_rate = bitrate;
-      context->rc_max_rate = peak;
-      context->rc_buffer_size = static_cast<int>(std::min<int64_t>(peak, INT32_MAX));
-      break;
+bool LibavEncoder::OpenFirstCandidate(int codedWidth, int codedHeight) {
+  SessionSettings settings;
+  settings.width = codedWidth;
+  settings.height = codedHeight;
+  settings.fps = fps_.load();
+  settings.gopFrames = gopFrames_.load();
+  settings.rates = CurrentRatesLocked();
+  for (const EncoderCandidate& candidate : EncoderCandidates(codec_.load())) {
+    if (candidate.hardware && !HardwareEncoderOpens(candidate))
+      continue;
+    if (!candidate.hardware && candidate.codec == Codec::HEVC &&
+        static_cast<int64_t>(width_.load()) * height_.load() > kHevcSoftwarePixelCap) {
+      Log(channels::kEncoder, kLogError,
+          "Refusing %dx%d on SW HEVC encoder \"%s\" — above %.1f MPx cap (no hardware HEVC "
+          "encoder opened here)",
+          width_.load(), height_.load(), candidate.name, kHevcSoftwarePixelCap / 1e6);
+      return false;
     }
-    default:
-      context->bit_rate = bitrate;
-      context->rc_min_rate = bitrate;
-      context->rc_max_rate = bitrate;
-      context->rc_buffer_size = static_cast<int>(bitrate / 2);
-      break;
+    Log(channels::kEncoder, kLogInfo, "trying %s encoder: \"%s\"", KindLabel(candidate.hardware),
+        candidate.name);
+    std::string error;
+    session_ = LibavSession::Open(candidate, settings, &error);
+    if (session_ != nullptr) {
+      Log(channels::kEncoder, kLogInfo, "  -> using %s \"%s\"", KindLabel(candidate.hardware),
+          candidate.name);
+      return true;
+    }
+    Log(channels::kEncoder, kLogInfo, "  [%s] open \"%s\" failed %s", KindLabel(candidate.hardware),
+        candidate.name, error.c_str());
   }
-}
-
-void LibavEncoder::Shutdown() {
-  std::lock_guard<std::mutex> lock(lock_);
-  TearDownLocked();
-  width_.store(0);
-  height_.store(0);
-  fps_.store(30);
+  return false;
 }
 
 std::string LibavEncoder::Description() const {
@@ -282,7 +147,7 @@ std::string LibavEncoder::Description() const {
   return description_;
 }
 
-bool LibavEncoder::DecideKeyframe() {
+bool LibavEncoder::DecideKeyframeLocked() {
   const int gop = gopFrames_.load();
   const bool dueByGop = gop > 1 && framesSinceKey_ >= gop;
   const bool requested = keyframeRequested_.exchange(false);
@@ -294,127 +159,94 @@ bool LibavEncoder::DecideKeyframe() {
   return false;
 }
 
+bool LibavEncoder::TakeEmergencyFrame() {
+  int left = emergencyFrames_.load();
+  while (left > 0) {
+    if (emergencyFrames_.compare_exchange_weak(left, left - 1))
+      return true;
+  }
+  return false;
+}
+
+const uint8_t* LibavEncoder::ScaledSourceLocked(const uint8_t* bgra, int width, int height,
+                                                int* strideBytes) {
+  const int w = width_.load(), h = height_.load();
+  if (width == w && height == h)
+    return bgra;
+  scaled_.resize(static_cast<size_t>(w) * h * 4);
+  ScaleNearest(bgra, *strideBytes, width, height, scaled_.data(), w * 4, w, h);
+  *strideBytes = w * 4;
+  return scaled_.data();
+}
+
 void LibavEncoder::EncodeFrame(const uint8_t* bgra, int width, int height, int strideBytes) {
   std::lock_guard<std::mutex> lock(lock_);
-  if (context_ == nullptr || bgra == nullptr || width < 1 || height < 1 || strideBytes <= 0)
+  if (session_ == nullptr)
     return;
-  if (static_cast<int64_t>(strideBytes) < static_cast<int64_t>(width) * 4) {
-    // Rows shorter than the width would make us read past the caller's buffer.
-    if (!shortRowLogged_) {
-      shortRowLogged_ = true;
-      Log(channels::kEncoder, kLogError, "EncodeFrame: stride %d < width %d × 4 — frame dropped",
-          strideBytes, width);
-    }
+  switch (CheckFrameInput(bgra, width, height, strideBytes)) {
+    case FrameInput::Ignore:
+      return;
+    case FrameInput::ShortRows:
+      if (!shortRowsLogged_.exchange(true)) {
+        Log(channels::kEncoder, kLogError,
+            "EncodeFrame: row bytes %d < width %d × 4 — frame refused (further ones silently)",
+            strideBytes, width);
+      }
+      return;
+    case FrameInput::Encode:
+      break;
+  }
+  const int64_t convertStart = SteadyNowNs();
+  const uint8_t* source = ScaledSourceLocked(bgra, width, height, &strideBytes);
+  const bool written = session_->WritePicture(source, strideBytes);
+  conversionNs_.fetch_add(static_cast<uint64_t>(SteadyNowNs() - convertStart));
+  if (!written)
     return;
-  }
-  const int w = context_->width, h = context_->height;
-  if (width != w || height != h) {
-    scaled_.resize(static_cast<size_t>(w) * h * 4);
-    ScaleNearest(bgra, strideBytes, width, height, scaled_.data(), w * 4, w, h);
-    bgra = scaled_.data();
-    strideBytes = w * 4;
-  }
-  if (av_frame_make_writable(frame_) < 0)
-    return;
-  WritePicture(bgra, strideBytes, w, h);
-  av_frame_remove_side_data(frame_, AV_FRAME_DATA_REGIONS_OF_INTEREST);
-  if (emergencyFrames_.load() > 0) {
-    emergencyFrames_.fetch_sub(1);
-    // The coarsest quantiser libavcodec lets us ask for per frame: the largest quality offset
-    // over the whole picture.
-    if (AVFrameSideData* side = av_frame_new_side_data(frame_, AV_FRAME_DATA_REGIONS_OF_INTEREST,
-                                                       sizeof(AVRegionOfInterest))) {
-      auto* roi = reinterpret_cast<AVRegionOfInterest*>(side->data);
-      *roi = AVRegionOfInterest{sizeof(AVRegionOfInterest), 0, h, 0, w, AVRational{1, 1}};
-    }
-  }
-  const bool keyframe = DecideKeyframe();
-  frame_->pict_type = keyframe ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-  frame_->pts = nextPts_;
-  const uint64_t timestampUs = static_cast<uint64_t>(nextPts_) * 1'000'000 / fps_.load();
-  const int sent = avcodec_send_frame(context_, frame_);
+  const bool coarsest = TakeEmergencyFrame();
+  const bool keyframe = DecideKeyframeLocked();
+  const uint64_t timestampUs =
+      static_cast<uint64_t>(frameIndex_) * 1'000'000 / static_cast<uint64_t>(fps_.load());
+  const int sent = session_->Submit(frameIndex_, keyframe, coarsest);
   if (sent < 0) {
-    char reason[128];
-    av_strerror(sent, reason, sizeof reason);
-    Log(channels::kEncoder, kLogError, "avcodec_send_frame failed %s", reason);
+    Log(channels::kEncoder, kLogError, "avcodec_send_frame failed %s",
+        LibavErrorText(sent).c_str());
     return;
   }
-  ++nextPts_;
-  Drain(timestampUs);
-}
-
-// Converts into the encoder's input frame: straight into NV12 planes whose pitch is the width,
-// else through a scratch NV12 picture copied (and, for planar input, de-interleaved) row by row.
-void LibavEncoder::WritePicture(const uint8_t* bgra, int stride, int w, int h) {
-  const bool planar = frame_->format == AV_PIX_FMT_YUV420P;
-  if (!planar && frame_->linesize[0] == w && frame_->linesize[1] == w) {
-    ConvertCpu(bgra, stride, frame_->data[0], frame_->data[1], w, h);
-    return;
-  }
-  nv12_.resize(static_cast<size_t>(w) * h + static_cast<size_t>(w) * (h / 2));
-  uint8_t* y = nv12_.data();
-  uint8_t* uv = y + static_cast<size_t>(w) * h;
-  ConvertCpu(bgra, stride, y, uv, w, h);
-  for (int row = 0; row < h; ++row) {
-    std::copy_n(y + static_cast<size_t>(row) * w, w,
-                frame_->data[0] + static_cast<size_t>(row) * frame_->linesize[0]);
-  }
-  for (int row = 0; row < h / 2; ++row) {
-    const uint8_t* pairs = uv + static_cast<size_t>(row) * w;
-    if (!planar) {
-      std::copy_n(pairs, w, frame_->data[1] + static_cast<size_t>(row) * frame_->linesize[1]);
-      continue;
-    }
-    uint8_t* u = frame_->data[1] + static_cast<size_t>(row) * frame_->linesize[1];
-    uint8_t* v = frame_->data[2] + static_cast<size_t>(row) * frame_->linesize[2];
-    for (int i = 0; i < w / 2; ++i) {
-      u[i] = pairs[2 * i];
-      v[i] = pairs[2 * i + 1];
-    }
-  }
-}
-
-void LibavEncoder::Drain(uint64_t timestampUs) {
-  while (avcodec_receive_packet(context_, packet_) == 0) {
-    const bool key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
-    output_.Deliver(packet_->data, static_cast<size_t>(packet_->size), key, timestampUs, callback_,
-                    keyframeProduced_);
-    av_packet_unref(packet_);
-  }
+  ++frameIndex_;
+  session_->Drain([this, timestampUs](const uint8_t* data, size_t size, bool key) {
+    output_.Deliver(data, size, key, timestampUs);
+  });
 }
 
 void LibavEncoder::SetOutputCallback(EncodedFrameCallback callback) {
-  callback_ = std::move(callback);
+  output_.SetCallback(std::move(callback));
 }
 
 void LibavEncoder::SetBitrate(uint32_t bps) {
-  if (bps == 0)
-    return;
-  if (bitrate_.exchange(bps) == bps)
+  if (bps == 0 || bitrate_.exchange(bps) == bps)
     return;
   std::lock_guard<std::mutex> lock(lock_);
-  // libx264 picks a changed bitrate up at its next frame without reopening.
-  if (context_ != nullptr && rateControl_.load() != RateControlMode::Quality) {
-    context_->bit_rate = bps;
-    if (rateControl_.load() == RateControlMode::Bitrate) {
-      context_->rc_min_rate = context_->rc_max_rate = bps;
-      context_->rc_buffer_size = static_cast<int>(bps / 2);
-    }
-  }
+  if (session_ != nullptr && session_->LiveRates())
+    session_->UpdateRates(CurrentRatesLocked());
 }
 
 void LibavEncoder::SetPeakBitrate(uint32_t bps) {
-  if (bps == 0 || rateControl_.load() != RateControlMode::VBR)
+  if (bps == 0)
     return;
   std::lock_guard<std::mutex> lock(lock_);
-  if (context_ == nullptr)
+  if (session_ == nullptr || rateControl_.load() != RateControlMode::VBR)
     return;
   const uint32_t mean = bitrate_.load();
   if (mean != 0 && bps < mean)
     bps = mean;
-  peakBitrate_ = bps;
-  context_->rc_max_rate = bps;
-  context_->rc_buffer_size = static_cast<int>(bps);
+  peakBitrate_.store(bps);
+  if (!session_->LiveRates()) {
+    Log(channels::kEncoder, kLogInfo,
+        "SetPeakBitrate: live SetValue rejected 0x%08lx — will apply on next reconfigure",
+        kNotLive);
+    return;
+  }
+  session_->UpdateRates(CurrentRatesLocked());
   Log(channels::kEncoder, kLogInfo, "SetPeakBitrate: max=%u bps (mean=%u, ratio=%.2f)", bps, mean,
       mean != 0 ? static_cast<double>(bps) / mean : 0.0);
 }
@@ -425,50 +257,60 @@ void LibavEncoder::SetQualityMode(float quality) {
   if (std::fabs(quality_ - quality) < 0.005f)
     return;
   quality_ = quality;
-  if (context_ == nullptr)
+  if (session_ == nullptr)
     return;
-  if (rateControl_.load() == RateControlMode::Quality) {
-    av_opt_set_double(context_->priv_data, "crf", CrfFor(quality), 0);
-    Log(channels::kEncoder, kLogInfo, "SetQualityMode q=%.2f → crf=%.1f", quality, CrfFor(quality));
-  } else {
+  if (rateControl_.load() != RateControlMode::Quality) {
     Log(channels::kEncoder, kLogInfo, "SetQualityMode q=%.2f stored (not in Quality mode)",
         quality);
+    return;
   }
+  const bool live = session_->LiveRates();
+  if (live)
+    session_->UpdateRates(CurrentRatesLocked());
+  Log(channels::kEncoder, kLogInfo, "SetQualityMode q=%.2f → crf=%.1f hr=0x%08lx", quality,
+      CrfForQuality(quality), live ? 0UL : kNotLive);
 }
 
 void LibavEncoder::SetHrdBufferBits(int64_t bufferBits, int64_t avgBitrateBps) {
   if (bufferBits < 1 || avgBitrateBps <= 0)
     return;
   std::lock_guard<std::mutex> lock(lock_);
-  if (context_ == nullptr)
+  if (session_ == nullptr)
     return;
-  const int64_t mean = std::min<int64_t>(avgBitrateBps, 4'000'000'000);
-  const int64_t max = std::min<int64_t>(2 * avgBitrateBps, 4'000'000'000);
-  context_->bit_rate = mean;
-  context_->rc_max_rate = max;
-  context_->rc_buffer_size = static_cast<int>(std::min<int64_t>(bufferBits, INT32_MAX));
-  Log(channels::kEncoder, kLogInfo, "SetHrdBufferBits: buf=%lld avg=%lld → mean=%u max=%u",
+  constexpr int64_t kLimit = 4'000'000'000;
+  const int64_t mean = std::min(avgBitrateBps, kLimit);
+  const int64_t max = std::min(2 * avgBitrateBps, kLimit);
+  const bool live = session_->LiveRates();
+  if (live) {
+    RateFields rates = CurrentRatesLocked();
+    rates.bitRate = rates.crf >= 0 ? 0 : mean;
+    rates.minRate = 0;
+    rates.maxRate = max;
+    session_->UpdateRates(rates);
+  }
+  const unsigned long status = live ? 0UL : kNotLive;
+  Log(channels::kEncoder, kLogInfo,
+      "SetHrdBufferBits: buf=%lld avg=%lld → mean=%u max=%u hr=(0x%08lx,0x%08lx)",
       static_cast<long long>(bufferBits), static_cast<long long>(avgBitrateBps),
-      static_cast<unsigned>(mean), static_cast<unsigned>(max));
+      static_cast<unsigned>(mean), static_cast<unsigned>(max), status, status);
 }
 
-void LibavEncoder::Reopen() {
-  if (context_ != nullptr && width_.load() > 0) {
+void LibavEncoder::ReopenLocked() {
+  if (session_ != nullptr && width_.load() > 0)
     ConfigureLocked(width_.load(), height_.load(), bitrate_.load(), fps_.load());
-  }
 }
 
 void LibavEncoder::SetGopSize(int frames) {
   frames = std::max(frames, 1);
   std::lock_guard<std::mutex> lock(lock_);
   if (gopFrames_.exchange(frames) != frames)
-    Reopen();
+    ReopenLocked();
 }
 
 void LibavEncoder::SetCodec(Codec codec) {
   std::lock_guard<std::mutex> lock(lock_);
   if (codec_.exchange(codec) != codec)
-    Reopen();
+    ReopenLocked();
 }
 
 void LibavEncoder::SetRateControl(RateControlMode mode, float quality) {
@@ -477,7 +319,7 @@ void LibavEncoder::SetRateControl(RateControlMode mode, float quality) {
     return;
   rateControl_.store(mode);
   quality_ = std::clamp(quality, 0.0f, 1.0f);
-  Reopen();
+  ReopenLocked();
 }
 
 void LibavEncoder::CompressEmergency(int frames) {
@@ -485,8 +327,7 @@ void LibavEncoder::CompressEmergency(int frames) {
     return;
   emergencyFrames_.store(frames);
   keyframeRequested_.store(true);
-  Log(channels::kEncoder, kLogInfo, "emergency compression: %d frames at the coarsest quantiser",
-      frames);
+  Log(channels::kEncoder, kLogInfo, "emergency compression: %d frames at QP=51", frames);
 }
 
 void LibavEncoder::SetFrameCap(uint32_t cap) {
@@ -500,9 +341,9 @@ std::unique_ptr<IHardwareEncoder> LibavEncoder::Clone(const EncoderSettings& s) 
   {
     std::lock_guard<std::mutex> lock(clone->lock_);
     clone->quality_ = std::clamp(s.quality, 0.0f, 1.0f);
-    clone->peakBitrate_ = s.peakBitrateBps;
   }
   clone->gopFrames_.store(std::max(s.gopFrames, 1));
+  clone->peakBitrate_.store(s.peakBitrateBps);
   clone->frameCap_.store(ClampFrameCap(s.frameCap));
   if (!clone->Configure(s.width, s.height, s.bitrateBps, s.fps)) {
     Log(channels::kEncoder, kLogError,

@@ -8,20 +8,19 @@
 #include "base/thread_annotations.h"
 #include "encoder/encoded_output.h"
 #include "encoder/hardware_encoder.h"
-
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
+#include "encoder/libav_session.h"
 
 namespace Sorvane {
 
-// The Linux encoder: FFmpeg's libavcodec, a hardware encoder where one opens on this machine,
-// else libx264 / libx265, tuned for zero latency (no B-frames, no lookahead: the access unit of
-// frame N comes out before frame N + 1 goes in).
+// The Linux encoder: FFmpeg's libavcodec. Configure takes the first encoder that opens here for
+// the codec (NVENC, VAAPI, Quick Sync, then libx264 / libx265), tuned for zero latency, and
+// feeds it the frames converted on the CPU.
 class LibavEncoder final : public IHardwareEncoder {
  public:
-  LibavEncoder();
+  LibavEncoder() = default;
   ~LibavEncoder() override;
+  LibavEncoder(const LibavEncoder&) = delete;
+  LibavEncoder& operator=(const LibavEncoder&) = delete;
 
   bool Configure(int width, int height, uint32_t bitrateBps, int fps) override;
   void Shutdown() override;
@@ -46,58 +45,53 @@ class LibavEncoder final : public IHardwareEncoder {
   uint32_t FrameCap() const override { return frameCap_.load(); }
   void SetOutputCallback(EncodedFrameCallback callback) override;
   std::unique_ptr<IHardwareEncoder> Clone(const EncoderSettings& settings) override;
-  bool HasProducedKeyframe() const override { return keyframeProduced_.load(); }
+  bool HasProducedKeyframe() const override { return output_.KeyframeProduced(); }
   void SetQualityMode(float quality) override;
   void SetHrdBufferBits(int64_t bufferBits, int64_t avgBitrateBps) override;
 
-  // The libavcodec encoder names tried for a codec, in order (hardware first).
-  static std::vector<std::string> CandidateNames(Codec codec);
-  // Whether the named encoder opens here at a small size (used to list engines).
-  static bool EncoderOpens(const std::string& name, Codec codec);
+  // Nanoseconds spent scaling and converting frames since construction (for measurements).
+  uint64_t ConversionNs() const { return conversionNs_.load(); }
 
  private:
   bool ConfigureLocked(int width, int height, uint32_t bitrateBps, int fps) REQUIRES(lock_);
+  bool OpenFirstCandidate(int codedWidth, int codedHeight) REQUIRES(lock_);
   void TearDownLocked() REQUIRES(lock_);
-  bool OpenEncoder(const std::string& name) REQUIRES(lock_);
-  void ApplyRateControl(AVCodecContext* context) REQUIRES(lock_);
-  void Reopen() REQUIRES(lock_);
-  void Drain(uint64_t timestampUs) REQUIRES(lock_);
-  void WritePicture(const uint8_t* bgra, int stride, int width, int height) REQUIRES(lock_);
-  bool DecideKeyframe() REQUIRES(lock_);
+  void ReopenLocked() REQUIRES(lock_);
+  bool DecideKeyframeLocked() REQUIRES(lock_);
+  bool TakeEmergencyFrame();
+  RateFields CurrentRatesLocked() const REQUIRES(lock_);
+  const uint8_t* ScaledSourceLocked(const uint8_t* bgra, int width, int height, int* strideBytes)
+      REQUIRES(lock_);
+  void SetDescriptions(const std::string& text);
 
-  mutable std::mutex lock_;  // the encoder lock: configuration and encoding
-  AVCodecContext* context_ GUARDED_BY(lock_) = nullptr;
-  AVFrame* frame_ GUARDED_BY(lock_) = nullptr;
-  AVPacket* packet_ GUARDED_BY(lock_) = nullptr;
-  std::vector<uint8_t> scaled_ GUARDED_BY(lock_);
-  std::vector<uint8_t> nv12_ GUARDED_BY(lock_);
-  EncodedOutput output_ GUARDED_BY(lock_);
-  int64_t nextPts_ GUARDED_BY(lock_) = 0;
+  // The encoder lock: Configure, teardown, EncodeFrame and the setters that touch the codec. The
+  // output callback runs under it, inside EncodeFrame.
+  mutable std::mutex lock_;
+  std::unique_ptr<LibavSession> session_ GUARDED_BY(lock_);
+  std::vector<uint8_t> scaled_ GUARDED_BY(lock_);  // source brought to the configured size
+  int64_t frameIndex_ GUARDED_BY(lock_) = 0;       // time line position of the next frame
   int framesSinceKey_ GUARDED_BY(lock_) = 0;
   float quality_ GUARDED_BY(lock_) = 0.75f;
-  uint32_t peakBitrate_ GUARDED_BY(lock_) = 0;
-  bool hardware_ GUARDED_BY(lock_) = false;
-  std::string encoderName_ GUARDED_BY(lock_);
-  bool shortRowLogged_ GUARDED_BY(lock_) = false;
+  // Its configuration is written under lock_; its callback swap takes no part of lock_.
+  EncodedOutput output_;
 
   std::atomic<bool> configured_{false};
   std::atomic<int> width_{0};
   std::atomic<int> height_{0};
   std::atomic<int> fps_{30};
   std::atomic<uint32_t> bitrate_{kDefaultBitrateBps};
+  std::atomic<uint32_t> peakBitrate_{0};
   std::atomic<int> gopFrames_{1};
   std::atomic<Codec> codec_{Codec::HEVC};
   std::atomic<RateControlMode> rateControl_{RateControlMode::Bitrate};
   std::atomic<uint32_t> frameCap_{kDefaultFrameCap};
-  std::atomic<bool> keyframeRequested_{false};
-  std::atomic<bool> keyframeProduced_{false};
+  std::atomic<bool> keyframeRequested_{true};
   std::atomic<int> emergencyFrames_{0};
-  EncodedFrameCallback callback_;  // installed before frames flow (see the interface)
-  mutable std::mutex descriptionLock_;
+  std::atomic<bool> shortRowsLogged_{false};
+  std::atomic<uint64_t> conversionNs_{0};
+
+  mutable std::mutex descriptionLock_;  // guards only the description, so reading never waits
   std::string description_ GUARDED_BY(descriptionLock_);
 };
-
-// The description of the encoder configured last in this process.
-std::string CurrentEncoderDescription();
 
 }  // namespace Sorvane

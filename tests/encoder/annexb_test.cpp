@@ -85,27 +85,27 @@ TEST(EncodedOutput, KeyframesCarryTheParameterSetsFirst) {
   keyframe[2] = 0;
   keyframe[3] = 1;
   keyframe[4] = 0x65;
-  std::atomic<bool> produced{false};
   size_t deliveredSize = 0;
   bool deliveredKey = false;
   Bytes first;
-  const EncodedFrameCallback callback = [&](const uint8_t* d, size_t n, bool key, uint64_t ts) {
+  output.SetCallback([&](const uint8_t* d, size_t n, bool key, uint64_t ts) {
     deliveredSize = n;
     deliveredKey = key;
     first.assign(d, d + 5);
     EXPECT_EQ(ts, 4242u);
-  };
-  output.Deliver(keyframe.data(), keyframe.size(), false, 4242, callback, produced);
+  });
+  output.Deliver(keyframe.data(), keyframe.size(), false, 4242);
   EXPECT_EQ(deliveredSize, 10037u);
   EXPECT_TRUE(deliveredKey);
-  EXPECT_TRUE(produced.load());
+  EXPECT_TRUE(output.KeyframeProduced());
   EXPECT_EQ(first, (Bytes{0, 0, 0, 1, 0x67}));
 
   Bytes tiny = {0, 0, 1};
-  produced = false;
-  output.Deliver(tiny.data(), tiny.size(), false, 4242, callback, produced);
+  output.ResetKeyframeProduced();
+  output.Deliver(tiny.data(), tiny.size(), false, 4242);
   EXPECT_FALSE(deliveredKey) << "three bytes are never a keyframe by scan";
-  output.Deliver(tiny.data(), tiny.size(), true, 4242, callback, produced);
+  EXPECT_FALSE(output.KeyframeProduced());
+  output.Deliver(tiny.data(), tiny.size(), true, 4242);
   EXPECT_TRUE(deliveredKey) << "the encoder's clean-point flag decides too";
   EXPECT_EQ(deliveredSize, 40u);
 }
