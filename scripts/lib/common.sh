@@ -4,7 +4,7 @@
 SV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 SV_PACKAGES=(
-  cmake ninja-build g++-12 pkg-config file
+  cmake ninja-build g++-12 pkg-config file python3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth

@@ -108,7 +108,12 @@ bool ControlSession::ConnectAndPair() {
   if (!options_.codeFromLog.empty())
     logOffsetAtConnect_ = ReadWholeFile(options_.codeFromLog).size();
   net::SocketLibraryAcquire();
-  socket_ = net::ConnectTcp(options_.host, options_.port);
+  // The plug-in may still be starting: keep trying for a few seconds.
+  for (int attempt = 0; attempt < 30 && socket_ == net::kInvalidSocket; ++attempt) {
+    socket_ = net::ConnectTcp(options_.host, options_.port);
+    if (socket_ == net::kInvalidSocket)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   if (socket_ == net::kInvalidSocket) {
     outcome_ = "connect failed";
     return false;
