@@ -65,13 +65,18 @@ bool BuildDatagrams(StreamKind kind, bool keyframe, uint8_t parity, uint16_t fra
   const uint8_t parityBits = static_cast<uint8_t>((p & 0x3F) << 2);
   const uint8_t keyBit = keyframe ? DatagramHeader::kFlagKeyframe : 0;
 
-  // Parity is computed before anything is emitted: the sink may move the data elsewhere.
-  std::vector<uint8_t> recovery;
+  // Parity is computed before anything is emitted: the sink may move the data elsewhere. The
+  // block buffers are reused per thread (the encoder output thread calls this every frame).
+  thread_local std::vector<uint8_t> padded;
+  thread_local std::vector<uint8_t> recovery;
   const bool withParity = p > 0 && fec::Initialised();
   if (withParity) {
-    std::vector<uint8_t> padded(n * kFragmentBytes, 0);
+    if (padded.size() < n * kFragmentBytes)
+      padded.resize(n * kFragmentBytes);
+    if (recovery.size() < p * kFragmentBytes)
+      recovery.resize(p * kFragmentBytes);
     std::memcpy(padded.data(), data, length);
-    recovery.assign(p * kFragmentBytes, 0);
+    std::memset(padded.data() + length, 0, n * kFragmentBytes - length);  // pad the last block
     fec::Encode(padded.data(), static_cast<int>(n), static_cast<int>(p), recovery.data());
   }
 
