@@ -2,24 +2,10 @@
 #include "diag/log_channels.h"
 #include "net/control_reader.h"
 #include "net/network_transport.h"
+#include "net/socket_byte_source.h"
 #include "net/wire_opcodes.h"
 
 namespace Sorvane {
-namespace {
-
-// Reads from the connection's socket for the message framing.
-class SocketByteSource final : public wire::ByteSource {
- public:
-  explicit SocketByteSource(net::SocketHandle socket) : socket_(socket) {}
-  bool ReadExactly(uint8_t* buffer, size_t n) override {
-    return net::ReceiveExactly(socket_, buffer, n);
-  }
-
- private:
-  net::SocketHandle socket_;
-};
-
-}  // namespace
 
 void NetworkTransport::ControlReadLoop(net::SocketHandle socket) {
   if (DoPairingHandshake(socket).empty()) {
@@ -46,7 +32,7 @@ void NetworkTransport::ControlReadLoop(net::SocketHandle socket) {
 }
 
 void NetworkTransport::ServeControlMessages(net::SocketHandle socket) {
-  SocketByteSource source(socket);
+  net::SocketByteSource source(socket);
   while (running_.load()) {
     const wire::ControlReadResult result = wire::ReadClientMessage(source);
     switch (result.status) {

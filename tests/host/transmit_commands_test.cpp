@@ -14,6 +14,7 @@
 #include "support/manual_clock.h"
 #include "support/temp_profile.h"
 #include "sv-host/host_suites.h"
+#include "transport/spy_dialog.h"
 #include "transport/test_client.h"
 
 namespace Sorvane {
@@ -33,16 +34,6 @@ size_t Count(const std::string& text, const std::string& needle) {
   return n;
 }
 
-class CodeDialog final : public IPairingDialog {
- public:
-  explicit CodeDialog(std::string* code) : code_(code) {}
-  void Show(std::string code, std::string, std::function<void()>) override { *code_ = code; }
-  void Close() override {}
-
- private:
-  std::string* code_;
-};
-
 // A transmit instance on a transport of its own, with a paired test client.
 class CommandTest : public ::testing::Test {
  protected:
@@ -54,14 +45,18 @@ class CommandTest : public ::testing::Test {
     options.audioPort = static_cast<uint16_t>(port + 2);
     transport = std::make_unique<SharedTransport>(port, options);
     transport->Network().SetPairingDialogFactory(
-        [this] { return std::make_unique<CodeDialog>(&code); });
+        [this] { return std::make_unique<test::SpyDialog>(spy); });
     world = std::make_shared<test::FakeEncoderWorld>();
     instance = MakeInstance();
     client = std::make_unique<test::TestClient>(port);
     client->Hello("cmd-phone", "Phone", "");
     ASSERT_TRUE(client->NextOf(wire::kPairingCodeRequired));
-    for (int i = 0; i < 200 && code.empty(); ++i)
+    std::string code;
+    for (int i = 0; i < 200 && code.empty(); ++i) {
       std::this_thread::sleep_for(5ms);
+      std::lock_guard<std::mutex> lock(spy.lock);
+      code = spy.code;
+    }
     client->Code(code);
     ASSERT_TRUE(client->NextOf(wire::kPairingAccepted));
     ASSERT_TRUE(client->NextOf(wire::kTransmitState));
@@ -88,7 +83,7 @@ class CommandTest : public ::testing::Test {
   }
 
   uint16_t port = 0;
-  std::string code;
+  test::DialogSpy spy;
   test::ManualClock clock;
   std::unique_ptr<SharedTransport> transport;
   std::shared_ptr<test::FakeEncoderWorld> world;

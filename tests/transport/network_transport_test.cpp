@@ -10,6 +10,7 @@
 #include "net/wire_opcodes.h"
 #include "store/trusted_peers.h"
 #include "support/temp_profile.h"
+#include "transport/spy_dialog.h"
 #include "transport/test_client.h"
 
 namespace Sorvane {
@@ -18,39 +19,18 @@ namespace {
 using namespace std::chrono_literals;
 using test::TestClient;
 
-std::string LogText() { return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost())); }
+std::string LogText() {
+  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+}
 
 bool Eventually(const std::function<bool()>& done, int ms = 3000) {
   for (int i = 0; i < ms / 10; ++i) {
-    if (done()) return true;
+    if (done())
+      return true;
     std::this_thread::sleep_for(10ms);
   }
   return done();
 }
-
-// Remembers what the transport showed and lets a test press Cancel.
-struct DialogSpy {
-  std::mutex lock;
-  std::string code, name;
-  std::function<void()> onCancel;
-  int shown = 0;
-};
-
-class SpyDialog final : public IPairingDialog {
- public:
-  explicit SpyDialog(DialogSpy& spy) : spy_(spy) {}
-  void Show(std::string code, std::string name, std::function<void()> onCancel) override {
-    std::lock_guard<std::mutex> lock(spy_.lock);
-    spy_.code = code;
-    spy_.name = name;
-    spy_.onCancel = std::move(onCancel);
-    ++spy_.shown;
-  }
-  void Close() override {}
-
- private:
-  DialogSpy& spy_;
-};
 
 class TransportTest : public ::testing::Test {
  protected:
@@ -61,7 +41,7 @@ class TransportTest : public ::testing::Test {
     options.videoPort = static_cast<uint16_t>(port + 1);
     options.audioPort = static_cast<uint16_t>(port + 2);
     transport = std::make_unique<NetworkTransport>(options);
-    transport->SetPairingDialogFactory([this] { return std::make_unique<SpyDialog>(spy); });
+    transport->SetPairingDialogFactory([this] { return std::make_unique<test::SpyDialog>(spy); });
     transport->SetNewClientHandler([this] { ++newClients; });
     transport->SetUdpFailureHandler([this] { ++udpFailureCalls; });
     transport->SetActivityQuery([] { return true; });
@@ -85,13 +65,14 @@ class TransportTest : public ::testing::Test {
     client.Code(ShownCode());
     auto accepted = client.NextOf(wire::kPairingAccepted);
     EXPECT_TRUE(accepted);
-    if (!accepted) return {};
+    if (!accepted)
+      return {};
     return std::string(accepted->payload.begin() + 1, accepted->payload.end());
   }
 
   uint16_t port = 0;
   std::unique_ptr<NetworkTransport> transport;
-  DialogSpy spy;
+  test::DialogSpy spy;
   std::atomic<int> newClients{0};
   std::atomic<int> udpFailureCalls{0};
 };
@@ -129,7 +110,8 @@ TEST_F(TransportTest, CodePairingThenTrustedReconnectWithoutADialog) {
 TEST_F(TransportTest, UnknownTokensAreChallengedAndWrongCodesRejected) {
   TestClient client(port);
   client.Hello("stranger", "", std::string(64, 'a'));
-  EXPECT_TRUE(client.NextOf(wire::kPairingCodeRequired)) << "a token for an unknown id counts for nothing";
+  EXPECT_TRUE(client.NextOf(wire::kPairingCodeRequired))
+      << "a token for an unknown id counts for nothing";
   std::string code = ShownCode();
   code[5] = code[5] == '9' ? '0' : static_cast<char>(code[5] + 1);
   client.Code(code);
@@ -148,7 +130,8 @@ TEST_F(TransportTest, MalformedHellosAreDroppedSilently) {
   TestClient client(port);
   client.Hello(std::string(65, 'i'), "n", "");
   EXPECT_FALSE(client.Next(1500)) << "65 bytes is malformed: nothing but heartbeats";
-  EXPECT_TRUE(Eventually([] { return LogText().find("pair: malformed ClientHello") != std::string::npos; }));
+  EXPECT_TRUE(Eventually(
+      [] { return LogText().find("pair: malformed ClientHello") != std::string::npos; }));
 }
 
 TEST_F(TransportTest, GuessingTheCodeIsThrottled) {
@@ -169,7 +152,8 @@ TEST_F(TransportTest, GuessingTheCodeIsThrottled) {
   const std::string log = LogText();
   const size_t refusal = log.find("pair: code challenges refused for ");
   ASSERT_NE(refusal, std::string::npos);
-  EXPECT_NE(log.find("s more after 5 wrong codes — rejecting id=guesser", refusal), std::string::npos);
+  EXPECT_NE(log.find("s more after 5 wrong codes — rejecting id=guesser", refusal),
+            std::string::npos);
 }
 
 TEST_F(TransportTest, HeartbeatsFlowBeforeTheHelloAndOnlyPairingRepliesBeforePairing) {
@@ -214,7 +198,9 @@ TEST_F(TransportTest, CancelAndStopEndACodeWaitPromptly) {
     return static_cast<bool>(cancel);
   }));
   cancel();
-  EXPECT_TRUE(Eventually([] { return LogText().find("pair: disconnected while awaiting code") != std::string::npos; }));
+  EXPECT_TRUE(Eventually([] {
+    return LogText().find("pair: disconnected while awaiting code") != std::string::npos;
+  }));
 
   TestClient waiting(port);
   waiting.Hello("waiting-2", "w", "");
@@ -232,17 +218,19 @@ TEST_F(TransportTest, FiveFailedDatagramsAskForOneKeyframeAndASuccessRearms) {
   options.videoPort = 0;
   options.audioPort = static_cast<uint16_t>(port + 2);
   transport = std::make_unique<NetworkTransport>(options);
-  transport->SetPairingDialogFactory([this] { return std::make_unique<SpyDialog>(spy); });
+  transport->SetPairingDialogFactory([this] { return std::make_unique<test::SpyDialog>(spy); });
   transport->SetUdpFailureHandler([this] { ++udpFailureCalls; });
   transport->StartListening(port);
   TestClient client(port);
   ASSERT_FALSE(PairWithCode(client, "phone-udp").empty());
   ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
   const uint8_t byte = 0;
-  for (int i = 0; i < 6; ++i) EXPECT_FALSE(transport->SendVideo(&byte, 1));
+  for (int i = 0; i < 6; ++i)
+    EXPECT_FALSE(transport->SendVideo(&byte, 1));
   EXPECT_EQ(udpFailureCalls.load(), 1) << "the fifth failure asks once, the sixth does not";
   EXPECT_TRUE(transport->SendAudio(&byte, 1));
-  for (int i = 0; i < 5; ++i) transport->SendVideo(&byte, 1);
+  for (int i = 0; i < 5; ++i)
+    transport->SendVideo(&byte, 1);
   EXPECT_EQ(udpFailureCalls.load(), 2) << "a success re-arms the request";
   EXPECT_NE(LogText().find("UDP: 5 consecutive send failures — requesting IDR"), std::string::npos);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "net/control_reader.h"
+#include "net/socket_byte_source.h"
 #include "net/socket_ops.h"
 #include "net/wire_opcodes.h"
 
@@ -18,7 +19,8 @@ class TestClient {
     net::SocketLibraryAcquire();
     for (int i = 0; i < 50 && socket_ == net::kInvalidSocket; ++i) {
       socket_ = net::ConnectTcp("127.0.0.1", port);
-      if (socket_ == net::kInvalidSocket) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (socket_ == net::kInvalidSocket)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
   ~TestClient() {
@@ -27,7 +29,9 @@ class TestClient {
   }
   bool connected() const { return socket_ != net::kInvalidSocket; }
 
-  bool Send(std::vector<uint8_t> bytes) { return net::SendExactly(socket_, bytes.data(), bytes.size()); }
+  bool Send(std::vector<uint8_t> bytes) {
+    return net::SendExactly(socket_, bytes.data(), bytes.size());
+  }
   bool Hello(const std::string& id, const std::string& name, const std::string& token) {
     std::vector<uint8_t> bytes = {wire::kClientHello};
     for (const std::string* f : {&id, &name, &token}) {
@@ -52,9 +56,10 @@ class TestClient {
       if (left.count() <= 0 || !net::WaitReadable(socket_, static_cast<int>(left.count()))) {
         return std::nullopt;
       }
-      Source source{socket_};
+      net::SocketByteSource source(socket_);
       wire::ControlReadResult r = wire::ReadPluginMessage(source);
-      if (r.status != wire::ControlReadStatus::kMessage) return std::nullopt;
+      if (r.status != wire::ControlReadStatus::kMessage)
+        return std::nullopt;
       if (r.opcode == wire::kHeartbeat) {
         ++heartbeats;
         continue;
@@ -65,16 +70,19 @@ class TestClient {
   // Reads until a message with `opcode` comes (others are skipped).
   std::optional<wire::ControlReadResult> NextOf(uint8_t opcode, int timeoutMs = 3000) {
     while (auto r = Next(timeoutMs)) {
-      if (r->opcode == opcode) return r;
+      if (r->opcode == opcode)
+        return r;
     }
     return std::nullopt;
   }
   // True when the plug-in closed the connection (or stopped reading it) within the timeout.
   bool Closed(int timeoutMs = 3000) {
-    if (!net::WaitReadable(socket_, timeoutMs)) return false;
+    if (!net::WaitReadable(socket_, timeoutMs))
+      return false;
     uint8_t byte = 0;
     while (net::WaitReadable(socket_, timeoutMs)) {
-      if (!net::ReceiveExactly(socket_, &byte, 1)) return true;
+      if (!net::ReceiveExactly(socket_, &byte, 1))
+        return true;
     }
     return false;
   }
@@ -82,11 +90,6 @@ class TestClient {
   int heartbeats = 0;
 
  private:
-  struct Source final : wire::ByteSource {
-    explicit Source(net::SocketHandle s) : socket(s) {}
-    bool ReadExactly(uint8_t* b, size_t n) override { return net::ReceiveExactly(socket, b, n); }
-    net::SocketHandle socket;
-  };
   net::SocketHandle socket_ = net::kInvalidSocket;
 };
 

@@ -11,21 +11,11 @@
 
 #include "base/byte_order.h"
 #include "net/control_reader.h"
+#include "net/socket_byte_source.h"
 #include "net/wire_opcodes.h"
 
 namespace Sorvane::receiver {
 namespace {
-
-class SocketSource final : public wire::ByteSource {
- public:
-  explicit SocketSource(net::SocketHandle socket) : socket_(socket) {}
-  bool ReadExactly(uint8_t* buffer, size_t n) override {
-    return net::ReceiveExactly(socket_, buffer, n);
-  }
-
- private:
-  net::SocketHandle socket_;
-};
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -123,7 +113,7 @@ bool ControlSession::ConnectAndPair() {
     outcome_ = "connection lost during hello";
     return false;
   }
-  SocketSource source(socket_);
+  net::SocketByteSource source(socket_);
   for (;;) {
     const wire::ControlReadResult r = wire::ReadPluginMessage(source);
     if (r.status != wire::ControlReadStatus::kMessage) {
@@ -170,7 +160,7 @@ void ControlSession::StartServing() {
 }
 
 void ControlSession::ReadLoop() {
-  SocketSource source(socket_);
+  net::SocketByteSource source(socket_);
   for (;;) {
     const wire::ControlReadResult r = wire::ReadPluginMessage(source);
     if (r.status != wire::ControlReadStatus::kMessage) {
