@@ -1,0 +1,97 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "diag/log.h"
+#include "support/temp_profile.h"
+#include "ui/pairing_dialog_win.h"
+
+namespace Sorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+HWND WaitForWindow(const Win32PairingDialog& dialog) {
+  for (int i = 0; i < 500; ++i) {
+    if (HWND window = dialog.Window())
+      return window;
+    std::this_thread::sleep_for(10ms);
+  }
+  return nullptr;
+}
+
+std::wstring ControlText(HWND window, int id) {
+  wchar_t text[256] = {};
+  GetWindowTextW(GetDlgItem(window, id), text, 256);
+  return text;
+}
+
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 500; ++i) {
+    if (done())
+      return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
+TEST(Win32PairingDialog, ShowsTheCodeAndCancelsOnce) {
+  Win32PairingDialog dialog;
+  std::atomic<int> cancels{0};
+  dialog.Show("012345", "Zo\xC3\xAB", [&] { ++cancels; });
+  HWND window = WaitForWindow(dialog);
+  ASSERT_NE(window, nullptr);
+  wchar_t className[64] = {};
+  GetClassNameW(window, className, 64);
+  EXPECT_STREQ(className, L"Sorvane.PairingDialog");
+  wchar_t title[64] = {};
+  GetWindowTextW(window, title, 64);
+  EXPECT_STREQ(title, L"Sorvane \u2014 Pair iPhone");
+  EXPECT_TRUE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_EQ(ControlText(window, 1001), L"Enter this code on Zo\u00EB:");
+  EXPECT_EQ(ControlText(window, 1002), L"0 1 2 3 4 5");
+  EXPECT_EQ(ControlText(window, 1003), L"This window closes automatically when pairing completes.");
+  EXPECT_EQ(ControlText(window, 1004), L"Cancel");
+  PostMessageW(GetDlgItem(window, 1004), BM_CLICK, 0, 0);
+  EXPECT_TRUE(Eventually([&] { return cancels.load() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return dialog.Window() == nullptr; }));
+  dialog.Close();
+  EXPECT_EQ(cancels.load(), 1) << "called once";
+}
+
+TEST(Win32PairingDialog, CloseFromTheProgramCallsNothing) {
+  std::atomic<int> cancels{0};
+  for (int round = 0; round < 2; ++round) {  // two dialogs in a row share one window class
+    auto dialog = std::make_unique<Win32PairingDialog>();
+    dialog->Show("123456", "", [&] { ++cancels; });
+    HWND window = WaitForWindow(*dialog);
+    ASSERT_NE(window, nullptr) << round;
+    EXPECT_EQ(ControlText(window, 1001), L"Enter this code on iPhone:");
+    dialog->Close();
+    dialog->Close();
+    dialog.reset();
+  }
+  EXPECT_EQ(cancels.load(), 0);
+  const std::string log = test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  EXPECT_EQ(log.find("RegisterClassW failed"), std::string::npos);
+}
+
+TEST(Win32PairingDialog, ACloseRightAfterShowEndsPromptly) {
+  std::atomic<int> cancels{0};
+  const auto started = std::chrono::steady_clock::now();
+  {
+    Win32PairingDialog dialog;
+    dialog.Show("000000", "x", [&] { ++cancels; });
+    dialog.Close();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+  EXPECT_EQ(cancels.load(), 0);
+}
+
+}  // namespace
+}  // namespace Sorvane
