@@ -27,12 +27,6 @@ std::string LogText() {
   return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
 }
 
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-    ++n;
-  return n;
-}
 
 // A transmit instance on a transport of its own, with a paired test client.
 class CommandTest : public ::testing::Test {
