@@ -27,7 +27,6 @@ std::string LogText() {
   return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
 }
 
-
 // A transmit instance on a transport of its own, with a paired test client.
 class CommandTest : public ::testing::Test {
  protected:
