@@ -116,6 +116,7 @@ bool LibavEncoder::OpenFirstCandidate(int codedWidth, int codedHeight) {
   settings.fps = fps_.load();
   settings.gopFrames = gopFrames_.load();
   settings.rates = CurrentRatesLocked();
+  settings.softwarePreset = softwarePreset_;
   for (const EncoderCandidate& candidate : EncoderCandidates(codec_.load())) {
     if (candidate.hardware && !HardwareEncoderOpens(candidate))
       continue;
@@ -216,6 +217,11 @@ void LibavEncoder::EncodeFrame(const uint8_t* bgra, int width, int height, int s
   session_->Drain([this, timestampUs](const uint8_t* data, size_t size, bool key) {
     output_.Deliver(data, size, key, timestampUs);
   });
+}
+
+void LibavEncoder::SetSoftwarePresetForMeasurement(std::string preset) {
+  std::lock_guard<std::mutex> lock(lock_);
+  softwarePreset_ = std::move(preset);
 }
 
 void LibavEncoder::SetOutputCallback(EncodedFrameCallback callback) {

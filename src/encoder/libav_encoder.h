@@ -51,6 +51,8 @@ class LibavEncoder final : public IHardwareEncoder {
 
   // Nanoseconds spent scaling and converting frames since construction (for measurements).
   uint64_t ConversionNs() const { return conversionNs_.load(); }
+  // Measurements only: the libx264 / libx265 preset for the next Configure instead of ours.
+  void SetSoftwarePresetForMeasurement(std::string preset);
 
  private:
   bool ConfigureLocked(int width, int height, uint32_t bitrateBps, int fps) REQUIRES(lock_);
@@ -72,6 +74,7 @@ class LibavEncoder final : public IHardwareEncoder {
   int64_t frameIndex_ GUARDED_BY(lock_) = 0;       // time line position of the next frame
   int framesSinceKey_ GUARDED_BY(lock_) = 0;
   float quality_ GUARDED_BY(lock_) = 0.75f;
+  std::string softwarePreset_ GUARDED_BY(lock_);
   // Its configuration is written under lock_; its callback swap takes no part of lock_.
   EncodedOutput output_;
 

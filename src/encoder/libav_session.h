@@ -34,6 +34,7 @@ struct SessionSettings {
   int fps = 30;
   int gopFrames = 1;
   RateFields rates;
+  std::string softwarePreset;  // libx264 / libx265 preset; empty = the tuned default
 };
 
 // One open libavcodec encoder with its input picture, tuned for zero latency: no B-frames and no

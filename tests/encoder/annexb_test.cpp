@@ -5,6 +5,8 @@
 
 #include "encoder/annexb.h"
 #include "encoder/encoded_output.h"
+#include "encoder/frame_input.h"
+#include "encoder/hardware_encoder.h"
 
 namespace Sorvane {
 namespace {
@@ -108,6 +110,104 @@ TEST(EncodedOutput, KeyframesCarryTheParameterSetsFirst) {
   output.Deliver(tiny.data(), tiny.size(), true, 4242);
   EXPECT_TRUE(deliveredKey) << "the encoder's clean-point flag decides too";
   EXPECT_EQ(deliveredSize, 40u);
+}
+
+// An encoder's global header in Annex B form: only the parameter sets go in front of
+// keyframes, not the encoder's own SEI.
+TEST(ParameterSets, AnnexBExtradataKeepsOnlyParameterSets) {
+  const Bytes hevc = {0, 0, 0, 1,    0x40, 0x01, 0xAA,        // VPS
+                      0, 0, 1, 0x42, 0x01, 0xBB, 0xBB,        // SPS (3-byte start code)
+                      0, 0, 0, 1,    0x4E, 0x01, 0x05, 0x99,  // prefix SEI
+                      0, 0, 0, 1,    0x44, 0x01, 0xCC};       // PPS
+  EXPECT_EQ(ParameterSetsFromExtradata(Codec::HEVC, hevc.data(), hevc.size()),
+            (Bytes{0,    0,    0,    1,    0x40, 0x01, 0xAA, 0, 0,    0,    1,
+                   0x42, 0x01, 0xBB, 0xBB, 0,    0,    0,    1, 0x44, 0x01, 0xCC}));
+  const Bytes avc = {0, 0, 0, 1, 0x06, 0x05, 0x11, 0, 0, 0, 1, 0x67, 0x64, 0, 0, 1, 0x68, 0xEE};
+  EXPECT_EQ(ParameterSetsFromExtradata(Codec::H264, avc.data(), avc.size()),
+            (Bytes{0, 0, 0, 1, 0x67, 0x64, 0, 0, 0, 1, 0x68, 0xEE}));
+}
+
+// The owner may replace the callback at any time, even from inside the output path: the swap
+// never waits for the delivery in progress, which finishes with the callback it started with.
+TEST(EncodedOutput, CallbackCanBeReplacedFromInsideTheOutputPath) {
+  EncodedOutput output;
+  output.SetCodec(Codec::H264);
+  int first = 0, second = 0;
+  EncodedFrameCallback replacement = [&](const uint8_t*, size_t, bool, uint64_t) { ++second; };
+  output.SetCallback([&](const uint8_t*, size_t, bool, uint64_t) {
+    ++first;
+    output.SetCallback(replacement);
+  });
+  const Bytes unit = {0, 0, 0, 1, 0x41, 0x9A};
+  output.Deliver(unit.data(), unit.size(), false, 0);
+  output.Deliver(unit.data(), unit.size(), false, 0);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 1);
+  output.SetCallback(nullptr);
+  output.Deliver(unit.data(), unit.size(), true, 0);
+  EXPECT_FALSE(output.KeyframeProduced()) << "with no callback the unit is discarded";
+}
+
+// Every operation an implementation leaves to the base class.
+class MinimalEncoder final : public IHardwareEncoder {
+ public:
+  int keyframeRequests = 0;
+  bool Configure(int, int, uint32_t, int) override { return false; }
+  void Shutdown() override {}
+  bool IsConfigured() const override { return false; }
+  int Width() const override { return 0; }
+  int Height() const override { return 0; }
+  int FrameRate() const override { return 30; }
+  void EncodeFrame(const uint8_t*, int, int, int) override {}
+  void RequestKeyframe() override { ++keyframeRequests; }
+  void SetBitrate(uint32_t) override {}
+  uint32_t Bitrate() const override { return 0; }
+  void SetPeakBitrate(uint32_t) override {}
+  void SetGopSize(int) override {}
+  int GopSize() const override { return 1; }
+  void SetCodec(Codec) override {}
+  Codec GetCodec() const override { return Codec::HEVC; }
+  void SetRateControl(RateControlMode, float) override {}
+  RateControlMode GetRateControl() const override { return RateControlMode::Bitrate; }
+  void CompressEmergency(int) override {}
+  void SetFrameCap(uint32_t) override {}
+  uint32_t FrameCap() const override { return kDefaultFrameCap; }
+  void SetOutputCallback(EncodedFrameCallback) override {}
+  std::unique_ptr<IHardwareEncoder> Clone(const EncoderSettings&) override { return nullptr; }
+  bool HasProducedKeyframe() const override { return false; }
+};
+
+TEST(EncoderInterface, BaseClassDefaults) {
+  MinimalEncoder encoder;
+  IHardwareEncoder& base = encoder;
+  base.ForceKeyframe();
+  EXPECT_EQ(encoder.keyframeRequests, 1) << "ForceKeyframe is RequestKeyframe unless overridden";
+  EXPECT_EQ(base.Description(), "");
+  base.SetQualityMode(0.3f);
+  base.SetHrdBufferBits(1000, 2000);
+  const EncoderSettings defaults;
+  EXPECT_EQ(defaults.fps, 30);
+  EXPECT_EQ(defaults.gopFrames, 1);
+  EXPECT_EQ(defaults.codec, Codec::HEVC);
+  EXPECT_EQ(defaults.rateControl, RateControlMode::Bitrate);
+  EXPECT_FLOAT_EQ(defaults.quality, 0.75f);
+  EXPECT_EQ(defaults.frameCap, 340000u);
+  EXPECT_EQ(ClampFrameCap(0), 340000u);
+  EXPECT_EQ(ClampFrameCap(50), 100000u);
+  EXPECT_EQ(ClampFrameCap(30000000), 20000000u);
+  EXPECT_STREQ(CodecLabel(Codec::H264), "H264");
+  EXPECT_STREQ(RateControlLabel(static_cast<RateControlMode>(7)), "Bitrate");
+}
+
+TEST(EncoderInterface, ShortRowsAreRefusedBeforeAnyRead) {
+  const uint8_t pixel[4] = {};
+  EXPECT_EQ(CheckFrameInput(pixel, 64, 64, 64 * 4), FrameInput::Encode);
+  EXPECT_EQ(CheckFrameInput(pixel, 64, 64, 64 * 4 - 1), FrameInput::ShortRows);
+  EXPECT_EQ(CheckFrameInput(pixel, 600000000, 2, 2000000000), FrameInput::ShortRows)
+      << "width × 4 must not overflow";
+  EXPECT_EQ(CheckFrameInput(nullptr, 64, 64, 256), FrameInput::Ignore);
+  EXPECT_EQ(CheckFrameInput(pixel, 64, 0, 256), FrameInput::Ignore);
+  EXPECT_EQ(CheckFrameInput(pixel, 64, 64, -256), FrameInput::Ignore);
 }
 
 }  // namespace

@@ -4,40 +4,11 @@
 #include <vector>
 
 #include "encoder/color_convert.h"
+#include "encoder/color_convert_kernels.h"
+#include "encoder/convert_reference.h"
 
 namespace Sorvane {
 namespace {
-
-// The plain formulas, written out once more as the reference the fast path must match.
-int Clamp(int v) {
-  return v < 0 ? 0 : (v > 255 ? 255 : v);
-}
-void ReferenceConvert(const uint8_t* src, int stride, uint8_t* y, uint8_t* uv, int w, int h) {
-  for (int r = 0; r < h; ++r) {
-    for (int c = 0; c < w; ++c) {
-      const uint8_t* p = src + r * stride + 4 * c;
-      y[r * w + c] =
-          static_cast<uint8_t>(Clamp(((47 * p[2] + 157 * p[1] + 16 * p[0] + 128) >> 8) + 16));
-    }
-  }
-  for (int j = 0; j < h / 2; ++j) {
-    for (int i = 0; i < w / 2; ++i) {
-      int s[3] = {0, 0, 0};
-      for (int dy = 0; dy < 2; ++dy) {
-        for (int dx = 0; dx < 2; ++dx) {
-          const uint8_t* p = src + (2 * j + dy) * stride + 4 * (2 * i + dx);
-          for (int k = 0; k < 3; ++k)
-            s[k] += p[k];
-        }
-      }
-      const int b = s[0] >> 2, g = s[1] >> 2, r = s[2] >> 2;
-      uv[j * w + 2 * i] =
-          static_cast<uint8_t>(Clamp(((-26 * r - 87 * g + 112 * b + 128) >> 8) + 128));
-      uv[j * w + 2 * i + 1] =
-          static_cast<uint8_t>(Clamp(((112 * r - 102 * g - 10 * b + 128) >> 8) + 128));
-    }
-  }
-}
 
 struct Planes {
   std::vector<uint8_t> y, uv;
@@ -47,7 +18,7 @@ Planes Convert(const std::vector<uint8_t>& bgra, int stride, int w, int h, bool 
   Planes out{std::vector<uint8_t>(static_cast<size_t>(w) * h, 0xCD),
              std::vector<uint8_t>(static_cast<size_t>(w) * (h / 2), 0xCD)};
   if (reference) {
-    ReferenceConvert(bgra.data(), stride, out.y.data(), out.uv.data(), w, h);
+    reference::ConvertBgraToNv12(bgra.data(), stride, out.y.data(), out.uv.data(), w, h);
   } else {
     ConvertCpu(bgra.data(), stride, out.y.data(), out.uv.data(), w, h);
   }
@@ -102,6 +73,72 @@ TEST(ConvertCpu, MatchesTheReferenceByteForByteAtManySizes) {
   }
 }
 
+// Every vector level this processor runs, into NV12 and planar 4:2:0 with padded pitches,
+// against the reference; the sizes cover each kernel's step, its tail and odd edges.
+TEST(ConvertCpu, EveryLevelAndLayoutMatchesTheReference) {
+  using convert::SimdLevel;
+  std::mt19937 rng(29);
+  const std::pair<int, int> sizes[] = {{2, 2},   {16, 2},  {31, 3},   {32, 2},  {33, 5},
+                                       {47, 4},  {63, 63}, {64, 8},   {65, 9},  {97, 7},
+                                       {128, 6}, {255, 3}, {1279, 4}, {1921, 5}};
+  int levelsRun = 0;
+  for (SimdLevel level : {SimdLevel::Scalar, SimdLevel::Ssse3, SimdLevel::Avx2}) {
+    if (level != SimdLevel::Scalar && convert::PairKernelFor(level) == nullptr)
+      continue;  // not on this processor or in this build
+    ++levelsRun;
+    for (const auto& [w, h] : sizes) {
+      const int stride = w * 4 + 20;
+      std::vector<uint8_t> bgra(static_cast<size_t>(stride) * h);
+      for (auto& b : bgra)
+        b = static_cast<uint8_t>(rng());
+      const Planes expected = Convert(bgra, stride, w, h, true);
+      const int yPitch = w + 7, uvPitch = w + 3, cPitch = w / 2 + 5;
+      std::vector<uint8_t> y(static_cast<size_t>(yPitch) * h, 0xCD);
+      std::vector<uint8_t> uv(static_cast<size_t>(uvPitch) * (h / 2), 0xCD);
+      std::vector<uint8_t> u(static_cast<size_t>(cPitch) * (h / 2), 0xCD);
+      std::vector<uint8_t> v(static_cast<size_t>(cPitch) * (h / 2), 0xCD);
+      convert::ConvertAt(level, bgra.data(), stride, y.data(), yPitch, uv.data(), uvPitch, nullptr,
+                         0, nullptr, 0, w, h);
+      std::vector<uint8_t> y2(static_cast<size_t>(yPitch) * h, 0xCD);
+      convert::ConvertAt(level, bgra.data(), stride, y2.data(), yPitch, nullptr, 0, u.data(),
+                         cPitch, v.data(), cPitch, w, h);
+      for (int r = 0; r < h; ++r) {
+        for (int c = 0; c < w; ++c) {
+          ASSERT_EQ(y[r * yPitch + c], expected.y[r * w + c])
+              << "level " << int(level) << " " << w << "x" << h << " luma " << c << "," << r;
+          ASSERT_EQ(y2[r * yPitch + c], expected.y[r * w + c]);
+        }
+        ASSERT_EQ(y[r * yPitch + w], 0xCD) << "nothing written past the row";
+      }
+      for (int r = 0; r < h / 2; ++r) {
+        for (int i = 0; i < w / 2; ++i) {
+          ASSERT_EQ(uv[r * uvPitch + 2 * i], expected.uv[r * w + 2 * i])
+              << "level " << int(level) << " " << w << "x" << h << " U " << i << "," << r;
+          ASSERT_EQ(uv[r * uvPitch + 2 * i + 1], expected.uv[r * w + 2 * i + 1]);
+          ASSERT_EQ(u[r * cPitch + i], expected.uv[r * w + 2 * i]);
+          ASSERT_EQ(v[r * cPitch + i], expected.uv[r * w + 2 * i + 1]);
+        }
+        ASSERT_EQ(uv[r * uvPitch + 2 * (w / 2)], 0xCD);
+        ASSERT_EQ(u[r * cPitch + w / 2], 0xCD);
+      }
+    }
+  }
+  EXPECT_GE(levelsRun, 2) << "x86-64 always has at least SSSE3 here";
+}
+
+// Extremes of every channel, where a lane that wrapped or saturated would show.
+TEST(ConvertCpu, ChannelExtremesMatchTheReference) {
+  const int w = 64, h = 4;
+  std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
+  const uint8_t values[] = {0, 1, 127, 128, 254, 255};
+  for (size_t i = 0; i < bgra.size(); ++i)
+    bgra[i] = values[(i * 7 + i / 13) % 6];
+  const Planes fast = Convert(bgra, w * 4, w, h, false);
+  const Planes expected = Convert(bgra, w * 4, w, h, true);
+  EXPECT_EQ(fast.y, expected.y);
+  EXPECT_EQ(fast.uv, expected.uv);
+}
+
 TEST(ScaleNearest, SamplesPixelCentres) {
   const int sw = 1280, sh = 720, dw = 1920, dh = 1080;
   std::vector<uint8_t> src(static_cast<size_t>(sw) * sh * 4);
@@ -129,6 +166,13 @@ TEST(ScaleNearest, SamplesPixelCentres) {
   EXPECT_EQ(column(1, 0), 1);  // trunc(1.5 × 0.666…) = 1
   EXPECT_EQ(row(0, 1079), 719);
   EXPECT_EQ(row(0, 2), 1);
+
+  // Downscaling 1920 → 1280 reads source column trunc((x + 0.5) × 1.5).
+  std::vector<uint8_t> back(static_cast<size_t>(sw) * sh * 4);
+  ScaleNearest(dst.data(), dw * 4, dw, dh, back.data(), sw * 4, sw, sh);
+  const uint8_t* p = &back[(static_cast<size_t>(1) * sw + 1279) * 4];
+  const uint8_t* q = &dst[(static_cast<size_t>(2) * dw + 1919) * 4];
+  EXPECT_EQ(std::vector<uint8_t>(p, p + 4), std::vector<uint8_t>(q, q + 4));
 }
 
 }  // namespace

@@ -193,6 +193,135 @@ TEST(LibavEncoderRows, ShortRowsAreRefused) {
   EXPECT_EQ(outputs.size(), 1u);
 }
 
+double LumaPsnr(const receiver::DecodedPicture& p, const std::vector<uint8_t>& y, int w, int h) {
+  double squared = 0;
+  for (int r = 0; r < h; ++r) {
+    for (int c = 0; c < w; ++c) {
+      const double d = double(p.luma[r * p.lumaStride + c]) - y[r * w + c];
+      squared += d * d;
+    }
+  }
+  return 10 * std::log10(255.0 * 255.0 / (squared / (double(w) * h) + 1e-9));
+}
+
+// libx265: the same keyframe rule and parameter sets, a picture that decodes, and the coarsest
+// quantiser reaching HEVC frames too.
+TEST(LibavEncoderHevc, KeyframeRuleParameterSetsPictureAndEmergency) {
+  LibavEncoder encoder;
+  std::vector<Output> outputs;
+  Collect(encoder, outputs);
+  encoder.SetCodec(Codec::HEVC);
+  encoder.SetGopSize(10);
+  ASSERT_TRUE(encoder.Configure(640, 360, 4000000, 30));
+  EXPECT_NE(encoder.Description().find("libx265 [SW, 640x360 HEVC @ 30 fps, 4 Mbps]"),
+            std::string::npos)
+      << encoder.Description();
+  Scene scene(640, 360);
+  std::vector<uint8_t> y(640 * 360), uv(640 * 180);
+  double worstPsnr = 99;
+  int pictures = 0;
+  receiver::VideoDecoder decoder([&](const receiver::DecodedPicture& p) {
+    ++pictures;
+    worstPsnr = std::min(worstPsnr, LumaPsnr(p, y, 640, 360));
+  });
+  for (uint32_t i = 0; i < 24; ++i) {
+    const uint8_t* frame = scene.Frame(i);
+    ConvertCpu(frame, scene.stride(), y.data(), uv.data(), 640, 360);
+    encoder.EncodeFrame(frame, 640, 360, scene.stride());
+    ASSERT_EQ(outputs.size(), i + 1) << "one access unit per frame, before the next goes in";
+    decoder.Decode(receiver::VideoDecoder::Codec::HEVC, outputs.back().data.data(),
+                   outputs.back().data.size());
+  }
+  EXPECT_EQ(KeyIndices(outputs), (std::vector<size_t>{0, 11, 22}));
+  for (size_t key : KeyIndices(outputs)) {
+    ASSERT_GE(outputs[key].data.size(), 5u);
+    EXPECT_EQ((outputs[key].data[4] >> 1) & 0x3F, 32) << "the VPS leads keyframe " << key;
+  }
+  EXPECT_EQ(pictures, 24);
+  EXPECT_GT(worstPsnr, 35.0);
+
+  double normal = 0;
+  for (size_t i = 12; i < 22; ++i)
+    normal += outputs[i].data.size();
+  normal /= 10;
+  encoder.CompressEmergency(5);
+  for (uint32_t i = 24; i < 30; ++i)
+    encoder.EncodeFrame(scene.Frame(i), 640, 360, scene.stride());
+  EXPECT_TRUE(outputs[24].keyframe);
+  double squeezed = 0;
+  for (size_t i = 25; i < 29; ++i)
+    squeezed += outputs[i].data.size();
+  squeezed /= 4;
+  EXPECT_LT(squeezed, normal * 0.7) << "normal " << normal << " B, emergency " << squeezed;
+}
+
+// Frames of another size are scaled to the configured one; an odd size is coded one pixel
+// smaller (4:2:0 needs even sizes) and still reports the size it was configured with.
+TEST(LibavEncoderInput, ScaledAndOddSizes) {
+  LibavEncoder encoder;
+  std::vector<Output> outputs;
+  Collect(encoder, outputs);
+  encoder.SetCodec(Codec::H264);
+  std::vector<std::pair<int, int>> sizes;
+  receiver::VideoDecoder decoder(
+      [&](const receiver::DecodedPicture& p) { sizes.emplace_back(p.width, p.height); });
+  ASSERT_TRUE(encoder.Configure(640, 360, 0, 30));
+  Scene small(320, 180);
+  encoder.EncodeFrame(small.Frame(0), 320, 180, small.stride());
+  ASSERT_EQ(outputs.size(), 1u);
+  decoder.Decode(receiver::VideoDecoder::Codec::H264, outputs[0].data.data(),
+                 outputs[0].data.size());
+
+  ASSERT_TRUE(encoder.Configure(321, 179, 0, 30));
+  EXPECT_EQ(encoder.Width(), 321);
+  EXPECT_EQ(encoder.Height(), 179);
+  Scene odd(321, 179);
+  encoder.EncodeFrame(odd.Frame(0), 321, 179, odd.stride());
+  ASSERT_EQ(outputs.size(), 2u);
+  decoder.Decode(receiver::VideoDecoder::Codec::H264, outputs[1].data.data(),
+                 outputs[1].data.size());
+  EXPECT_EQ(sizes, (std::vector<std::pair<int, int>>{{640, 360}, {320, 178}}));
+}
+
+// Reopening setters restart the time line with a keyframe; a live bitrate change does not.
+TEST(LibavEncoderSettings, ReopenRestartsTheTimeLineLiveChangesDoNot) {
+  LibavEncoder encoder;
+  std::vector<Output> outputs;
+  Collect(encoder, outputs);
+  encoder.SetCodec(Codec::H264);
+  encoder.SetGopSize(100);
+  ASSERT_TRUE(encoder.Configure(320, 240, 4000000, 25));
+  Scene scene(320, 240);
+  for (uint32_t i = 0; i < 4; ++i)
+    encoder.EncodeFrame(scene.Frame(i), 320, 240, scene.stride());
+  EXPECT_EQ(outputs.back().timestampUs, 120000u);
+
+  encoder.SetBitrate(2000000);
+  EXPECT_EQ(encoder.Bitrate(), 2000000u);
+  encoder.EncodeFrame(scene.Frame(4), 320, 240, scene.stride());
+  EXPECT_FALSE(outputs.back().keyframe);
+  EXPECT_EQ(outputs.back().timestampUs, 160000u);
+
+  encoder.SetGopSize(50);
+  EXPECT_TRUE(encoder.IsConfigured());
+  EXPECT_EQ(encoder.Width(), 320);
+  encoder.EncodeFrame(scene.Frame(5), 320, 240, scene.stride());
+  EXPECT_TRUE(outputs.back().keyframe);
+  EXPECT_EQ(outputs.back().timestampUs, 0u);
+  EXPECT_NE(encoder.Description().find("2 Mbps]"), std::string::npos)
+      << "the reopened encoder keeps the live bitrate";
+
+  encoder.SetRateControl(RateControlMode::Quality, 0.5f);
+  encoder.EncodeFrame(scene.Frame(6), 320, 240, scene.stride());
+  EXPECT_TRUE(outputs.back().keyframe);
+  EXPECT_EQ(encoder.GetRateControl(), RateControlMode::Quality);
+  const size_t before = outputs.size();
+  encoder.SetRateControl(RateControlMode::Quality, 0.503f);  // same setting: no reopen
+  encoder.EncodeFrame(scene.Frame(7), 320, 240, scene.stride());
+  ASSERT_EQ(outputs.size(), before + 1);
+  EXPECT_FALSE(outputs.back().keyframe);
+}
+
 // A real encoder switched from 720p to 1080p through the pipeline: one access unit for every
 // frame pushed, the picture size changes without a gap.
 TEST(LibavEncoderPipeline, SeamlessSwitchHasNoGap) {
