@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/clock.h"
 #include "encoder/color_convert.h"
 #include "encoder/libav_encoder.h"
+#include "host/encoder_pipeline.h"
 #include "sv-host/test_scene.h"
 #include "sv-receiver/app/video_decoder.h"
 #include "synthetic_scene.h"
@@ -31,12 +33,15 @@ struct Options {
   std::string preset;
   bool psnr = false;
   bool hostScene = false;
+  int switchWidth = 0;  // a seamless switch to this size through the encoder pipeline
+  int switchHeight = 0;
+  int switchAt = -1;
 };
 
 constexpr const char* kUsage =
     "usage: sv-encode [--codec h264|hevc] [--size WxH] [--fps N] [--gop N] [--frames N]\n"
     "                 [--bitrate BPS] [--out FILE] [--psnr] [--preset NAME]\n"
-    "                 [--scene synthetic|host] [--help]\n"
+    "                 [--scene synthetic|host] [--switch-to WxH [--switch-at N]] [--help]\n"
     "Encodes N frames of a moving synthetic scene through the Linux encoder (the first\n"
     "libavcodec encoder that opens here, else libx264 / libx265) and the real output routine,\n"
     "and prints JSON: latency from EncodeFrame entry to the output callback (median, p99),\n"
@@ -46,6 +51,10 @@ constexpr const char* kUsage =
     "  --preset NAME libx264 / libx265 preset instead of the built-in one (measurements)\n"
     "  --scene NAME  synthetic (default: gradient, scrolling detail, text, moving shapes) or\n"
     "                host (the host simulator's scene)\n"
+    "  --switch-to WxH  push frames of WxH in real time through the encoder pipeline and ask\n"
+    "                it at frame N (default a third of the frames) for a seamless switch to\n"
+    "                WxH: reports the time from Reconfigure to the swap and the frames pushed\n"
+    "                meanwhile (each went to both encoders once the copy was configured)\n"
     "Defaults: h264, 1920x1080, 30 fps, GOP 60, 300 frames, 15000000 bps.\n";
 
 bool ParseSize(const char* text, int* width, int* height) {
@@ -97,6 +106,13 @@ bool Parse(int argc, char** argv, Options* o) {
       if (!needValue())
         return false;
       o->out = value;
+    } else if (arg == "--switch-to") {
+      if (!needValue() || !ParseSize(value, &o->switchWidth, &o->switchHeight))
+        return false;
+    } else if (arg == "--switch-at") {
+      if (!needValue())
+        return false;
+      o->switchAt = static_cast<int>(std::strtol(value, nullptr, 10));
     } else if (arg == "--scene") {
       if (!needValue())
         return false;
@@ -154,13 +170,19 @@ struct Run {
   int missing = 0;  // frames whose output did not come out inside their own call
 };
 
+struct Switch {
+  int64_t reconfigureNs = 0;
+  double swapMs = -1;
+  int framesUntilSwap = 0;
+};
+
 int Main(const Options& o) {
-  LibavEncoder encoder;
-  encoder.SetCodec(o.codec);
-  encoder.SetGopSize(o.gop);
+  auto encoder = std::make_shared<LibavEncoder>();
+  encoder->SetCodec(o.codec);
+  encoder->SetGopSize(o.gop);
   if (!o.preset.empty())
-    encoder.SetSoftwarePresetForMeasurement(o.preset);
-  if (!encoder.Configure(o.width, o.height, o.bitrate, o.fps)) {
+    encoder->SetSoftwarePresetForMeasurement(o.preset);
+  if (!encoder->Configure(o.width, o.height, o.bitrate, o.fps)) {
     std::fprintf(stderr, "sv-encode: Configure %dx%d@%d failed (see the encoder log)\n", o.width,
                  o.height, o.fps);
     return 1;
@@ -170,19 +192,23 @@ int Main(const Options& o) {
     std::fprintf(stderr, "sv-encode: cannot write %s\n", o.out.c_str());
     return 1;
   }
-  const int w = encoder.Width(), h = encoder.Height();
+  const bool switching = o.switchWidth > 0;
+  const int switchAt = o.switchAt >= 0 ? o.switchAt : o.frames / 3;
+  // The source: the encoder's size, or the switch's target size (scaled until the switch).
+  const int w = switching ? o.switchWidth : encoder->Width();
+  const int h = switching ? o.switchHeight : encoder->Height();
   std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
   std::vector<uint8_t> sourceY(static_cast<size_t>(w) * h), sourceUV(static_cast<size_t>(w) * h);
   const auto decoderCodec = o.codec == Codec::H264 ? receiver::VideoDecoder::Codec::H264
                                                    : receiver::VideoDecoder::Codec::HEVC;
   Run run;
   receiver::VideoDecoder decoder([&](const receiver::DecodedPicture& p) {
-    run.psnr.push_back(LumaPsnr(p.luma, p.lumaStride, sourceY.data(), w, std::min(w, p.width),
-                                std::min(h, p.height)));
+    if (p.width == w && p.height == h)
+      run.psnr.push_back(LumaPsnr(p.luma, p.lumaStride, sourceY.data(), w, w, h));
   });
   int64_t entryNs = 0;
   bool gotOutput = false;
-  encoder.SetOutputCallback([&](const uint8_t* data, size_t size, bool key, uint64_t) {
+  const EncodedFrameCallback onOutput = [&](const uint8_t* data, size_t size, bool key, uint64_t) {
     if (!gotOutput)
       run.latencyMs.push_back((SteadyNowNs() - entryNs) / 1e6);
     gotOutput = true;
@@ -193,7 +219,16 @@ int Main(const Options& o) {
       std::fwrite(data, 1, size, out);
     if (o.psnr)
       decoder.Decode(decoderCodec, data, size);
-  });
+  };
+  std::unique_ptr<EncoderPipeline> pipeline;
+  if (switching) {
+    pipeline = std::make_unique<EncoderPipeline>(encoder);
+    pipeline->SetOutputCallback(onOutput);
+  } else {
+    encoder->SetOutputCallback(onOutput);
+  }
+  Switch change;
+  const std::string description = encoder->Description();
   const int64_t started = SteadyNowNs();
   int64_t busyNs = 0;
   for (int i = 0; i < o.frames; ++i) {
@@ -205,24 +240,51 @@ int Main(const Options& o) {
       bench::DrawSyntheticScene(bgra.data(), w, h, w * 4, index);
     if (o.psnr)
       ConvertCpu(bgra.data(), w * 4, sourceY.data(), sourceUV.data(), w, h);
-    const uint64_t convertBefore = encoder.ConversionNs();
+    if (switching && i == switchAt) {
+      EncoderSettings to;
+      to.width = o.switchWidth;
+      to.height = o.switchHeight;
+      to.fps = o.fps;
+      to.bitrateBps = o.bitrate;
+      to.gopFrames = o.gop;
+      to.codec = o.codec;
+      change.reconfigureNs = SteadyNowNs();
+      pipeline->Reconfigure(to);
+    }
+    const uint64_t convertBefore = encoder->ConversionNs();
     gotOutput = false;
     entryNs = SteadyNowNs();
-    encoder.EncodeFrame(bgra.data(), w, h, w * 4);
+    if (pipeline != nullptr)
+      pipeline->Encode(bgra.data(), w, h, w * 4);
+    else
+      encoder->EncodeFrame(bgra.data(), w, h, w * 4);
     const int64_t callNs = SteadyNowNs() - entryNs;
     busyNs += callNs;
     run.callMs.push_back(callNs / 1e6);
-    run.convertMs.push_back((encoder.ConversionNs() - convertBefore) / 1e6);
+    run.convertMs.push_back((encoder->ConversionNs() - convertBefore) / 1e6);
     run.missing += gotOutput ? 0 : 1;
+    if (switching && i >= switchAt && change.swapMs < 0 && pipeline->Width() == o.switchWidth &&
+        pipeline->Height() == o.switchHeight) {
+      change.swapMs = (SteadyNowNs() - change.reconfigureNs) / 1e6;
+      change.framesUntilSwap = i - switchAt + 1;
+    }
+    if (switching) {  // push in real time, as a host does
+      const int64_t due = started + (i + 1) * 1'000'000'000LL / o.fps;
+      const int64_t now = SteadyNowNs();
+      if (due > now)
+        SteadyClock().SleepForNs(due - now);
+    }
   }
   const double wallS = (SteadyNowNs() - started) / 1e9;
+  if (pipeline != nullptr)
+    pipeline->Shutdown();
   if (out != nullptr)
     std::fclose(out);
 
   const double budgetMs = 1000.0 / o.fps;
   const double meanCall = Mean(run.callMs);
   std::printf("{\n");
-  std::printf("  \"encoder\": \"%s\",\n", encoder.Description().c_str());
+  std::printf("  \"encoder\": \"%s\",\n", description.c_str());
   std::printf("  \"preset\": \"%s\", \"scene\": \"%s\",\n",
               o.preset.empty() ? "default" : o.preset.c_str(), o.hostScene ? "host" : "synthetic");
   std::printf("  \"codec\": \"%s\", \"size\": \"%dx%d\", \"fps\": %d, \"gop\": %d,\n",
@@ -245,6 +307,14 @@ int Main(const Options& o) {
       meanCall <= budgetMs && Percentile(run.callMs, 0.99) <= 2 * budgetMs ? "true" : "false");
   std::printf("  \"encoder_busy_fps\": %.1f, \"wall_s\": %.3f",
               1e9 * o.frames / std::max<int64_t>(1, busyNs), wallS);
+  if (switching) {
+    std::printf(
+        ",\n  \"switch\": {\"to\": \"%dx%d\", \"at_frame\": %d, "
+        "\"reconfigure_to_swap_ms\": %.1f, \"frames_pushed_until_swap\": %d, "
+        "\"gapless\": %s}",
+        o.switchWidth, o.switchHeight, switchAt, change.swapMs, change.framesUntilSwap,
+        run.missing == 0 ? "true" : "false");
+  }
   if (o.psnr) {
     std::printf(",\n  \"psnr_y_db\": {\"min\": %.2f, \"mean\": %.2f, \"decoded\": %zu}",
                 run.psnr.empty() ? 0.0 : *std::min_element(run.psnr.begin(), run.psnr.end()),

@@ -1,7 +1,6 @@
 #include "encoder/libav_encoder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -207,16 +206,22 @@ void LibavEncoder::EncodeFrame(const uint8_t* bgra, int width, int height, int s
   const bool keyframe = DecideKeyframeLocked();
   const uint64_t timestampUs =
       static_cast<uint64_t>(frameIndex_) * 1'000'000 / static_cast<uint64_t>(fps_.load());
-  const int sent = session_->Submit(frameIndex_, keyframe, coarsest);
+  const auto deliver = [this, timestampUs](const uint8_t* data, size_t size, bool key) {
+    output_.Deliver(data, size, key, timestampUs);
+  };
+  int sent = session_->Submit(frameIndex_, keyframe, coarsest);
+  if (LibavSession::MustDrainFirst(sent)) {
+    // A queue-holding encoder is full: what it has goes out with this frame's time stamp.
+    session_->Drain(deliver);
+    sent = session_->Submit(frameIndex_, keyframe, coarsest);
+  }
   if (sent < 0) {
     Log(channels::kEncoder, kLogError, "avcodec_send_frame failed %s",
         LibavErrorText(sent).c_str());
     return;
   }
   ++frameIndex_;
-  session_->Drain([this, timestampUs](const uint8_t* data, size_t size, bool key) {
-    output_.Deliver(data, size, key, timestampUs);
-  });
+  session_->Drain(deliver);
 }
 
 void LibavEncoder::SetSoftwarePresetForMeasurement(std::string preset) {

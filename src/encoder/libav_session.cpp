@@ -304,6 +304,10 @@ int LibavSession::Submit(int64_t pts, bool keyframe, bool coarsest) {
   return status;
 }
 
+bool LibavSession::MustDrainFirst(int status) {
+  return status == AVERROR(EAGAIN);
+}
+
 void LibavSession::Drain(const std::function<void(const uint8_t*, size_t, bool)>& sink) {
   while (avcodec_receive_packet(context_, packet_) == 0) {
     sink(packet_->data, static_cast<size_t>(packet_->size),

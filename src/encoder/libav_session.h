@@ -59,6 +59,8 @@ class LibavSession {
   bool WritePicture(const uint8_t* bgra, int strideBytes);
   // Submits the picture written last. Returns 0 or a negative libavcodec error.
   int Submit(int64_t pts, bool keyframe, bool coarsest);
+  // Whether a Submit result means "drain the output first, then submit again".
+  static bool MustDrainFirst(int status);
   // Hands every packet that is ready to `sink` (data, size, encoder's key flag).
   void Drain(const std::function<void(const uint8_t*, size_t, bool)>& sink);
   // Applies new rates to the open encoder (see LiveRates).
