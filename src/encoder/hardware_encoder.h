@@ -69,7 +69,8 @@ class IHardwareEncoder {
   virtual void SetHrdBufferBits(int64_t bufferBits, int64_t avgBitrateBps) {}
 };
 
-// Clamp rule of SetFrameCap: 0 means the default; otherwise 100 000..20 000 000.
+// The frame cap a settings record carries: 0 means the default of 340 000; otherwise clamped to
+// 100 000..20 000 000 (SetFrameCap itself clamps 0 up to 100 000).
 uint32_t ClampFrameCap(uint32_t cap);
 
 }  // namespace Sorvane

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 extern "C" {
@@ -125,8 +124,13 @@ std::string LibavErrorText(int error) {
 }
 
 void RouteLibavLog() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_callback(&LogFromLibav); });
+  // The callback lives in this module: libavutil gets its own back when the module unloads, so
+  // a host that keeps libavutil loaded never calls into unmapped code.
+  struct Route {
+    Route() { av_log_set_callback(&LogFromLibav); }
+    ~Route() { av_log_set_callback(&av_log_default_callback); }
+  };
+  static Route route;
 }
 
 const std::vector<EncoderCandidate>& EncoderCandidates(Codec codec) {
