@@ -141,8 +141,11 @@ class HostSession {
     const int w = resized ? options_.resizeWidth : options_.width;
     const int h = resized ? options_.resizeHeight : options_.height;
     PPixHand frame = HostSuites::Instance().NewFrame(w, h, w * 4);
-    const SceneStamp stamp{index, static_cast<uint64_t>(SteadyNowNs() / 1000)};
-    RenderTestScene(HostSuites::Pixels(frame), w, h, w * 4, stamp);
+    // The push time is taken once the picture is drawn, so latency starts where the host hands
+    // the frame over.
+    RenderTestScene(HostSuites::Pixels(frame), w, h, w * 4, SceneStamp{index, 0});
+    DrawSceneStamp(HostSuites::Pixels(frame), w, h, w * 4,
+                   SceneStamp{index, static_cast<uint64_t>(SteadyNowNs() / 1000)});
     const tmLabeledFrame labeled{frame, nullptr};
     const tmPushVideo push{-1, playmode_Playing, kPrRenderQuality_High, &labeled, 1};
     module.PushVideo(&stdParms_, &instance_, &push);

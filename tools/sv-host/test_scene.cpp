@@ -68,6 +68,12 @@ void RenderTestScene(uint8_t* bgra, int width, int height, int rowBytes, const S
   if (bgra == nullptr || width < 1 || height < 1 || rowBytes < width * 4)
     return;
   DrawBackground(bgra, width, height, rowBytes, stamp.frameIndex);
+  DrawSceneStamp(bgra, width, height, rowBytes, stamp);
+}
+
+void DrawSceneStamp(uint8_t* bgra, int width, int height, int rowBytes, const SceneStamp& stamp) {
+  if (bgra == nullptr || width < 1 || height < 1 || rowBytes < width * 4)
+    return;
   const int block = BlockSize(width);
   const auto bits = StripBits(stamp);
   for (int row = 0; row < kRows; ++row) {

@@ -16,6 +16,9 @@ struct SceneStamp {
 // stamp and survives compression and scaling.
 void RenderTestScene(uint8_t* bgra, int width, int height, int rowBytes, const SceneStamp& stamp);
 
+// Draws only the data strip: lets a host take the push time after the (slower) picture is drawn.
+void DrawSceneStamp(uint8_t* bgra, int width, int height, int rowBytes, const SceneStamp& stamp);
+
 // Reads the stamp back from a decoded picture's luma plane (any size with the source's aspect);
 // nullopt when the strip's sync pattern or checksum does not match.
 std::optional<SceneStamp> ReadSceneStamp(const uint8_t* luma, int width, int height, int stride);
