@@ -8,6 +8,7 @@
 #include "base/byte_order.h"
 #include "diag/log.h"
 #include "host/encoder_pipeline.h"
+#include "host/paired_instance_test_base.h"
 #include "host/transmit_instance.h"
 #include "net/datagram_header.h"
 #include "net/shared_transport.h"
@@ -24,43 +25,8 @@ namespace {
 using namespace std::chrono_literals;
 using hostsim::HostSuites;
 
-// An instance whose frames are really pushed the way the host pushes them, on a transport of its
-// own with a paired client.
-class PushPathTest : public ::testing::Test {
+class PushPathTest : public test::PairedInstanceTest {
  protected:
-  void SetUp() override {
-    static std::atomic<uint16_t> nextPort{47800};
-    port = nextPort.fetch_add(3);
-    NetworkTransport::Options options;
-    options.videoPort = static_cast<uint16_t>(port + 1);
-    options.audioPort = static_cast<uint16_t>(port + 2);
-    transport = std::make_unique<SharedTransport>(port, options);
-    transport->Network().SetPairingDialogFactory(
-        [this] { return std::make_unique<test::SpyDialog>(spy); });
-    world = std::make_shared<test::FakeEncoderWorld>();
-    instance = std::make_unique<TransmitInstance>(
-        HostSuites::Instance().Basic(),
-        [this] { return std::make_shared<test::FakeEncoder>(world); }, transport.get(), &clock);
-    instance->Start();
-    client = std::make_unique<test::TestClient>(port);
-    client->Hello("push-phone", "Phone", "");
-    ASSERT_TRUE(client->NextOf(wire::kPairingCodeRequired));
-    std::string code;
-    for (int i = 0; i < 200 && code.empty(); ++i) {
-      std::this_thread::sleep_for(5ms);
-      std::lock_guard<std::mutex> lock(spy.lock);
-      code = spy.code;
-    }
-    client->Code(code);
-    ASSERT_TRUE(client->NextOf(wire::kPairingAccepted));
-    // The transmit state follows the new-client handling, which resets what was announced.
-    ASSERT_TRUE(client->NextOf(wire::kTransmitState));
-  }
-  void TearDown() override {
-    client.reset();
-    instance.reset();
-    transport.reset();
-  }
   void Push(int w, int h, int frames = 1, int rowBytes = 0) {
     std::vector<sdk::tmLabeledFrame> labeled;
     for (int i = 0; i < frames; ++i) {
@@ -77,14 +43,6 @@ class PushPathTest : public ::testing::Test {
       n += m->opcode == wire::kSourceChanged;
     return n;
   }
-
-  uint16_t port = 0;
-  test::DialogSpy spy;
-  test::ManualClock clock;
-  std::unique_ptr<SharedTransport> transport;
-  std::shared_ptr<test::FakeEncoderWorld> world;
-  std::unique_ptr<TransmitInstance> instance;
-  std::unique_ptr<test::TestClient> client;
 };
 
 TEST_F(PushPathTest, OneFramePerPushAndEveryFrameDisposed) {

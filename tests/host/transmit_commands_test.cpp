@@ -8,6 +8,7 @@
 #include "diag/log.h"
 #include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
+#include "host/paired_instance_test_base.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
 #include "pipeline/fake_encoder.h"
@@ -27,45 +28,8 @@ std::string LogText() {
   return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
 }
 
-// A transmit instance on a transport of its own, with a paired test client.
-class CommandTest : public ::testing::Test {
+class CommandTest : public test::PairedInstanceTest {
  protected:
-  void SetUp() override {
-    static std::atomic<uint16_t> nextPort{47700};
-    port = nextPort.fetch_add(3);
-    NetworkTransport::Options options;
-    options.videoPort = static_cast<uint16_t>(port + 1);
-    options.audioPort = static_cast<uint16_t>(port + 2);
-    transport = std::make_unique<SharedTransport>(port, options);
-    transport->Network().SetPairingDialogFactory(
-        [this] { return std::make_unique<test::SpyDialog>(spy); });
-    world = std::make_shared<test::FakeEncoderWorld>();
-    instance = MakeInstance();
-    client = std::make_unique<test::TestClient>(port);
-    client->Hello("cmd-phone", "Phone", "");
-    ASSERT_TRUE(client->NextOf(wire::kPairingCodeRequired));
-    std::string code;
-    for (int i = 0; i < 200 && code.empty(); ++i) {
-      std::this_thread::sleep_for(5ms);
-      std::lock_guard<std::mutex> lock(spy.lock);
-      code = spy.code;
-    }
-    client->Code(code);
-    ASSERT_TRUE(client->NextOf(wire::kPairingAccepted));
-    ASSERT_TRUE(client->NextOf(wire::kTransmitState));
-  }
-  void TearDown() override {
-    client.reset();
-    instance.reset();
-    transport.reset();
-  }
-  std::unique_ptr<TransmitInstance> MakeInstance() {
-    auto made = std::make_unique<TransmitInstance>(
-        HostSuites::Instance().Basic(),
-        [this] { return std::make_shared<test::FakeEncoder>(world); }, transport.get(), &clock);
-    made->Start();
-    return made;
-  }
   std::vector<int> Acks(int timeoutMs = 500) {
     std::vector<int> acks;
     while (auto m = client->Next(timeoutMs)) {
@@ -74,14 +38,6 @@ class CommandTest : public ::testing::Test {
     }
     return acks;
   }
-
-  uint16_t port = 0;
-  test::DialogSpy spy;
-  test::ManualClock clock;
-  std::unique_ptr<SharedTransport> transport;
-  std::shared_ptr<test::FakeEncoderWorld> world;
-  std::unique_ptr<TransmitInstance> instance;
-  std::unique_ptr<test::TestClient> client;
 };
 
 TEST_F(CommandTest, GopModesCodecAndRateControl) {

@@ -1,0 +1,72 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "host/transmit_instance.h"
+#include "net/shared_transport.h"
+#include "pipeline/fake_encoder.h"
+#include "support/manual_clock.h"
+#include "sv-host/host_suites.h"
+#include "transport/spy_dialog.h"
+#include "transport/test_client.h"
+
+namespace Sorvane::test {
+
+// A started transmit instance with a fake encoder, on a shared transport of its own (loopback,
+// a fresh port per test), with a test client paired by code.
+class PairedInstanceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<uint16_t> nextPort{47700};
+    port = nextPort.fetch_add(3);
+    NetworkTransport::Options options;
+    options.videoPort = static_cast<uint16_t>(port + 1);
+    options.audioPort = static_cast<uint16_t>(port + 2);
+    transport = std::make_unique<SharedTransport>(port, options);
+    transport->Network().SetPairingDialogFactory(
+        [this] { return std::make_unique<SpyDialog>(spy); });
+    world = std::make_shared<FakeEncoderWorld>();
+    instance = MakeInstance();
+    client = std::make_unique<TestClient>(port);
+    client->Hello("test-phone", "Phone", "");
+    ASSERT_TRUE(client->NextOf(wire::kPairingCodeRequired));
+    std::string code;
+    for (int i = 0; i < 200 && code.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::lock_guard<std::mutex> lock(spy.lock);
+      code = spy.code;
+    }
+    client->Code(code);
+    ASSERT_TRUE(client->NextOf(wire::kPairingAccepted));
+    // The transmit state follows the new-client handling, which resets what was announced.
+    ASSERT_TRUE(client->NextOf(wire::kTransmitState));
+  }
+  void TearDown() override {
+    client.reset();
+    instance.reset();
+    transport.reset();
+  }
+  std::unique_ptr<TransmitInstance> MakeInstance() {
+    auto made = std::make_unique<TransmitInstance>(
+        hostsim::HostSuites::Instance().Basic(),
+        [this] { return std::make_shared<FakeEncoder>(world); }, transport.get(), &clock);
+    made->Start();
+    return made;
+  }
+
+  uint16_t port = 0;
+  DialogSpy spy;
+  ManualClock clock;
+  std::unique_ptr<SharedTransport> transport;
+  std::shared_ptr<FakeEncoderWorld> world;
+  std::unique_ptr<TransmitInstance> instance;
+  std::unique_ptr<TestClient> client;
+};
+
+}  // namespace Sorvane::test
