@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "diag/log.h"
 #include "diag/log_channels.h"
 
 namespace Sorvane {
@@ -107,6 +108,11 @@ Win32PairingDialog::~Win32PairingDialog() {
 
 void Win32PairingDialog::Show(std::string code, std::string deviceName,
                               std::function<void()> onCancel) {
+  // A dialog object shows once; a second thread here would end the host process.
+  if (thread_.joinable()) {
+    Log(channels::kPairDialog, kLogError, "pair dialog: Show called twice — ignored");
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(callbackLock_);
     onCancel_ = std::move(onCancel);
@@ -118,8 +124,13 @@ void Win32PairingDialog::Show(std::string code, std::string deviceName,
 }
 
 void Win32PairingDialog::Close() {
-  if (closeRequested_.exchange(true))
-    return;
+  {
+    // Under the callback lock so a user cancel racing this Close either has its callback in hand
+    // already or sees the flag and stays silent.
+    std::lock_guard<std::mutex> lock(callbackLock_);
+    if (closeRequested_.exchange(true))
+      return;
+  }
   if (HWND window = window_.load())
     PostMessageW(window, WM_CLOSE, 0, 0);
 }
@@ -181,6 +192,8 @@ void Win32PairingDialog::ReportCancel() {
   std::function<void()> callback;
   {
     std::lock_guard<std::mutex> lock(callbackLock_);
+    if (closeRequested_.load())
+      return;
     callback = onCancel_;
   }
   if (callback)

@@ -31,8 +31,9 @@ std::wstring ControlText(HWND window, int id) {
   return text;
 }
 
-bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 500; ++i) {
+bool Eventually(const std::function<bool()>& done, std::chrono::steady_clock::duration limit = 5s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
     if (done())
       return true;
     std::this_thread::sleep_for(10ms);
@@ -46,6 +47,7 @@ TEST(Win32PairingDialog, ShowsTheCodeAndCancelsOnce) {
   dialog.Show("012345", "Zo\xC3\xAB", [&] { ++cancels; });
   HWND window = WaitForWindow(dialog);
   ASSERT_NE(window, nullptr);
+  EXPECT_EQ(FindWindowW(L"Sorvane.PairingDialog", L"Sorvane \u2014 Pair iPhone"), window);
   wchar_t className[64] = {};
   GetClassNameW(window, className, 64);
   EXPECT_STREQ(className, L"Sorvane.PairingDialog");
@@ -62,6 +64,20 @@ TEST(Win32PairingDialog, ShowsTheCodeAndCancelsOnce) {
   EXPECT_TRUE(Eventually([&] { return dialog.Window() == nullptr; }));
   dialog.Close();
   EXPECT_EQ(cancels.load(), 1) << "called once";
+}
+
+TEST(Win32PairingDialog, TheCloseBoxCancelsLikeTheButtonAndASecondShowIsIgnored) {
+  Win32PairingDialog dialog;
+  std::atomic<int> cancels{0};
+  dialog.Show("654321", "", [&] { ++cancels; });
+  HWND window = WaitForWindow(dialog);
+  ASSERT_NE(window, nullptr);
+  dialog.Show("111111", "other", [&] { cancels += 100; });
+  EXPECT_EQ(ControlText(window, 1002), L"6 5 4 3 2 1");
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_TRUE(Eventually([&] { return dialog.Window() == nullptr; }));
+  EXPECT_TRUE(Eventually([&] { return cancels.load() == 1; }));
+  EXPECT_EQ(cancels.load(), 1);
 }
 
 TEST(Win32PairingDialog, CloseFromTheProgramCallsNothing) {
@@ -83,13 +99,26 @@ TEST(Win32PairingDialog, CloseFromTheProgramCallsNothing) {
 
 TEST(Win32PairingDialog, ACloseRightAfterShowEndsPromptly) {
   std::atomic<int> cancels{0};
-  const auto started = std::chrono::steady_clock::now();
-  {
-    Win32PairingDialog dialog;
-    dialog.Show("000000", "x", [&] { ++cancels; });
-    dialog.Close();
+  std::atomic<bool> ended{false};
+  std::thread caller([&] {
+    {
+      Win32PairingDialog dialog;
+      dialog.Show("000000", "x", [&] { ++cancels; });
+      dialog.Close();  // before the window exists
+    }
+    ended = true;
+  });
+  const bool prompt = Eventually([&] { return ended.load(); });
+  if (!prompt) {
+    ADD_FAILURE() << "the dialog stayed open after Close";
+    // Let the stuck destructor finish so the program can end.
+    while (!ended.load()) {
+      if (HWND window = FindWindowW(L"Sorvane.PairingDialog", nullptr))
+        PostMessageW(window, WM_CLOSE, 0, 0);
+      std::this_thread::sleep_for(50ms);
+    }
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+  caller.join();
   EXPECT_EQ(cancels.load(), 0);
 }
 
