@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "store/install_identity.h"
 #include "store/json_text.h"
@@ -58,6 +60,57 @@ TEST_F(InstallIdentityTest, PreferencesSurviveRenamesAndReadStrictly) {
   EXPECT_TRUE(installid::Discoverable()) << "no file: the defaults";
   installid::SetName("ignored");
   EXPECT_FALSE(std::filesystem::exists(File())) << "no identity to rename";
+}
+
+TEST_F(InstallIdentityTest, PreferenceSetterMakesAnIdentityQuietlyAndAnIdlessFileKeepsPrefs) {
+  const size_t before = test::Occurrences(test::PluginLog(), "install identity created");
+  installid::SetEnableAsyncHwEncoders(true);
+  const JsonStringMembers stored = ReadJsonObjects(test::ReadFile(File())).at(0);
+  EXPECT_EQ(stored.at("id").size(), 36u);
+  EXPECT_EQ(installid::LoadOrCreate().id, stored.at("id")) << "the setter's identity is kept";
+  EXPECT_TRUE(installid::EnableAsyncHwEncoders());
+  EXPECT_TRUE(installid::Discoverable());
+  EXPECT_EQ(test::Occurrences(test::PluginLog(), "install identity created"), before);
+  EXPECT_NE(test::PluginLog().find(":installid:INFO] enableAsyncHwEncoders=true"),
+            std::string::npos);
+
+  Write("{ \"enableAsyncHwEncoders\": \"true\", \"discoverable\": \"false\" }");
+  const InstallIdentity fresh = installid::LoadOrCreate();
+  EXPECT_EQ(test::ReadFile(File()), installid::Compose(fresh, false, true))
+      << "a new id, the old preferences, the canonical form";
+  EXPECT_EQ(test::Occurrences(test::PluginLog(), "install identity created"), before + 1);
+#if !defined(_WIN32)
+  EXPECT_EQ(std::filesystem::status(File()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
+}
+
+TEST_F(InstallIdentityTest, ComposeEscapesIdAndName) {
+  EXPECT_EQ(installid::Compose({"i\"d", "N\\a\tme\x02"}, false, true),
+            "{\"id\":\"i\\\"d\",\"name\":\"N\\\\a\\tme\\u0002\",\"discoverable\":\"false\","
+            "\"enableAsyncHwEncoders\":\"true\"}\n");
+}
+
+// The setup dialog, the transport and the encoder touch the file at once.
+TEST_F(InstallIdentityTest, ConcurrentCallersKeepOneIdentity) {
+  const std::string id = installid::LoadOrCreate().id;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &id] {
+      for (int i = 0; i < 20; ++i) {
+        if (t == 0)
+          installid::SetName("name " + std::to_string(i));
+        if (t == 1)
+          installid::SetDiscoverable(i % 2 == 1);
+        if (t == 2)
+          installid::SetEnableAsyncHwEncoders(i % 2 == 1);
+        EXPECT_EQ(installid::LoadOrCreate().id, id);
+      }
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_EQ(test::ReadFile(File()), installid::Compose({id, "name 19"}, true, true));
 }
 
 TEST(AdvertisedIdentity, QualifiedByTheHost) {
