@@ -16,7 +16,7 @@ bool EnsureAppSupportDir() {
   std::error_code ec;
   if (std::filesystem::exists(dir, ec))
     return std::filesystem::is_directory(dir, ec);
-  if (std::filesystem::create_directories(dir, ec) || std::filesystem::is_directory(dir)) {
+  if (std::filesystem::create_directories(dir, ec) || std::filesystem::is_directory(dir, ec)) {
     std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::replace, ec);
     return true;

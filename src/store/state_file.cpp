@@ -45,8 +45,15 @@ bool WriteAtomically(const std::filesystem::path& file, const std::string& text,
       return false;
     }
   }
+  // On Windows the replace fails while another process has the file open for a moment (another
+  // host reading its preferences); retry briefly rather than lose the change.
   std::error_code ec;
-  fs::rename(tmp, file, ec);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    fs::rename(tmp, file, ec);
+    if (!ec)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   if (ec) {
     Log(channel, kLogError, messages.renameFailed, tmpText.c_str(), file.string().c_str(),
         ec.message().c_str());

@@ -38,9 +38,8 @@ TEST(AppPaths, FolderFollowsTheEnvironment) {
 
 #if !defined(_WIN32)
 // A folder that cannot even be examined (a symlink loop, an over-long name) is a failure to
-// report, not an exception into the host. Disabled while EnsureAppSupportDir's fallback
-// is_directory check still throws for these.
-TEST(AppPaths, DISABLED_EnsureFailsQuietlyWhenTheFolderCannotBeExamined) {
+// report, not an exception into the host.
+TEST(AppPaths, EnsureFailsQuietlyWhenTheFolderCannotBeExamined) {
   const std::filesystem::path dir = test::MakeTempDir("unusable");
   std::filesystem::create_symlink(dir / "loop", dir / "loop");
   const std::string saved = std::getenv("APPDATA");

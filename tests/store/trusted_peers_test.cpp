@@ -203,13 +203,7 @@ TEST_F(TrustedPeersTest, ConcurrentWritersLoseNothing) {
   EXPECT_EQ(trusted::LoadAll().size(), 100u);
 }
 
-#if defined(_WIN32)
-// There an open reader makes the replacing rename fail and the change is lost; off until the
-// write retries.
-constexpr bool kOutsideReader = false;
-#else
 constexpr bool kOutsideReader = true;
-#endif
 
 // Threads add and forget their own phones while a reader outside the lock (as another host
 // process would be) keeps reading the file: every change lands and the file always parses.
