@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "store/app_paths.h"
+#include "store/app_paths_win.h"
 
 namespace Sorvane {
 namespace {
@@ -30,12 +31,7 @@ std::filesystem::path RoamingAppDataDir() {
   }
   if (known != nullptr)
     CoTaskMemFree(known);
-  if (const wchar_t* appData = NonEmptyEnv(L"APPDATA"))
-    return appData;
-  if (const wchar_t* profile = NonEmptyEnv(L"USERPROFILE")) {
-    return std::filesystem::path(profile) / L"AppData" / L"Roaming";
-  }
-  return L"C:\\";
+  return pathsdetail::RoamingDirFromEnvironment();
 }
 
 std::string DefaultDisplayName() {
@@ -46,16 +42,10 @@ std::string DefaultDisplayName() {
   std::wstring wide(length, L'\0');
   if (!GetComputerNameExW(ComputerNameDnsHostname, wide.data(), &length))
     return "PC";
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(length), nullptr,
-                                        0, nullptr, nullptr);
-  if (bytes <= 0)
-    return "PC";
-  std::string name(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(length), name.data(), bytes,
-                      nullptr, nullptr);
+  std::string name = pathsdetail::Utf8FromWide(wide.data(), static_cast<int>(length));
   while (!name.empty() && name.back() == '\0')
     name.pop_back();
-  return name;
+  return name.empty() ? std::string("PC") : name;
 }
 
 std::string NewInstallId() {
@@ -73,6 +63,23 @@ std::string NewInstallId() {
 }
 
 namespace pathsdetail {
+
+std::filesystem::path RoamingDirFromEnvironment() {
+  if (const wchar_t* appData = NonEmptyEnv(L"APPDATA"))
+    return appData;
+  if (const wchar_t* profile = NonEmptyEnv(L"USERPROFILE"))
+    return std::filesystem::path(profile) / L"AppData" / L"Roaming";
+  return L"C:\\";
+}
+
+std::string Utf8FromWide(const wchar_t* text, int length) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0)
+    return {};
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
 
 bool FillRandom(void* out, size_t n) {
   return BCryptGenRandom(nullptr, static_cast<PUCHAR>(out), static_cast<ULONG>(n),

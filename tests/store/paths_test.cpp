@@ -5,6 +5,9 @@
 #include <regex>
 
 #include "store/app_paths.h"
+#if defined(_WIN32)
+#include "store/app_paths_win.h"
+#endif
 #include "store/install_identity.h"
 #include "store/store_test_support.h"
 #include "store/trusted_peers.h"
@@ -12,11 +15,42 @@
 namespace Sorvane {
 namespace {
 
-TEST(AppPaths, FolderFollowsTheEnvironment) {
 #if defined(_WIN32)
-  EXPECT_EQ(AppSupportDir().filename(), "Sorvane") << "the shell's roaming folder wins";
+// The shell's answer wins over APPDATA; without it the environment decides, then "C:\".
+TEST(AppPaths, ShellFolderThenEnvironmentFallbacks) {
+  const std::filesystem::path shell = RoamingAppDataDir();
+  EXPECT_EQ(shell.filename(), "Roaming");
+  EXPECT_EQ(shell.parent_path().filename(), "AppData");
+  EXPECT_NE(shell, std::filesystem::path(std::getenv("APPDATA"))) << "the shell answered";
+  EXPECT_EQ(AppSupportDir(), std::filesystem::path(std::getenv("APPDATA")) / "Sorvane")
+      << "this program's own profile";
+
+  const std::string appData = std::getenv("APPDATA");
+  const char* profile = std::getenv("USERPROFILE");
+  const std::string savedProfile = profile ? profile : "";
+  EXPECT_EQ(pathsdetail::RoamingDirFromEnvironment(), std::filesystem::path(appData));
+  test::SetEnv("APPDATA", "");
+  test::SetEnv("USERPROFILE", "D:\\Users\\ana");
+  EXPECT_EQ(pathsdetail::RoamingDirFromEnvironment() / "Sorvane",
+            std::filesystem::path(L"D:\\Users\\ana\\AppData\\Roaming\\Sorvane"));
+  test::SetEnv("USERPROFILE", "");
+  EXPECT_EQ(pathsdetail::RoamingDirFromEnvironment() / "Sorvane",
+            std::filesystem::path(L"C:\\Sorvane"));
+  test::SetEnv("APPDATA", appData.c_str());
+  test::SetEnv("USERPROFILE", savedProfile.c_str());
+}
+
+TEST(AppPaths, ComputerNamesBecomeUtf8) {
+  const std::wstring name = L"B\u00fcro-\u03a9-\u6771\U0001F600";
+  EXPECT_EQ(pathsdetail::Utf8FromWide(name.data(), static_cast<int>(name.size())),
+            "B\xC3\xBCro-\xCE\xA9-\xE6\x9D\xB1\xF0\x9F\x98\x80");
+  EXPECT_EQ(pathsdetail::Utf8FromWide(L"", 0), "");
+}
 #else
+TEST(AppPaths, FolderFollowsTheEnvironment) {
   const std::string root = test::ProfileRoot().string();
+  const std::string appData = std::getenv("APPDATA");
+  const std::string config = std::getenv("XDG_CONFIG_HOME");
   test::SetEnv("APPDATA", (root + "/a").c_str());
   EXPECT_EQ(AppSupportDir(), std::filesystem::path(root + "/a") / "Sorvane");
   test::SetEnv("APPDATA", "");
@@ -30,13 +64,13 @@ TEST(AppPaths, FolderFollowsTheEnvironment) {
   EXPECT_EQ(AppSupportDir(), std::filesystem::path(root + "/h") / ".config" / "Sorvane");
   test::SetEnv("XDG_CONFIG_HOME", nullptr);
   EXPECT_EQ(AppSupportDir(), std::filesystem::path(root + "/h") / ".config" / "Sorvane");
+  test::SetEnv("HOME", "");
+  EXPECT_EQ(AppSupportDir(), std::filesystem::path(".") / "Sorvane");
   test::SetEnv("HOME", home.empty() ? nullptr : home.c_str());
-  test::SetEnv("APPDATA", (root + "/roaming").c_str());
-  test::SetEnv("XDG_CONFIG_HOME", (root + "/roaming").c_str());
-#endif
+  test::SetEnv("APPDATA", appData.c_str());
+  test::SetEnv("XDG_CONFIG_HOME", config.c_str());
 }
 
-#if !defined(_WIN32)
 // A folder that cannot even be examined (a symlink loop, an over-long name) is a failure to
 // report, not an exception into the host.
 TEST(AppPaths, EnsureFailsQuietlyWhenTheFolderCannotBeExamined) {
