@@ -12,10 +12,16 @@ inline constexpr int kMaxBlocks = 256;  // originals plus recovery blocks
 // Whether the code initialised when the module loaded; without it no parity is made or used.
 bool Initialised();
 
-// Computes `recoveryCount` recovery blocks over `originalCount` blocks of kBlockBytes laid end to
-// end in `originals`, into `recovery` (recoveryCount × kBlockBytes). Recovery block j has index
-// originalCount + j.
-bool Encode(const uint8_t* originals, int originalCount, int recoveryCount, uint8_t* recovery);
+// Whether a code of this shape can be computed at all.
+inline bool Fits(int originalCount, int recoveryCount) {
+  return originalCount >= 1 && recoveryCount >= 1 && originalCount + recoveryCount <= kMaxBlocks;
+}
+
+// Computes `recoveryCount` recovery blocks over the `originalCount` blocks of kBlockBytes that
+// `originals` points at (read only; any alignment), into `recovery` (recoveryCount ×
+// kBlockBytes, laid end to end). Recovery block j has index originalCount + j.
+bool Encode(const uint8_t* const* originals, int originalCount, int recoveryCount,
+            uint8_t* recovery);
 
 struct Block {
   uint8_t* data;  // kBlockBytes

@@ -21,14 +21,14 @@ bool Initialised() {
   return gInitialised;
 }
 
-bool Encode(const uint8_t* originals, int originalCount, int recoveryCount, uint8_t* recovery) {
-  if (!gInitialised || originalCount < 1 || recoveryCount < 1 ||
-      originalCount + recoveryCount > kMaxBlocks) {
+bool Encode(const uint8_t* const* originals, int originalCount, int recoveryCount,
+            uint8_t* recovery) {
+  if (!gInitialised || !Fits(originalCount, recoveryCount))
     return false;
-  }
+  // The code reads the originals only; its descriptors are merely typed for writing.
   std::vector<CM256::cm256_block> blocks(static_cast<size_t>(originalCount));
   for (int i = 0; i < originalCount; ++i) {
-    blocks[i].Block = const_cast<uint8_t*>(originals + static_cast<size_t>(i) * kBlockBytes);
+    blocks[i].Block = const_cast<uint8_t*>(originals[i]);
     blocks[i].Index = static_cast<unsigned char>(i);
   }
   const CM256::cm256_encoder_params params{originalCount, recoveryCount, kBlockBytes};
@@ -36,7 +36,8 @@ bool Encode(const uint8_t* originals, int originalCount, int recoveryCount, uint
 }
 
 bool Decode(int originalCount, int recoveryCount, Block* blocks) {
-  if (!gInitialised || originalCount < 1 || originalCount + recoveryCount > kMaxBlocks) {
+  if (!gInitialised || originalCount < 1 || recoveryCount < 0 ||
+      originalCount + recoveryCount > kMaxBlocks) {
     return false;
   }
   std::vector<CM256::cm256_block> descriptors(static_cast<size_t>(originalCount));

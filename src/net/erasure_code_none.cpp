@@ -6,7 +6,7 @@ namespace Sorvane::fec {
 bool Initialised() {
   return false;
 }
-bool Encode(const uint8_t*, int, int, uint8_t*) {
+bool Encode(const uint8_t* const*, int, int, uint8_t*) {
   return false;
 }
 bool Decode(int, int, Block*) {

@@ -10,6 +10,10 @@ namespace {
 constexpr int64_t kReportSpacingNs = 1'000'000'000;
 constexpr double kBucketSeconds = 0.010;
 constexpr int64_t kMinSleepNs = 50'000;
+// The bucket never holds more than 10 ms of sending, so a longer wait can never be needed by a
+// datagram that fits; longer waits (a bitrate too low for the datagram, or 0) go in steps so a
+// raised bitrate or Stop is seen within one step instead of after minutes.
+constexpr int64_t kMaxSleepNs = 10'000'000;
 
 }  // namespace
 
@@ -99,7 +103,7 @@ void Pacer::Enqueue(bool video, std::vector<std::vector<uint8_t>> datagrams) {
 void Pacer::ReportOverflow(uint64_t droppedBytes) {
   windowDroppedGroups_.fetch_add(1);
   windowDroppedBytes_.fetch_add(droppedBytes);
-  const int64_t now = clock_.NowNs();
+  const int64_t now = std::max<int64_t>(clock_.NowNs(), 1);  // 0 means "never reported"
   int64_t last = lastReportNs_.load();
   if (last != 0 && now - last < kReportSpacingNs)
     return;
@@ -176,9 +180,9 @@ bool Pacer::Pace(size_t size) {
       balanceBytes_ -= static_cast<double>(size);
       return true;
     }
-    const double waitSeconds = byteRate > 0 ? (size - balanceBytes_) / byteRate : 0.001;
-    const int64_t waitNs = static_cast<int64_t>(waitSeconds * 1e6) * 1000;  // whole microseconds
-    clock_.SleepForNs(std::max(waitNs, kMinSleepNs));
+    const double waitUs = byteRate > 0 ? (size - balanceBytes_) / byteRate * 1e6 : 1e9;
+    const int64_t waitNs = static_cast<int64_t>(std::min(waitUs, 1e9)) * 1000;  // whole µs
+    clock_.SleepForNs(std::clamp(waitNs, kMinSleepNs, kMaxSleepNs));
   }
 }
 

@@ -45,7 +45,10 @@ uint64_t AssemblerStats::RejectedTotal() const {
 FrameAssembler::FrameAssembler(FrameSink sink) : FrameAssembler(std::move(sink), Options{}) {}
 
 FrameAssembler::FrameAssembler(FrameSink sink, const Options& options)
-    : sink_(std::move(sink)), options_(options) {}
+    : sink_(std::move(sink)), options_(options) {
+  // Beyond half the id circle "behind" and "ahead" become ambiguous.
+  options_.windowFrames = std::clamp<uint16_t>(options_.windowFrames, 1, 32767);
+}
 
 bool FrameAssembler::Validate(const uint8_t* datagram, size_t size, DatagramHeader* header) {
   if (datagram == nullptr || size < DatagramHeader::kSize) {
@@ -156,13 +159,21 @@ void FrameAssembler::Push(const uint8_t* datagram, size_t size, uint32_t receive
     Reject(RejectReason::Duplicate);
     return;
   }
-  ++stats_.datagramsAccepted;
   const uint8_t* payload = datagram + DatagramHeader::kSize;
   const bool isData = h.fragmentIndex < frame.dataCount;
+  // The last data fragment and every parity fragment state the frame's last length; a frame
+  // whose statements disagree could only be rebuilt wrong.
+  const bool statesLastLength = !isData || h.fragmentIndex + 1 == frame.dataCount;
+  const uint16_t lastLength = isData ? h.payloadLength : GetU16LE(payload);
+  if (statesLastLength && frame.lastDataLength != 0 && frame.lastDataLength != lastLength) {
+    Reject(RejectReason::Inconsistent);
+    return;
+  }
+  ++stats_.datagramsAccepted;
+  if (statesLastLength)
+    frame.lastDataLength = lastLength;
   if (isData) {
     ++frame.dataReceived;
-    if (h.fragmentIndex + 1 == frame.dataCount)
-      frame.lastDataLength = h.payloadLength;
     if (h.hasSendTime()) {
       const uint32_t sent = GetU32LE(payload + h.payloadLength);
       frame.lastSendTimeUs = frame.hasSendTime ? std::max(frame.lastSendTimeUs, sent) : sent;
@@ -177,8 +188,6 @@ void FrameAssembler::Push(const uint8_t* datagram, size_t size, uint32_t receive
     frame.fragments.emplace(h.fragmentIndex,
                             std::vector<uint8_t>(payload, payload + h.payloadLength));
   } else {
-    if (frame.lastDataLength == 0)
-      frame.lastDataLength = GetU16LE(payload);
     frame.fragments.emplace(h.fragmentIndex,
                             std::vector<uint8_t>(payload + 2, payload + kParityPayloadBytes));
   }
@@ -221,12 +230,16 @@ void FrameAssembler::TryComplete(Stream& stream, uint16_t frameId) {
   out.hasSendTime = frame.hasSendTime;
   out.lastSendTimeUs = frame.lastSendTimeUs;
   if (allData) {
+    out.data.reserve(static_cast<size_t>(frame.dataCount - 1) * kFragmentBytes +
+                     frame.lastDataLength);
     for (uint16_t i = 0; i < frame.dataCount; ++i) {
       const auto& part = frame.fragments[i];
       out.data.insert(out.data.end(), part.begin(), part.end());
     }
   } else if (!Rebuild(frame, &out.data)) {
-    return;  // wait for more fragments (or give up with the window)
+    // The blocks were checked on arrival, so more of them cannot help.
+    Finish(stream, frameId, false);
+    return;
   } else {
     out.rebuiltByParity = true;
     ++stats_.framesRebuiltByParity;
@@ -241,24 +254,20 @@ bool FrameAssembler::Rebuild(Pending& frame, std::vector<uint8_t>* out) {
   const int n = frame.dataCount;
   if (frame.lastDataLength == 0 || n + frame.parityCount > fec::kMaxBlocks)
     return false;
-  // Exactly n blocks: every data fragment received, then parity fragments to fill the gaps.
-  std::vector<std::vector<uint8_t>> blocks;
-  std::vector<fec::Block> descriptors;
-  blocks.reserve(n);
+  // Exactly n blocks, decoded where they lie: every data fragment received (the short last one
+  // padded with zeros, as the sender coded it), then parity fragments to fill the gaps.
+  std::vector<fec::Block> blocks;
+  blocks.reserve(static_cast<size_t>(n));
   for (auto& [index, payload] : frame.fragments) {
     if (static_cast<int>(blocks.size()) == n)
       break;
-    std::vector<uint8_t> block(kFragmentBytes, 0);
-    std::memcpy(block.data(), payload.data(), std::min(payload.size(), kFragmentBytes));
-    blocks.push_back(std::move(block));
-    descriptors.push_back(fec::Block{nullptr, static_cast<uint8_t>(index)});
+    payload.resize(kFragmentBytes, 0);
+    blocks.push_back(fec::Block{payload.data(), static_cast<uint8_t>(index)});
   }
-  for (size_t i = 0; i < blocks.size(); ++i)
-    descriptors[i].data = blocks[i].data();
-  if (!fec::Decode(n, frame.parityCount, descriptors.data()))
+  if (!fec::Decode(n, frame.parityCount, blocks.data()))
     return false;
   std::vector<const uint8_t*> ordered(static_cast<size_t>(n), nullptr);
-  for (const fec::Block& block : descriptors) {
+  for (const fec::Block& block : blocks) {
     if (block.index >= n || ordered[block.index] != nullptr)
       return false;
     ordered[block.index] = block.data;

@@ -61,8 +61,9 @@ class FrameAssembler {
   using FrameSink = std::function<void(const AssembledFrame&)>;
 
   struct Options {
-    uint16_t windowFrames = 16;           // a frame this many ids behind the newest is lost
-    size_t maxBufferedBytes = 64u << 20;  // across all pending frames
+    uint16_t windowFrames = 16;  // a frame this many ids behind the newest is lost (1..32767)
+    // Across all pending frames; room for the largest legal frame (94 370 400 bytes) and more.
+    size_t maxBufferedBytes = 128u << 20;
   };
 
   explicit FrameAssembler(FrameSink sink);
@@ -74,6 +75,9 @@ class FrameAssembler {
   // Gives up on everything still pending (end of a run).
   void Flush();
   const AssemblerStats& stats() const { return stats_; }
+  // Payload bytes held for frames still pending, and how many such frames there are.
+  size_t BufferedBytes() const { return bufferedBytes_; }
+  size_t PendingFrames() const { return streams_[0].pending.size() + streams_[1].pending.size(); }
 
  private:
   struct Pending {
