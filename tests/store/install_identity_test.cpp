@@ -40,6 +40,7 @@ TEST_F(InstallIdentityTest, EmptyNameIsFilledAndPreferencesKept) {
   const InstallIdentity identity = installid::LoadOrCreate();
   EXPECT_EQ(identity.id, "abc");
   EXPECT_EQ(identity.name, DefaultDisplayName());
+  EXPECT_EQ(test::ReadFile(File()), installid::Compose(identity, false, true)) << "rewritten";
   EXPECT_FALSE(installid::Discoverable());
   EXPECT_TRUE(installid::EnableAsyncHwEncoders());
 }
