@@ -151,6 +151,57 @@ TEST(Framer, AudioHasNoParityFlagsOrTrailer) {
   EXPECT_EQ(Header(datagrams.back()).payloadLength, 8200 - 5 * 1440);
 }
 
+// Asking for more parity than the code can compute (n + p above its 256 blocks) sends the data
+// and announces the parity, but never sends blocks the code did not fill.
+TEST(Framer, ParityTheCodeCannotComputeIsNotSent) {
+  std::mt19937 rng(8);
+  const auto data = RandomBytes(250 * 1440, rng);
+  EXPECT_EQ(CountDatagrams(data.size(), 10), 250u);
+  const auto datagrams = Frame(StreamKind::Video, false, 10, 3, 0, data, true);
+  ASSERT_EQ(datagrams.size(), 250u);
+  EXPECT_EQ(Header(datagrams[0]).fragmentTotal, 260);
+  EXPECT_EQ(Header(datagrams[0]).parityCount(), 10);
+}
+
+TEST(Framer, WithoutTheCodeHeadersStillAnnounceParity) {
+  if (fec::Initialised())
+    GTEST_SKIP() << "this build has the erasure code";
+  std::mt19937 rng(9);
+  const auto datagrams = Frame(StreamKind::Video, true, 1, 9, 100, RandomBytes(1440, rng), true);
+  ASSERT_EQ(datagrams.size(), 1u);
+  EXPECT_EQ(Header(datagrams[0]).flags, 0x07);
+  EXPECT_EQ(Header(datagrams[0]).fragmentTotal, 2);
+  EXPECT_EQ(CountDatagrams(1440, 1), 1u);
+}
+
+// The list the pacer takes holds exactly what the sink sees; the trailer is the monotonic clock
+// read while building.
+TEST(Framer, ListAndSinkGiveTheSameDatagrams) {
+  std::mt19937 rng(10);
+  const auto data = RandomBytes(20000, rng);
+  const uint8_t parity = fec::Initialised() ? 2 : 0;
+  const auto viaSink = Frame(StreamKind::Video, true, parity, 77, 5, data, false);
+  DatagramList viaList(1, Datagram{1, 2, 3});  // appended to, not replaced
+  ASSERT_TRUE(BuildDatagrams(StreamKind::Video, true, parity, 77, 5, 777, data.data(), data.size(),
+                             viaList, false));
+  ASSERT_EQ(viaList.size(), viaSink.size() + 1);
+  EXPECT_TRUE(std::equal(viaSink.begin(), viaSink.end(), viaList.begin() + 1));
+
+  const uint32_t before = SendTimeNowUs();
+  DatagramList timed;
+  ASSERT_TRUE(
+      BuildDatagrams(StreamKind::Video, false, 0, 1, 0, 0, data.data(), data.size(), timed, true));
+  const uint32_t after = SendTimeNowUs();
+  for (const auto& d : timed) {
+    ASSERT_EQ(d.size(), 22u + Header(d).payloadLength + 4);
+    const uint32_t sent = GetU32LE(d.data() + d.size() - 4);
+    EXPECT_LE(sent - before, after - before) << "read while building";
+  }
+  DatagramList refused;
+  EXPECT_FALSE(BuildDatagrams(StreamKind::Video, false, 0, 1, 0, 0, data.data(), 0, refused, true));
+  EXPECT_TRUE(refused.empty());
+}
+
 TEST(Framer, SequenceAndFrameIdWrapSilently) {
   std::mt19937 rng(5);
   const auto datagrams =
@@ -174,18 +225,19 @@ TEST(FrameRoundTrip, AnyNOfNPlusPRebuildsTheFrame) {
     if (frame.rebuiltByParity)
       ++rebuilt;
   });
-  const size_t sizes[] = {1,     2,     1439,   1440,   1441,   14400,
-                          14401, 30000, 100000, 300000, 367200, 400000};
+  const size_t sizes[] = {1,     2,     1439,   1440,       1441,           2880,   14400, 14401,
+                          30000, 99999, 300000, 232 * 1440, 254 * 1440 - 7, 367200, 400000};
   uint16_t frameId = 0;
   for (size_t size : sizes) {
-    for (int erasures : {0, 1, 2, 100}) {
+    const size_t n = (size + 1439) / 1440;
+    const uint32_t p = VideoParityFor(n);
+    for (size_t erasures : {size_t{0}, size_t{1}, size_t{p}, size_t{p} + 1, n + p - 1}) {
       expected = RandomBytes(size, rng);
-      const size_t n = (size + 1439) / 1440;
-      const uint32_t p = VideoParityFor(n);
       auto datagrams = Frame(StreamKind::Video, frameId % 3 == 0, static_cast<uint8_t>(p), frameId,
                              0, expected, true);
+      ASSERT_EQ(datagrams.size(), n + p);
       std::shuffle(datagrams.begin(), datagrams.end(), rng);
-      const size_t drop = std::min<size_t>(static_cast<size_t>(erasures), datagrams.size() - 1);
+      const size_t drop = std::min(erasures, datagrams.size() - 1);
       datagrams.resize(datagrams.size() - drop);
       const uint64_t lostBefore = assembler.stats().framesLost;
       const size_t deliveredBefore = delivered;
@@ -201,8 +253,8 @@ TEST(FrameRoundTrip, AnyNOfNPlusPRebuildsTheFrame) {
       ++frameId;
     }
   }
-  EXPECT_GT(rebuilt, 10u);
-  EXPECT_GT(lost, 5u);
+  EXPECT_GT(rebuilt, 20u);
+  EXPECT_GT(lost, 10u);
   EXPECT_EQ(assembler.stats().RejectedTotal(), 0u);
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -30,6 +31,7 @@ std::string LogText() {
 
 // Records when (on the manual clock) each datagram was handed over.
 struct Recorder {
+  explicit Recorder(const Clock& c) : clock(c) {}
   const Clock& clock;
   bool succeed = true;
   std::mutex lock;
@@ -73,13 +75,14 @@ TEST(PacerQueue, SixthVideoGroupDropsTheOldestOnceReported) {
 TEST(PacerQueue, KindsNeverEvictEachOther) {
   Pacer pacer;
   for (int i = 0; i < 5; ++i)
-    pacer.EnqueueAudio(Group(1));
-  for (int i = 0; i < 5; ++i)
     pacer.EnqueueVideo(Group(1));
-  EXPECT_EQ(pacer.QueuedGroups(false), 4u);
-  EXPECT_EQ(pacer.QueuedGroups(true), 5u);
+  for (int i = 0; i < 5; ++i)
+    pacer.EnqueueAudio(Group(1));
+  EXPECT_EQ(pacer.QueuedGroups(false), 4u) << "audio keeps four";
+  EXPECT_EQ(pacer.QueuedGroups(true), 5u) << "an audio overflow leaves video alone";
   pacer.EnqueueVideo(Group(1));
-  EXPECT_EQ(pacer.QueuedGroups(false), 4u);
+  EXPECT_EQ(pacer.QueuedGroups(false), 4u) << "a video overflow leaves audio alone";
+  EXPECT_EQ(pacer.TotalDropped(), 2u);
   pacer.ClearQueue();
   EXPECT_EQ(pacer.QueuedGroups(true) + pacer.QueuedGroups(false), 0u);
   EXPECT_EQ(pacer.QueuedBytes(), 0u);
@@ -132,6 +135,27 @@ TEST(PacerTiming, SpacingFollowsTheBitrateAndFailuresStillPay) {
   pacer.Stop();
 }
 
+// The figures of the running system: 1466-byte datagrams at 15 and then 30 Mbit/s.
+TEST(PacerTiming, DoublingTheBitrateHalvesTheSpacing) {
+  test::ManualClock clock;
+  Recorder recorder{clock};
+  Pacer pacer(clock);
+  pacer.Start(recorder.Sender(), recorder.Sender());
+  EXPECT_NE(LogText().find("Pacer started bitrate=15000000 bps"), std::string::npos);
+  pacer.EnqueueVideo(Group(30, 1466));
+  WaitFor([&] { return recorder.Count() == 30; });
+  pacer.SetBitrate(30'000'000);
+  pacer.EnqueueVideo(Group(30, 1466));
+  WaitFor([&] { return recorder.Count() == 60; });
+  ASSERT_EQ(recorder.Count(), 60u);
+  // Leave out the bucket's start and the switch; compare steady spacing.
+  const double slow = (recorder.times[29] - recorder.times[9]) / 20.0;
+  const double fast = (recorder.times[59] - recorder.times[39]) / 20.0;
+  EXPECT_NEAR(slow, 1466 * 8 / 15e6 * 1e9, 5'000);
+  EXPECT_NEAR(fast / slow, 0.5, 0.015);
+  pacer.Stop();
+}
+
 TEST(PacerTiming, IdleTimeEarnsAtMostTenMillisecondsOfBurst) {
   test::ManualClock clock;
   Recorder recorder{clock};
@@ -147,6 +171,70 @@ TEST(PacerTiming, IdleTimeEarnsAtMostTenMillisecondsOfBurst) {
     ++burst;
   EXPECT_EQ(burst, 10u);
   pacer.Stop();
+}
+
+TEST(PacerTiming, AtFifteenMegabitsTwelveFullDatagramsLeaveBackToBack) {
+  test::ManualClock clock;
+  Recorder recorder{clock};
+  Pacer pacer(clock);
+  pacer.Start(recorder.Sender(), recorder.Sender());
+  clock.Advance(1'000'000'000);
+  pacer.EnqueueVideo(Group(20, 1466));
+  WaitFor([&] { return recorder.Count() == 20; });
+  ASSERT_EQ(recorder.Count(), 20u);
+  size_t burst = 1;
+  while (burst < 20 && recorder.times[burst] == recorder.times[0])
+    ++burst;
+  EXPECT_EQ(burst, 12u) << "18750 bytes of bucket";
+  pacer.Stop();
+}
+
+// A clock whose sleeps advance it, remembering the longest.
+class SleepRecordingClock final : public Clock {
+ public:
+  int64_t NowNs() const override { return now_.load(); }
+  void SleepForNs(int64_t ns) const override {
+    sleeps_.fetch_add(1);
+    int64_t longest = longest_.load();
+    while (ns > longest && !longest_.compare_exchange_weak(longest, ns)) {
+    }
+    now_.fetch_add(ns);
+  }
+  int64_t Longest() const { return longest_.load(); }
+  int64_t Sleeps() const { return sleeps_.load(); }
+
+ private:
+  mutable std::atomic<int64_t> now_{1'000'000'000};
+  mutable std::atomic<int64_t> longest_{0};
+  mutable std::atomic<int64_t> sleeps_{0};
+};
+
+// Below 800 × the datagram size (here 1000 bit/s, and 0) a datagram can never fit the bucket:
+// the thread waits in short steps, so a raised bitrate gets it out and Stop ends the wait.
+TEST(PacerLifecycle, TooLowABitrateWaitsInShortStepsUntilRaised) {
+  SleepRecordingClock clock;
+  Recorder recorder{clock};
+  Pacer pacer(clock);
+  pacer.SetBitrate(1000);
+  pacer.Start(recorder.Sender(), recorder.Sender());
+  pacer.EnqueueVideo(Group(1, 1466));
+  WaitFor([&] { return clock.Sleeps() > 100; });
+  EXPECT_EQ(recorder.Count(), 0u);
+  EXPECT_LE(clock.Longest(), 10'000'000) << "never one long sleep";
+  pacer.SetBitrate(100'000'000);
+  WaitFor([&] { return recorder.Count() == 1; });
+  EXPECT_EQ(recorder.Count(), 1u);
+
+  pacer.SetBitrate(0);
+  pacer.EnqueueVideo(Group(1, 1466));  // taken by the thread, which then waits
+  WaitFor([&] { return pacer.QueuedGroups(true) == 0; });
+  pacer.EnqueueVideo(Group(2, 1466));
+  pacer.EnqueueAudio(Group(2, 1466));
+  pacer.Stop();  // returns: the wait is in steps
+  EXPECT_EQ(recorder.Count(), 1u);
+  EXPECT_EQ(pacer.QueuedGroups(true) + pacer.QueuedGroups(false), 0u) << "Stop discards the queue";
+  EXPECT_EQ(pacer.QueuedBytes(), 0u);
+  EXPECT_LE(clock.Longest(), 10'000'000);
 }
 
 }  // namespace
