@@ -54,6 +54,12 @@ void EncoderPipeline::SetOutputCallback(EncodedFrameCallback callback) {
   outputCallback_ = std::move(callback);
 }
 
+// The filter compares against primaryIdentity_ instead of reading primary_ under primaryLock_:
+// a synchronous encoder calls it inside EncodeFrame, where the pushing thread already holds the
+// lock shared. The identity only changes under the exclusive lock, which cannot be granted while
+// that encode runs, so the answer is as exact as a locked read, and the filter can never queue
+// behind a waiting writer. An encoder is alive while it can call back, so its address is not
+// reused meanwhile.
 void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder) {
   const IHardwareEncoder* identity = &encoder;
   encoder.SetOutputCallback(
@@ -104,9 +110,7 @@ void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
     std::lock_guard<std::mutex> lock(requestLock_);
     if (requestPending_ && SameShape(requestedSettings_, settings))
       return;
-    targetWidth_.store(settings.width);
-    targetHeight_.store(settings.height);
-    targetFps_.store(settings.fps);
+    requestedGeneration_ = SetTarget(settings);
     requestedSettings_ = settings;
     requestPending_ = true;
   }
@@ -139,12 +143,14 @@ void EncoderPipeline::ReconfigureInPlace(const EncoderSettings& s) {
 void EncoderPipeline::CloneLoop() {
   for (;;) {
     EncoderSettings s;
+    uint64_t generation = 0;
     {
       std::unique_lock<std::mutex> lock(requestLock_);
       requestCv_.wait(lock, [this] { return cloneStop_.load() || requestPending_; });
       if (cloneStop_.load())
         return;
       s = requestedSettings_;
+      generation = requestedGeneration_;
       requestPending_ = false;
     }
     const int64_t started = SteadyNowNs();
@@ -173,34 +179,42 @@ void EncoderPipeline::CloneLoop() {
       const double elapsed = MsSince(started);
       WriteTransitionRow("Seamless", fromW, fromH, s.width, s.height, elapsed, -1, -1, elapsed, 0,
                          "clone_failed");
-      ClearTarget();
-      const int32_t previous = mode_.exchange(static_cast<int32_t>(Mode::Conservative));
-      Reconfigure(s);
-      mode_.store(previous);
+      // In place directly rather than by flipping the shared mode: a Reconfigure arriving on the
+      // pushing thread meanwhile stays seamless, and a SetMode meanwhile is not undone. The
+      // target is cleared only afterwards, so the pushing thread never sees the old size as the
+      // goal and asks for the same switch again.
+      ReconfigureInPlace(s);
+      ClearTarget(generation);
       continue;
     }
     DebugTopicLog(DebugTopic::Transitions, "clone ok cloneSetupMs=%.1f", MsSince(started));
     clone->SetOutputCallback([](const uint8_t*, size_t, bool, uint64_t) {});
     {
       std::lock_guard<std::mutex> lock(pendingLock_);
-      pending_ = clone;
+      pending_ = std::move(clone);
       pendingExists_ = true;
       pendingFrames_ = 0;
       transitionStartedAtNs_ = started;
       pendingSettings_ = s;
+      pendingGeneration_ = generation;
     }
-    // Watch for the copy's first keyframe for the log only; promotion happens on the pushing
-    // thread whenever it comes.
-    for (int round = 0; round < kKeyframeWaitRounds && !cloneStop_.load(); ++round) {
-      std::this_thread::sleep_for(kKeyframeWaitRound);
-      std::lock_guard<std::mutex> lock(pendingLock_);
-      if (!pendingExists_)
-        break;
-      if (pending_->HasProducedKeyframe()) {
-        DebugTopicLog(DebugTopic::Transitions, "pending ready after %d frames firstKeyMs=%.1f",
-                      static_cast<int>(pendingFrames_), MsSince(started));
-        break;
-      }
+    WaitForFirstKeyframe(started);
+  }
+}
+
+// Only for the log: promotion happens on the pushing thread whenever the keyframe comes.
+void EncoderPipeline::WaitForFirstKeyframe(int64_t startedNs) {
+  for (int round = 0; round < kKeyframeWaitRounds; ++round) {
+    if (cloneStop_.load())
+      return;
+    std::this_thread::sleep_for(kKeyframeWaitRound);
+    std::lock_guard<std::mutex> lock(pendingLock_);
+    if (!pendingExists_)
+      return;
+    if (pending_->HasProducedKeyframe()) {
+      DebugTopicLog(DebugTopic::Transitions, "pending ready after %d frames firstKeyMs=%.1f",
+                    static_cast<int>(pendingFrames_), MsSince(startedNs));
+      return;
     }
   }
 }
@@ -214,6 +228,7 @@ void EncoderPipeline::TryPromotePending() {
   std::shared_ptr<IHardwareEncoder> old;
   int fromW = 0, fromH = 0, toW = 0, toH = 0;
   double swapMs = 0, totalMs = 0;
+  uint64_t generation = 0;
   {
     std::lock_guard<std::mutex> pendingGuard(pendingLock_);
     if (!pendingExists_ || !pending_->HasProducedKeyframe())
@@ -228,6 +243,7 @@ void EncoderPipeline::TryPromotePending() {
       old = std::move(primary_);
       primary_ = std::move(pending_);
       pendingExists_ = false;
+      generation = pendingGeneration_;
       primaryIdentity_.store(primary_.get());
       InstallPrimaryCallback(*primary_);
       primary_->RequestKeyframe();
@@ -240,7 +256,7 @@ void EncoderPipeline::TryPromotePending() {
                 "framesDropped=0",
                 fromW, fromH, toW, toH, swapMs, totalMs);
   WriteTransitionRow("Seamless", fromW, fromH, toW, toH, -1, -1, swapMs, totalMs, 0, "");
-  ClearTarget();
+  ClearTarget(generation);
   if (old)
     Retire(std::move(old));
 }
@@ -268,7 +284,18 @@ void EncoderPipeline::RetireLoop() {
   }
 }
 
-void EncoderPipeline::ClearTarget() {
+uint64_t EncoderPipeline::SetTarget(const EncoderSettings& s) {
+  std::lock_guard<std::mutex> lock(targetLock_);
+  targetWidth_.store(s.width);
+  targetHeight_.store(s.height);
+  targetFps_.store(s.fps);
+  return ++targetGeneration_;
+}
+
+void EncoderPipeline::ClearTarget(uint64_t generation) {
+  std::lock_guard<std::mutex> lock(targetLock_);
+  if (generation != targetGeneration_)
+    return;  // a newer request is in flight and still heading elsewhere
   targetWidth_.store(0);
   targetHeight_.store(0);
   targetFps_.store(0);
@@ -359,6 +386,7 @@ int EncoderPipeline::TargetFps() const {
 }
 
 void EncoderPipeline::Shutdown() {
+  std::lock_guard<std::mutex> serial(shutdownLock_);
   cloneStop_.store(true);
   {
     std::lock_guard<std::mutex> lock(requestLock_);
@@ -377,12 +405,22 @@ void EncoderPipeline::Shutdown() {
     pending_.reset();
     pendingExists_ = false;
   }
-  std::unique_lock lock(primaryLock_);
-  if (primary_) {
-    primary_->Shutdown();
-    primary_.reset();
+  {
+    std::unique_lock lock(primaryLock_);
+    if (primary_) {
+      primary_->Shutdown();
+      primary_.reset();
+    }
+    primaryIdentity_.store(nullptr);
   }
-  primaryIdentity_.store(nullptr);
+  // A promotion racing this Shutdown may hand its old encoder over after RetireLoop has ended.
+  std::deque<std::shared_ptr<IHardwareEncoder>> leftovers;
+  {
+    std::lock_guard<std::mutex> lock(retireLock_);
+    leftovers.swap(retireQueue_);
+  }
+  for (const auto& encoder : leftovers)
+    encoder->Shutdown();
 }
 
 }  // namespace Sorvane

@@ -64,34 +64,43 @@ class EncoderPipeline {
  private:
   void InstallPrimaryCallback(IHardwareEncoder& encoder);
   void CloneLoop();
+  void WaitForFirstKeyframe(int64_t startedNs);
   void RetireLoop();
   void Retire(std::shared_ptr<IHardwareEncoder> encoder);
   void TryPromotePending();
   void ReconfigureInPlace(const EncoderSettings& settings);
   void Forward(const std::function<void(IHardwareEncoder&)>& apply);
-  void ClearTarget();
+  uint64_t SetTarget(const EncoderSettings& settings);
+  void ClearTarget(uint64_t generation);
   std::shared_ptr<IHardwareEncoder> CopyPrimary() const;
 
+  // Lock order: shutdownLock_ first; pendingLock_ before primaryLock_; retireLock_ may nest
+  // inside pendingLock_, targetLock_ inside requestLock_. callbackLock_ is taken by the output
+  // filter (inside a synchronous encode, under primaryLock_ shared); the instance's callback it
+  // guards may come back in through primaryLock_ shared and pendingLock_, which is safe because
+  // shared holders never wait for a merely waiting writer.
+  std::mutex shutdownLock_;  // serialises Shutdown (the control thread and the destructor)
+
   // A synchronous encoder delivers inside EncodeFrame while its caller holds primaryLock_ shared,
-  // and that output path may come back (keyframe requests, emergency compression): the lock
-  // admits a second shared holder even while a writer waits.
+  // and the instance's output path comes back in (keyframe requests, emergency compression,
+  // GopSize): the lock admits a second shared holder even while a writer waits.
   mutable ReaderPreferringSharedMutex primaryLock_;
   std::shared_ptr<IHardwareEncoder> primary_ GUARDED_BY(primaryLock_);
   // The primary's identity for the output filter, published under primaryLock_ (exclusive), so
-  // the filter needs no lock at all.
+  // the filter needs no lock at all. Atomic.
   std::atomic<const IHardwareEncoder*> primaryIdentity_{nullptr};
 
-  // Lock order: pendingLock_ before primaryLock_; retireLock_ may nest inside pendingLock_.
   std::mutex pendingLock_;
   std::shared_ptr<IHardwareEncoder> pending_ GUARDED_BY(pendingLock_);
   bool pendingExists_ GUARDED_BY(pendingLock_) = false;
   int64_t transitionStartedAtNs_ GUARDED_BY(pendingLock_) = 0;
   uint32_t pendingFrames_ GUARDED_BY(pendingLock_) = 0;
   EncoderSettings pendingSettings_ GUARDED_BY(pendingLock_);
+  uint64_t pendingGeneration_ GUARDED_BY(pendingLock_) = 0;
 
   std::atomic<int32_t> mode_{0};
 
-  std::mutex callbackLock_;  // taken inside the output path, never around encoder calls
+  std::mutex callbackLock_;
   EncodedFrameCallback outputCallback_ GUARDED_BY(callbackLock_);
 
   std::mutex retireLock_;
@@ -105,8 +114,13 @@ class EncoderPipeline {
   std::thread cloneThread_;
   EncoderSettings requestedSettings_ GUARDED_BY(requestLock_);
   bool requestPending_ GUARDED_BY(requestLock_) = false;
+  uint64_t requestedGeneration_ GUARDED_BY(requestLock_) = 0;
   std::atomic<bool> cloneStop_{false};
 
+  // Read without a lock (atomics); written under targetLock_ so that only the transition that
+  // set them clears them, never an older one finishing late.
+  std::mutex targetLock_;
+  uint64_t targetGeneration_ GUARDED_BY(targetLock_) = 0;
   std::atomic<int32_t> targetWidth_{0};
   std::atomic<int32_t> targetHeight_{0};
   std::atomic<int32_t> targetFps_{0};

@@ -1,5 +1,7 @@
 // transitions.csv: one row per encoder transition, beside the debug-topic logs.
+#include <filesystem>
 #include <fstream>
+#include <locale>
 #include <mutex>
 #include <system_error>
 
@@ -31,6 +33,7 @@ void WriteTransitionRow(const char* mode, int fromW, int fromH, int toW, int toH
   std::ofstream out(file, std::ios::app | std::ios::binary);
   if (!out)
     return;
+  out.imbue(std::locale::classic());  // a host's global locale must not put commas in numbers
   if (!existed) {
     out << "ts,mode,fromW,fromH,toW,toH,cloneMs,firstKeyMs,swapMs,totalMs,framesDropped,error\n";
   }
