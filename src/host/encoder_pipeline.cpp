@@ -102,14 +102,21 @@ void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(pendingLock_);
-    if (pendingExists_ && SameShape(pendingSettings_, settings))
+    // Compared against what the pipeline will end up with: the queued request, else the one
+    // being built, else the warming copy. Taking both locks makes that one decision, so a
+    // duplicate arriving while its twin is being built is still caught, and a request matching
+    // a warming copy that a queued one is about to replace is not lost.
+    std::lock_guard<std::mutex> pendingGuard(pendingLock_);
+    std::lock_guard<std::mutex> requestGuard(requestLock_);
+    if (requestPending_) {
+      if (SameShape(requestedSettings_, settings))
+        return;
+    } else if (building_) {
+      if (SameShape(buildingSettings_, settings))
+        return;
+    } else if (pendingExists_ && SameShape(pendingSettings_, settings)) {
       return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(requestLock_);
-    if (requestPending_ && SameShape(requestedSettings_, settings))
-      return;
+    }
     requestedGeneration_ = SetTarget(settings);
     requestedSettings_ = settings;
     requestPending_ = true;
@@ -152,6 +159,8 @@ void EncoderPipeline::CloneLoop() {
       s = requestedSettings_;
       generation = requestedGeneration_;
       requestPending_ = false;
+      building_ = true;
+      buildingSettings_ = s;
     }
     const int64_t started = SteadyNowNs();
     const std::shared_ptr<IHardwareEncoder> primary = CopyPrimary();
@@ -185,6 +194,7 @@ void EncoderPipeline::CloneLoop() {
       // goal and asks for the same switch again.
       ReconfigureInPlace(s);
       ClearTarget(generation);
+      EndBuilding();
       continue;
     }
     DebugTopicLog(DebugTopic::Transitions, "clone ok cloneSetupMs=%.1f", MsSince(started));
@@ -198,8 +208,14 @@ void EncoderPipeline::CloneLoop() {
       pendingSettings_ = s;
       pendingGeneration_ = generation;
     }
+    EndBuilding();
     WaitForFirstKeyframe(started);
   }
+}
+
+void EncoderPipeline::EndBuilding() {
+  std::lock_guard<std::mutex> lock(requestLock_);
+  building_ = false;
 }
 
 // Only for the log: promotion happens on the pushing thread whenever the keyframe comes.

@@ -65,6 +65,7 @@ class EncoderPipeline {
   void InstallPrimaryCallback(IHardwareEncoder& encoder);
   void CloneLoop();
   void WaitForFirstKeyframe(int64_t startedNs);
+  void EndBuilding();
   void RetireLoop();
   void Retire(std::shared_ptr<IHardwareEncoder> encoder);
   void TryPromotePending();
@@ -74,8 +75,9 @@ class EncoderPipeline {
   void ClearTarget(uint64_t generation);
   std::shared_ptr<IHardwareEncoder> CopyPrimary() const;
 
-  // Lock order: shutdownLock_ first; pendingLock_ before primaryLock_; retireLock_ may nest
-  // inside pendingLock_, targetLock_ inside requestLock_. callbackLock_ is taken by the output
+  // Lock order: shutdownLock_ first; pendingLock_ before primaryLock_ and before requestLock_
+  // (the duplicate check); retireLock_ may nest inside pendingLock_, targetLock_ inside
+  // requestLock_. callbackLock_ is taken by the output
   // filter (inside a synchronous encode, under primaryLock_ shared); the instance's callback it
   // guards may come back in through primaryLock_ shared and pendingLock_, which is safe because
   // shared holders never wait for a merely waiting writer.
@@ -115,6 +117,9 @@ class EncoderPipeline {
   EncoderSettings requestedSettings_ GUARDED_BY(requestLock_);
   bool requestPending_ GUARDED_BY(requestLock_) = false;
   uint64_t requestedGeneration_ GUARDED_BY(requestLock_) = 0;
+  // CloneLoop has taken a request and not yet made it the warming copy (or applied it in place).
+  bool building_ GUARDED_BY(requestLock_) = false;
+  EncoderSettings buildingSettings_ GUARDED_BY(requestLock_);
   std::atomic<bool> cloneStop_{false};
 
   // Read without a lock (atomics); written under targetLock_ so that only the transition that

@@ -1,11 +1,17 @@
 #pragma once
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "encoder/hardware_encoder.h"
 
 namespace Sorvane::test {
+
+class FakeEncoder;
 
 // What all fake encoders of one test share: counters and the knobs that shape their behaviour.
 struct FakeEncoderWorld {
@@ -15,16 +21,53 @@ struct FakeEncoderWorld {
   std::atomic<bool> failClone{false};
   // A clone's first keyframe comes after this many frames (a large value: never).
   std::atomic<int> cloneFramesBeforeKeyframe{0};
+  // While set, Clone waits inside the call (clonesWaiting counts the callers held there).
+  std::atomic<bool> holdClones{false};
+  std::atomic<int> clonesWaiting{0};
+
+  // Live encoders by serial, so a test can look at a copy it never owned.
+  std::mutex liveLock;
+  std::map<int, FakeEncoder*> live;  // guarded by liveLock
 };
 
+// Runs `inspect` on the live encoder with that serial, which cannot be destroyed meanwhile;
+// false when there is none.
+inline bool WithEncoder(FakeEncoderWorld& world, int serial,
+                        const std::function<void(FakeEncoder&)>& inspect) {
+  std::lock_guard<std::mutex> lock(world.liveLock);
+  const auto it = world.live.find(serial);
+  if (it == world.live.end())
+    return false;
+  inspect(*it->second);
+  return true;
+}
+
+inline size_t LiveEncoders(FakeEncoderWorld& world) {
+  std::lock_guard<std::mutex> lock(world.liveLock);
+  return world.live.size();
+}
+
 // A synchronous encoder: every frame produces one access unit inside EncodeFrame, whose first
-// byte is the encoder's serial number.
+// byte is the encoder's serial number (1 for the first encoder of a world, then 2, 3, ...).
+// Configure requests a keyframe; it comes out once the frame count passes framesBeforeKeyframe.
 class FakeEncoder final : public IHardwareEncoder {
  public:
   explicit FakeEncoder(std::shared_ptr<FakeEncoderWorld> world, int framesBeforeKeyframe = 0)
-      : world_(std::move(world)), serial_(++world_->created), keyAfter_(framesBeforeKeyframe) {}
+      : world_(std::move(world)), serial_(++world_->created), keyAfter_(framesBeforeKeyframe) {
+    std::lock_guard<std::mutex> lock(world_->liveLock);
+    world_->live[serial_] = this;
+  }
+  ~FakeEncoder() override {
+    std::lock_guard<std::mutex> lock(world_->liveLock);
+    world_->live.erase(serial_);
+  }
 
   int serial() const { return serial_; }
+  int Frames() const { return frames_; }
+  int Emergencies() const { return emergencies_; }
+  int ForcedKeyframes() const { return forced_; }
+  int KeyframeRequests() const { return keyRequests_; }
+  float Quality() const { return quality_; }
   // Emits an access unit as an asynchronous encoder might, late and from any thread.
   void EmitLate() {
     const uint8_t data[2] = {static_cast<uint8_t>(serial_), 0xEE};
@@ -40,6 +83,7 @@ class FakeEncoder final : public IHardwareEncoder {
     fps_ = fps;
     bitrate_ = bps ? bps : kDefaultBitrateBps;
     configured_ = true;
+    produced_ = false;
     keyRequested_ = true;
     return true;
   }
@@ -63,10 +107,18 @@ class FakeEncoder final : public IHardwareEncoder {
     if (callback_)
       callback_(data, sizeof data, key, static_cast<uint64_t>(frames_));
   }
-  void RequestKeyframe() override { keyRequested_ = true; }
+  void RequestKeyframe() override {
+    ++keyRequests_;
+    keyRequested_ = true;
+  }
+  void ForceKeyframe() override {
+    ++forced_;
+    keyRequested_ = true;
+  }
   void SetBitrate(uint32_t bps) override { bitrate_ = bps; }
   uint32_t Bitrate() const override { return bitrate_; }
-  void SetPeakBitrate(uint32_t) override {}
+  void SetPeakBitrate(uint32_t bps) override { peak_ = bps; }
+  uint32_t PeakBitrate() const { return peak_; }
   void SetGopSize(int frames) override { gop_ = frames; }
   int GopSize() const override { return gop_; }
   void SetCodec(Codec codec) override { codec_ = codec; }
@@ -75,15 +127,23 @@ class FakeEncoder final : public IHardwareEncoder {
     rc_ = mode;
     quality_ = quality;
   }
-  float Quality() const { return quality_; }
   RateControlMode GetRateControl() const override { return rc_; }
-  void CompressEmergency(int) override { keyRequested_ = true; }
+  void CompressEmergency(int) override {
+    ++emergencies_;
+    keyRequested_ = true;
+  }
   void SetFrameCap(uint32_t cap) override { frameCap_ = ClampFrameCap(cap); }
   uint32_t FrameCap() const override { return frameCap_; }
   void SetOutputCallback(EncodedFrameCallback callback) override {
     callback_ = std::move(callback);
   }
   std::unique_ptr<IHardwareEncoder> Clone(const EncoderSettings& s) override {
+    if (world_->holdClones) {
+      ++world_->clonesWaiting;
+      while (world_->holdClones)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      --world_->clonesWaiting;
+    }
     if (world_->failClone)
       return nullptr;
     ++world_->clones;
@@ -91,6 +151,8 @@ class FakeEncoder final : public IHardwareEncoder {
     clone->gop_ = s.gopFrames < 1 ? 1 : s.gopFrames;
     clone->codec_ = s.codec;
     clone->rc_ = s.rateControl;
+    clone->quality_ = s.quality;
+    clone->frameCap_ = ClampFrameCap(s.frameCap);
     if (!clone->Configure(s.width, s.height, s.bitrateBps, s.fps))
       return nullptr;
     return clone;
@@ -103,12 +165,13 @@ class FakeEncoder final : public IHardwareEncoder {
   const int keyAfter_;
   std::atomic<bool> configured_{false};
   std::atomic<int> width_{0}, height_{0}, fps_{30}, gop_{1}, frames_{0};
-  std::atomic<uint32_t> bitrate_{0}, frameCap_{kDefaultFrameCap};
+  std::atomic<int> emergencies_{0}, forced_{0}, keyRequests_{0};
+  std::atomic<uint32_t> bitrate_{0}, peak_{0}, frameCap_{kDefaultFrameCap};
   std::atomic<Codec> codec_{Codec::HEVC};
   std::atomic<RateControlMode> rc_{RateControlMode::Bitrate};
   std::atomic<float> quality_{0.75f};
   std::atomic<bool> keyRequested_{false}, produced_{false};
-  EncodedFrameCallback callback_;
+  EncodedFrameCallback callback_;  // set by the owner before output may flow, as the contract says
 };
 
 }  // namespace Sorvane::test
