@@ -414,15 +414,17 @@ TEST_F(PipelineTest, ShutdownWhileWaitingForAKeyframeReturnsPromptly) {
 // path dawdles before coming back so that writers often queue up in between.
 TEST_F(PipelineTest, ReentrantOutputUnderConcurrentSwitchesDoesNotDeadlock) {
   pipeline->SetOutputCallback([this](const uint8_t*, size_t, bool, uint64_t) {
-    std::this_thread::sleep_for(50us);
+    const auto until = std::chrono::steady_clock::now() + 50us;
+    while (std::chrono::steady_clock::now() < until)
+      std::this_thread::yield();
     if (pipeline->GopSize() > 0)
       pipeline->RequestKeyframe();
     pipeline->CompressEmergency(1);
   });
-  std::atomic<bool> done{false};
+  std::atomic<bool> switched{false}, pushed{false};
   auto run = std::async(std::launch::async, [&] {
     std::thread switcher([&] {
-      for (int i = 0; !done; ++i) {
+      for (int i = 0; i < 150; ++i) {
         world->failClone = i % 3 == 1;
         if (i % 4 == 3) {
           pipeline->SetMode(EncoderPipeline::Mode::Conservative);
@@ -433,18 +435,19 @@ TEST_F(PipelineTest, ReentrantOutputUnderConcurrentSwitchesDoesNotDeadlock) {
         }
         std::this_thread::sleep_for(1ms);
       }
+      switched = true;
     });
     std::thread control([&] {
-      for (int i = 0; !done; ++i) {
+      for (int i = 0; !pushed; ++i) {
         pipeline->SetGopSize(1 + i % 3);
         pipeline->RequestKeyframe();
         (void)pipeline->Description();
         std::this_thread::yield();
       }
     });
-    for (int i = 0; i < 1500; ++i)
+    for (int i = 0; i < 1500 || !switched; ++i)
       Push(1);
-    done = true;
+    pushed = true;
     switcher.join();
     control.join();
   });
