@@ -77,10 +77,10 @@ class EncoderPipeline {
 
   // Lock order: shutdownLock_ first; pendingLock_ before primaryLock_ and before requestLock_
   // (the duplicate check); retireLock_ may nest inside pendingLock_, targetLock_ inside
-  // requestLock_. callbackLock_ is taken by the output
-  // filter (inside a synchronous encode, under primaryLock_ shared); the instance's callback it
-  // guards may come back in through primaryLock_ shared and pendingLock_, which is safe because
-  // shared holders never wait for a merely waiting writer.
+  // requestLock_. callbackLock_ is taken by the output filter, inside a synchronous encode under
+  // primaryLock_ shared; the instance's callback it guards may come back in through
+  // primaryLock_ shared and pendingLock_, which is safe because a shared holder never waits for
+  // a writer that is merely waiting.
   std::mutex shutdownLock_;  // serialises Shutdown (the control thread and the destructor)
 
   // A synchronous encoder delivers inside EncodeFrame while its caller holds primaryLock_ shared,
