@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -10,13 +9,12 @@ namespace Sorvane::statefile {
 
 std::optional<std::string> ReadText(const std::filesystem::path& file) {
   for (int attempt = 0; attempt < 5; ++attempt) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-      return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!text.empty())
+    std::optional<std::string> text = detail::ReadWholeFile(file);
+    if (text && !text->empty())
       return text;
-    in.close();
+    std::error_code ec;
+    if (!text && !std::filesystem::exists(file, ec))
+      return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return std::nullopt;
@@ -45,14 +43,15 @@ bool WriteAtomically(const std::filesystem::path& file, const std::string& text,
       return false;
     }
   }
-  // On Windows the replace fails while another process has the file open for a moment (another
-  // host reading its preferences); retry briefly rather than lose the change.
+  // On Windows the replace fails while a program without delete sharing (a virus scanner, an
+  // editor) has the file open for a moment; retry for up to half a second rather than lose the
+  // change.
   std::error_code ec;
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
     fs::rename(tmp, file, ec);
     if (!ec)
       break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (ec) {
     Log(channel, kLogError, messages.renameFailed, tmpText.c_str(), file.string().c_str(),

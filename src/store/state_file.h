@@ -8,8 +8,9 @@
 // Whole-file reads and atomic writes of the small state files (install identity, trusted phones).
 namespace Sorvane::statefile {
 
-// The file's bytes; nullopt when it cannot be opened. An empty read (a writer replacing the file
-// at that moment) is retried up to five times, 5 ms apart, then counts as no text.
+// The file's bytes; nullopt when there is no such file. An empty read or a failed open of a file
+// that is there (a writer replacing it at that moment) is retried up to five times, 5 ms apart,
+// then counts as no text.
 std::optional<std::string> ReadText(const std::filesystem::path& file);
 
 // Log texts of one store's write failures ("%{public}s" placeholders as the callers log them).
@@ -24,5 +25,11 @@ struct WriteMessages {
 // On failure logs the matching message on `channel` and returns false.
 bool WriteAtomically(const std::filesystem::path& file, const std::string& text,
                      const LogChannel& channel, const WriteMessages& messages);
+
+namespace detail {
+// Platform half: the whole file, or nullopt when it cannot be opened. Readers never stand in the
+// way of a writer's rename (Windows opens with delete sharing).
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
+}  // namespace detail
 
 }  // namespace Sorvane::statefile
