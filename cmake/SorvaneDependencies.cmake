@@ -1,5 +1,5 @@
 # Third-party dependencies. All come from Debian packages on Linux; the Windows builds take only
-# what the Windows SDK (mingw-w64 headers) provides, plus cm256 sources when given.
+# what the Windows SDK (mingw-w64 headers) provides.
 option(SORVANE_BUILD_TESTS "Build the GoogleTest suites" ON)
 if(WIN32)
   set(SORVANE_BUILD_BENCH_DEFAULT OFF)

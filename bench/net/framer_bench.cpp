@@ -1,11 +1,16 @@
-// Framer and assembler throughput, against a plain copy of the same bytes into datagrams.
+// Our erasure code against cm256 on the same blocks in the same run (their ratio is printed at the
+// end), then framer and assembler throughput against a plain copy of the same bytes.
 #include <benchmark/benchmark.h>
+#include <cm256cc/cm256.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
-#include "net/erasure_code.h"
+#include "fec/cauchy_code.h"
 #include "net/framer.h"
 #include "sv-receiver/lib/frame_assembler.h"
 
@@ -72,22 +77,59 @@ void BM_FramerNoParity(benchmark::State& state) {
 }
 BENCHMARK(BM_FramerNoParity)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
-// The erasure code alone on the same blocks: the part of the framer no implementation avoids.
-void BM_ErasureCodeOnly(benchmark::State& state) {
-  const auto data = Frame(SizeFor(state.range(0)));
-  const size_t n = (data.size() + 1439) / 1440;
-  const auto parity = static_cast<int>(VideoParityFor(n));
-  std::vector<uint8_t> padded(n * 1440, 0), recovery(static_cast<size_t>(parity) * 1440);
-  std::memcpy(padded.data(), data.data(), data.size());
-  std::vector<const uint8_t*> blocks(n);
-  for (size_t i = 0; i < n; ++i)
-    blocks[i] = padded.data() + i * 1440;
-  for (auto _ : state) {
-    fec::Encode(blocks.data(), static_cast<int>(n), parity, recovery.data());
-    benchmark::DoNotOptimize(recovery.data());
+// n originals of 1440 random bytes, and room for m recovery blocks.
+struct CodeInput {
+  std::vector<uint8_t> originals;
+  std::vector<const uint8_t*> blocks;
+  std::vector<uint8_t> recovery;
+  CodeInput(int n, int m)
+      : originals(Frame(static_cast<size_t>(n) * kFragmentBytes)),
+        blocks(static_cast<size_t>(n)),
+        recovery(static_cast<size_t>(m) * kFragmentBytes) {
+    for (int i = 0; i < n; ++i)
+      blocks[i] = originals.data() + i * kFragmentBytes;
   }
+};
+
+CM256& Cm256() {
+  static CM256 codec;
+  return codec;
 }
-BENCHMARK(BM_ErasureCodeOnly)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+bool Cm256Encode(const CodeInput& in, int n, int m, uint8_t* recovery) {
+  std::vector<CM256::cm256_block> blocks(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i)
+    blocks[i] = {const_cast<uint8_t*>(in.blocks[i]), static_cast<unsigned char>(i)};
+  const CM256::cm256_encoder_params params{n, m, static_cast<int>(kFragmentBytes)};
+  return Cm256().cm256_encode(params, blocks.data(), recovery) == 0;
+}
+
+// Ours: the vector kernel this processor supports.
+void BM_EncodeOurs(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int m = static_cast<int>(state.range(1));
+  CodeInput in(n, m);
+  const fec::CodeShape shape{n, m, kFragmentBytes};
+  for (auto _ : state) {
+    fec::Encode(shape, in.blocks.data(), in.recovery.data());
+    benchmark::DoNotOptimize(in.recovery.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(in.originals.size()));
+}
+BENCHMARK(BM_EncodeOurs)->Args({232, 23})->Args({10, 1})->Unit(benchmark::kMicrosecond);
+
+// cm256 as Debian packages it, including its per-call descriptor set-up, as a caller pays it.
+void BM_EncodeCm256(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int m = static_cast<int>(state.range(1));
+  CodeInput in(n, m);
+  for (auto _ : state) {
+    Cm256Encode(in, n, m, in.recovery.data());
+    benchmark::DoNotOptimize(in.recovery.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(in.originals.size()));
+}
+BENCHMARK(BM_EncodeCm256)->Args({232, 23})->Args({10, 1})->Unit(benchmark::kMicrosecond);
 
 // The floor: the same bytes copied into datagram-sized buffers, no header, no parity.
 void BM_PlainCopy(benchmark::State& state) {
@@ -156,6 +198,64 @@ void BM_AssemblerAllData(benchmark::State& state) {
 }
 BENCHMARK(BM_AssemblerAllData)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
+// Keeps each benchmark's CPU time per iteration (steadier than wall time on a shared machine).
+class RecordingReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double TimeOf(const std::string& name) const {
+    const auto it = times_.find(name);
+    return it == times_.end() ? 0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+// The two codes must agree before their speeds mean anything.
+bool SameParity(int n, int m) {
+  CodeInput in(n, m);
+  std::vector<uint8_t> theirs(in.recovery.size());
+  return fec::Encode({n, m, kFragmentBytes}, in.blocks.data(), in.recovery.data()) &&
+         Cm256Encode(in, n, m, theirs.data()) && theirs == in.recovery;
+}
+
+// Prints ours / cm256 per shape; the full 255-fragment frame must not be slower. 0 when it holds.
+int ReportRatios(const RecordingReporter& reporter) {
+  int status = 0;
+  for (const char* shape : {"232/23", "10/1"}) {
+    const double ours = reporter.TimeOf(std::string("BM_EncodeOurs/") + shape);
+    const double theirs = reporter.TimeOf(std::string("BM_EncodeCm256/") + shape);
+    if (ours <= 0 || theirs <= 0)
+      continue;  // filtered out
+    const double ratio = ours / theirs;
+    const bool gated = std::string(shape) == "232/23";
+    const bool ok = !gated || ratio <= 1.0;
+    std::printf("erasure code %s blocks of 1440 B: ours %.2f us, cm256 %.2f us (CPU), ratio %.3f%s\n",
+                shape, ours, theirs, ratio, gated ? (ok ? " (<= 1.0: ok)" : " (> 1.0: SLOWER)") : "");
+    if (!ok)
+      status = 1;
+  }
+  return status;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  for (const auto& [n, m] : {std::pair{232, 23}, std::pair{10, 1}}) {
+    if (!SameParity(n, m)) {
+      std::fprintf(stderr, "sv-bench-framer: our parity differs from cm256's at %d+%d\n", n, m);
+      return 1;
+    }
+  }
+  RecordingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return ReportRatios(reporter);
+}

@@ -7,8 +7,8 @@
 
 #include "base/byte_order.h"
 #include "base/clock.h"
+#include "fec/cauchy_code.h"
 #include "net/datagram_header.h"
-#include "net/erasure_code.h"
 
 namespace Sorvane {
 namespace {
@@ -24,15 +24,15 @@ size_t AnnouncedParity(size_t dataFragments, uint8_t requested) {
   return dataFragments < kParityBelowFragments ? requested : 0;
 }
 
-// Parity really sent: only with a working code and a shape it can compute. Sending none is what
-// a receiver already copes with; sending blocks the code did not fill would corrupt frames.
+fec::CodeShape ShapeOf(size_t dataFragments, size_t parity) {
+  return {static_cast<int>(dataFragments), static_cast<int>(parity), kFragmentBytes};
+}
+
+// Parity really sent: only for a shape the code can compute (at most 256 blocks). Sending none is
+// what a receiver already copes with; sending blocks the code did not fill would corrupt frames.
 size_t ProducedParity(size_t dataFragments, uint8_t requested) {
   const size_t p = AnnouncedParity(dataFragments, requested);
-  if (p == 0 || !fec::Initialised() ||
-      !fec::Fits(static_cast<int>(dataFragments), static_cast<int>(p))) {
-    return 0;
-  }
-  return p;
+  return p > 0 && fec::IsValid(ShapeOf(dataFragments, p)) ? p : 0;
 }
 
 // One datagram as up to four pieces laid end to end (header, parity prefix, payload, trailer).
@@ -66,7 +66,7 @@ const uint8_t* ComputeParity(const uint8_t* data, size_t length, size_t n, size_
   }
   if (recovery.size() < p * kFragmentBytes)
     recovery.resize(p * kFragmentBytes);
-  if (!fec::Encode(blocks.data(), static_cast<int>(n), static_cast<int>(p), recovery.data()))
+  if (!fec::Encode(ShapeOf(n, p), blocks.data(), recovery.data()))
     return nullptr;
   return recovery.data();
 }

@@ -28,10 +28,11 @@ uint32_t VideoParityFor(size_t dataFragments);
 size_t CountDatagrams(size_t length, uint8_t parity);
 
 // Cuts one frame or audio packet into datagrams: data fragments in index order, then parity
-// fragments when the erasure code is available. `sequence` is the first of a run the caller
+// fragments. `sequence` is the first of a run the caller
 // reserved. False, emitting nothing, for a length of 0, above kMaxFrameBytes, or a total above
 // 65535 fragments. The headers announce `parity` (its low six bits, as callers keep it at most
-// 63) even when no parity can be computed, so a receiver simply never sees those fragments.
+// 63) even when the shape leaves the code's 256 blocks, so a receiver simply never sees those
+// fragments.
 bool BuildDatagrams(StreamKind kind, bool keyframe, uint8_t parity, uint16_t frameId,
                     uint32_t sequence, uint32_t timestampUs, const uint8_t* data, size_t length,
                     const DatagramSink& sink, bool sendTimeTrailer);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "base/byte_order.h"
-#include "net/erasure_code.h"
+#include "fec/cauchy_code.h"
 #include "net/framer.h"
 
 namespace Sorvane::receiver {
@@ -220,8 +220,6 @@ void FrameAssembler::TryComplete(Stream& stream, uint16_t frameId) {
   if (frame.fragments.size() < frame.dataCount)
     return;
   const bool allData = frame.dataReceived == frame.dataCount;
-  if (!allData && !fec::Initialised())
-    return;
   AssembledFrame out;
   out.streamType = frame.first.streamType;
   out.frameId = frameId;
@@ -262,9 +260,10 @@ bool FrameAssembler::Rebuild(Pending& frame, std::vector<uint8_t>* out) {
     if (static_cast<int>(blocks.size()) == n)
       break;
     payload.resize(kFragmentBytes, 0);
-    blocks.push_back(fec::Block{payload.data(), static_cast<uint8_t>(index)});
+    blocks.push_back(fec::Block{payload.data(), index});
   }
-  if (!fec::Decode(n, frame.parityCount, blocks.data()))
+  const fec::CodeShape shape{n, frame.parityCount, kFragmentBytes};
+  if (!fec::Decode(shape, blocks))
     return false;
   std::vector<const uint8_t*> ordered(static_cast<size_t>(n), nullptr);
   for (const fec::Block& block : blocks) {
