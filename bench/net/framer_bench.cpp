@@ -234,8 +234,9 @@ int ReportRatios(const RecordingReporter& reporter) {
     const double ratio = ours / theirs;
     const bool gated = std::string(shape) == "232/23";
     const bool ok = !gated || ratio <= 1.0;
-    std::printf("erasure code %s blocks of 1440 B: ours %.2f us, cm256 %.2f us (CPU), ratio %.3f%s\n",
-                shape, ours, theirs, ratio, gated ? (ok ? " (<= 1.0: ok)" : " (> 1.0: SLOWER)") : "");
+    std::printf(
+        "erasure code %s blocks of 1440 B: ours %.2f us, cm256 %.2f us (CPU), ratio %.3f%s\n",
+        shape, ours, theirs, ratio, gated ? (ok ? " (<= 1.0: ok)" : " (> 1.0: SLOWER)") : "");
     if (!ok)
       status = 1;
   }

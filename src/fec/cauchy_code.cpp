@@ -84,8 +84,7 @@ bool Encode(const CodeShape& shape, const uint8_t* const* originals, uint8_t* re
 
 bool Encode(const CodeShape& shape, const uint8_t* const* originals, uint8_t* recovery,
             SimdLevel level) {
-  if (!IsValid(shape) || originals == nullptr ||
-      (shape.recoveryCount > 0 && recovery == nullptr)) {
+  if (!IsValid(shape) || originals == nullptr || (shape.recoveryCount > 0 && recovery == nullptr)) {
     return false;
   }
   const int n = shape.originalCount;
@@ -109,9 +108,9 @@ bool Encode(const CodeShape& shape, const uint8_t* const* originals, uint8_t* re
     for (int i = 0; i < n; ++i)
       coefficients[static_cast<size_t>(j) * n + i] = RecoveryCoefficient(n, n + j, i);
   }
-  Combine(Combination{originals, n, coefficients.data(), targets.data(), m, shape.blockBytes,
-                      false},
-          level);
+  Combine(
+      Combination{originals, n, coefficients.data(), targets.data(), m, shape.blockBytes, false},
+      level);
   return true;
 }
 
@@ -125,8 +124,8 @@ bool Decode(const CodeShape& shape, std::span<Block> blocks, SimdLevel level) {
   const int n = shape.originalCount;
   std::array<bool, kMaxBlocks> present{};
   for (const Block& block : blocks) {
-    if (block.data == nullptr || block.index < 0 ||
-        block.index >= n + shape.recoveryCount || present[block.index]) {
+    if (block.data == nullptr || block.index < 0 || block.index >= n + shape.recoveryCount ||
+        present[block.index]) {
       return false;
     }
     present[block.index] = true;
@@ -160,7 +159,8 @@ bool Decode(const CodeShape& shape, std::span<Block> blocks, SimdLevel level) {
   std::vector<uint8_t> square(static_cast<size_t>(r) * r);
   for (int k = 0; k < r; ++k) {
     for (int e = 0; e < r; ++e)
-      square[static_cast<size_t>(k) * r + e] = RecoveryCoefficient(n, recovered[k]->index, erased[e]);
+      square[static_cast<size_t>(k) * r + e] =
+          RecoveryCoefficient(n, recovered[k]->index, erased[e]);
   }
   if (!Invert(square, r))
     return false;
@@ -187,9 +187,9 @@ bool Decode(const CodeShape& shape, std::span<Block> blocks, SimdLevel level) {
   for (int k = 0; k < r; ++k)
     solvedRows[k] = solved.data() + k * shape.blockBytes;
   std::vector<const uint8_t*> sources(rows.begin(), rows.end());
-  Combine(Combination{sources.data(), r, square.data(), solvedRows.data(), r, shape.blockBytes,
-                      false},
-          level);
+  Combine(
+      Combination{sources.data(), r, square.data(), solvedRows.data(), r, shape.blockBytes, false},
+      level);
   for (int k = 0; k < r; ++k) {
     std::memcpy(recovered[k]->data, solvedRows[k], shape.blockBytes);
     recovered[k]->index = erased[k];

@@ -9,8 +9,7 @@ namespace Sorvane::fec {
 namespace {
 
 // target ^= c · source over [begin, end): two table lookups per byte, no branches.
-void MultiplyAddRange(uint8_t* target, const uint8_t* source, uint8_t c, size_t begin,
-                      size_t end) {
+void MultiplyAddRange(uint8_t* target, const uint8_t* source, uint8_t c, size_t begin, size_t end) {
   const uint8_t* low = NibbleTables() + c * kNibbleTableBytes;
   const uint8_t* high = low + kHighNibbleOffset;
   for (size_t i = begin; i < end; ++i)

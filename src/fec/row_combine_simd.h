@@ -35,8 +35,8 @@ inline void CombineStripe(const Combination& c, int firstRow, size_t offset) {
   for (int r = 0; r < Rows; ++r) {
     SV_UNROLL
     for (int v = 0; v < Vectors; ++v) {
-      sums[r][v] = c.accumulate ? V::Load(c.targets[firstRow + r] + offset + v * V::kBytes)
-                                : V::Zero();
+      sums[r][v] =
+          c.accumulate ? V::Load(c.targets[firstRow + r] + offset + v * V::kBytes) : V::Zero();
     }
   }
   const Vec mask = V::NibbleMask();
@@ -58,8 +58,8 @@ inline void CombineStripe(const Combination& c, int firstRow, size_t offset) {
       const Vec highTable = V::Load(table + kHighNibbleOffset);
       SV_UNROLL
       for (int v = 0; v < Vectors; ++v) {
-        sums[r][v] = V::Xor(sums[r][v], V::Xor(V::Lookup(lowTable, low[v]),
-                                               V::Lookup(highTable, high[v])));
+        sums[r][v] =
+            V::Xor(sums[r][v], V::Xor(V::Lookup(lowTable, low[v]), V::Lookup(highTable, high[v])));
       }
     }
   }
