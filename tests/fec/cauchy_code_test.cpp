@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 #include <random>
 #include <string>
@@ -65,6 +66,10 @@ TEST(CauchyCode, ParityMatchesCm256sKnownAnswers) {
 // remainders, every register tail, sources off alignment, sums added to what targets held.
 TEST(CauchyCode, VectorKernelsGiveThePlainBytes) {
   const auto levels = RunnableLevels();
+  std::string names;
+  for (SimdLevel level : levels)
+    names += std::string(" ") + NameOf(level);
+  std::printf("kernels this processor runs:%s\n", names.c_str());
   if (levels.size() == 1)
     GTEST_SKIP() << "this processor has no SSSE3: only the plain kernel runs";
   std::mt19937 rng(7);
