@@ -33,8 +33,4 @@ constexpr uint8_t Inverse(uint8_t a) {
   return result;
 }
 
-constexpr uint8_t Divide(uint8_t a, uint8_t b) {
-  return Multiply(a, Inverse(b));
-}
-
 }  // namespace Sorvane::fec::gf256
