@@ -32,7 +32,7 @@ void NetworkTransport::ControlReadLoop(net::SocketHandle socket) {
 }
 
 void NetworkTransport::ServeControlMessages(net::SocketHandle socket) {
-  net::SocketByteSource source(socket);
+  net::SocketByteSource source(socket, [this, socket] { return ConnectionLive(socket); });
   while (running_.load()) {
     const wire::ControlReadResult result = wire::ReadClientMessage(source);
     switch (result.status) {

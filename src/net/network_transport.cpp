@@ -71,17 +71,31 @@ void NetworkTransport::Stop() {
   { std::lock_guard<std::mutex> lock(pollMutex_); }
   pollCv_.notify_all();
   peerKnown_.store(false);
-  for (auto* handle : {&clientSocket_, &listenSocket_, &udpSocket_}) {
-    net::CloseSocket(handle->exchange(kInvalidSocket));
-  }
+  // Wake every thread first; the numbers are given back only once nothing can use them.
+  net::ShutdownBoth(clientSocket_.load());
   for (std::thread* t : {&acceptThread_, &readThread_, &heartbeatThread_, &pollThread_}) {
     if (t->joinable())
       t->join();
   }
+  CloseRetiredSocket(clientSocket_.exchange(kInvalidSocket));
+  net::CloseSocket(listenSocket_.exchange(kInvalidSocket));
+  SocketHandle udp = kInvalidSocket;
+  {
+    std::lock_guard<std::mutex> lock(peerLock_);
+    udp = udpSocket_.exchange(kInvalidSocket);
+  }
+  net::CloseSocket(udp);
   if (advertiser_) {
     advertiser_->Stop();
     advertiser_.reset();
   }
+}
+
+void NetworkTransport::CloseRetiredSocket(SocketHandle socket) {
+  if (socket == kInvalidSocket)
+    return;
+  std::lock_guard<std::mutex> lock(sendLock_);
+  net::CloseSocket(socket);
 }
 
 void NetworkTransport::AcceptLoop(uint16_t port) {
@@ -111,6 +125,8 @@ void NetworkTransport::AcceptLoop(uint16_t port) {
 
 void NetworkTransport::OnNewConnection(const net::AcceptedPeer& peer) {
   net::SetConnectionOptions(peer.socket);
+  // A phone that stops reading must not hold a sender (and the host thread behind it) for long.
+  net::SetSendTimeout(peer.socket, kControlSendTimeoutMs);
   Log(channels::kNetwork, kLogInfo, "Client connected fd=%lld ip=%{public}s — awaiting ClientHello",
       static_cast<long long>(peer.socket), net::AddressToText(peer.address).c_str());
   SocketHandle old = kInvalidSocket;
@@ -122,45 +138,78 @@ void NetworkTransport::OnNewConnection(const net::AcceptedPeer& peer) {
     peerPort_ = peer.port;
     peerKnown_.store(false);
     old = clientSocket_.exchange(peer.socket);
+    abandonedSocket_.store(kInvalidSocket);  // may name a closed socket whose number came back
   }
   if (old != kInvalidSocket) {
     Log(channels::kNetwork, kLogInfo, "Replaced old client fd=%lld", static_cast<long long>(old));
-    net::CloseSocket(old);
+    net::ShutdownBoth(old);
   }
-  if (!running_.load()) {  // Stop ran meanwhile and may have missed the new socket
-    net::CloseSocket(clientSocket_.exchange(kInvalidSocket));
-    return;
-  }
+  // The old connection's threads still hold its number: close it only after they ended.
   if (readThread_.joinable())
     readThread_.join();
-  readThread_ = std::thread(&NetworkTransport::ControlReadLoop, this, peer.socket);
   if (heartbeatThread_.joinable())
     heartbeatThread_.join();
+  CloseRetiredSocket(old);
+  if (!running_.load()) {  // Stop ran meanwhile and may have missed the new socket
+    CloseRetiredSocket(clientSocket_.exchange(kInvalidSocket));
+    return;
+  }
+  readThread_ = std::thread(&NetworkTransport::ControlReadLoop, this, peer.socket);
   heartbeatThread_ = std::thread(&NetworkTransport::HeartbeatLoop, this, peer.socket);
 }
 
 bool NetworkTransport::SendControl(uint8_t opcode, const uint8_t* payload, size_t length) {
-  if (!wire::MaySendBeforePairing(opcode) && !peerKnown_.load()) {
-    Log(channels::kNetwork, kLogDebug, "SendControl opcode=0x%02x: SKIP — peer not known", opcode);
-    return false;
+  std::lock_guard<std::mutex> lock(sendLock_);
+  SocketHandle socket = kInvalidSocket;
+  {
+    // The trust flag and the connection it belongs to are read as one.
+    std::lock_guard<std::mutex> peer(peerLock_);
+    if (!wire::MaySendBeforePairing(opcode) && !peerKnown_.load()) {
+      Log(channels::kNetwork, kLogDebug, "SendControl opcode=0x%02x: SKIP — peer not known",
+          opcode);
+      return false;
+    }
+    socket = clientSocket_.load();
   }
-  const SocketHandle socket = clientSocket_.load();
   if (socket == kInvalidSocket) {
     Log(channels::kNetwork, kLogDebug, "SendControl opcode=0x%02x: SKIP — fd invalid", opcode);
     return false;
   }
+  return WriteControlMessage(socket, opcode, payload, length);
+}
+
+bool NetworkTransport::SendPairingReply(SocketHandle socket, uint8_t opcode, const uint8_t* payload,
+                                        size_t length) {
   std::lock_guard<std::mutex> lock(sendLock_);
-  if (!net::SendExactly(socket, &opcode, 1)) {
-    Log(channels::kNetwork, kLogInfo, "SendControl opcode=0x%02x fd=%lld header send failed: %s",
-        opcode, static_cast<long long>(socket), SocketErrorText().c_str());
+  if (clientSocket_.load() != socket) {
+    Log(channels::kNetwork, kLogInfo,
+        "pair: reply opcode=0x%02x not sent — fd=%lld was replaced meanwhile", opcode,
+        static_cast<long long>(socket));
     return false;
   }
-  if (payload != nullptr && length > 0 && !net::SendExactly(socket, payload, length)) {
-    Log(channels::kNetwork, kLogInfo, "SendControl opcode=0x%02x payload send failed: %s", opcode,
-        SocketErrorText().c_str());
-    return false;
+  return WriteControlMessage(socket, opcode, payload, length);
+}
+
+bool NetworkTransport::WriteControlMessage(SocketHandle socket, uint8_t opcode,
+                                           const uint8_t* payload, size_t length) {
+  const bool sent =
+      net::SendExactly(socket, &opcode, 1) &&
+      (payload == nullptr || length == 0 || net::SendExactly(socket, payload, length));
+  if (sent)
+    return true;
+  // A message cut off part-way leaves the stream unreadable, and a phone that stopped reading
+  // would block the next sender too: either way the connection is over.
+  Log(channels::kNetwork, kLogInfo,
+      "SendControl opcode=0x%02x fd=%lld failed or timed out: %s — dropping client", opcode,
+      static_cast<long long>(socket), SocketErrorText().c_str());
+  {
+    std::lock_guard<std::mutex> peer(peerLock_);
+    if (clientSocket_.load() == socket)
+      peerKnown_.store(false);  // nothing more goes out until the read loop has ended
   }
-  return true;
+  abandonedSocket_.store(socket);
+  net::ShutdownBoth(socket);
+  return false;
 }
 
 bool NetworkTransport::SendVideo(const uint8_t* data, size_t length) {
@@ -172,15 +221,16 @@ bool NetworkTransport::SendAudio(const uint8_t* data, size_t length) {
 }
 
 bool NetworkTransport::SendDatagram(const uint8_t* data, size_t length, uint16_t port) {
-  const SocketHandle udp = udpSocket_.load();
-  if (!peerKnown_.load() || udp == kInvalidSocket)
-    return false;
-  uint32_t address = 0;
+  int sent = 0;
   {
+    // Flag, address and socket as one: a replacement cannot slip a datagram to an unpaired peer,
+    // and Stop cannot close the socket under the send (non-blocking, so the hold is short).
     std::lock_guard<std::mutex> lock(peerLock_);
-    address = peerAddress_;
+    const SocketHandle udp = udpSocket_.load();
+    if (!peerKnown_.load() || udp == kInvalidSocket)
+      return false;
+    sent = net::SendTo(udp, data, length, peerAddress_, port);
   }
-  const int sent = net::SendTo(udp, data, length, address, port);
   if (sent >= 0) {
     consecutiveUdpFailures_.store(0);
     return true;

@@ -31,6 +31,8 @@ class NetworkTransport {
 
   static constexpr uint16_t kVideoPort = 47101;
   static constexpr uint16_t kAudioPort = 47102;
+  // How long one control send may wait for a phone that does not read before it is dropped.
+  static constexpr int kControlSendTimeoutMs = 2000;
 
   // Tests may send datagrams to other ports than the phone's fixed ones.
   struct Options {
@@ -80,6 +82,19 @@ class NetworkTransport {
   // The client's token on success, empty on failure.
   std::string DoPairingHandshake(net::SocketHandle socket);
   bool SendDatagram(const uint8_t* data, size_t length, uint16_t port);
+  // A pairing reply: only on the handshake's own connection, and only while it is current.
+  bool SendPairingReply(net::SocketHandle socket, uint8_t opcode, const uint8_t* payload,
+                        size_t length);
+  // Writes one message; a failed or timed-out send drops the connection. Caller holds sendLock_.
+  bool WriteControlMessage(net::SocketHandle socket, uint8_t opcode, const uint8_t* payload,
+                           size_t length) REQUIRES(sendLock_);
+  // Whether `socket`'s threads should go on waiting for it: still current, not abandoned by a
+  // pairing cancel or a failed send, and the transport running.
+  bool ConnectionLive(net::SocketHandle socket) const {
+    return running_.load() && clientSocket_.load() == socket && abandonedSocket_.load() != socket;
+  }
+  // Closes a socket once no thread can still be using its number.
+  void CloseRetiredSocket(net::SocketHandle socket);
   void StartAdvertising(uint16_t port);
   void SendTransmitState(bool active);
   bool AnyInstanceActive() const { return activityQuery_ ? activityQuery_() : false; }
@@ -104,8 +119,11 @@ class NetworkTransport {
 
   std::atomic<net::SocketHandle> listenSocket_{net::kInvalidSocket};
   std::atomic<net::SocketHandle> clientSocket_{net::kInvalidSocket};  // replaced under peerLock_
-  std::atomic<net::SocketHandle> udpSocket_{net::kInvalidSocket};
+  std::atomic<net::SocketHandle> udpSocket_{net::kInvalidSocket};     // replaced under peerLock_
+  std::atomic<net::SocketHandle> abandonedSocket_{net::kInvalidSocket};
   std::atomic<bool> peerKnown_{false};  // set and cleared under peerLock_, read lock-free
+  // Lock order: sendLock_ before peerLock_. Control sockets are closed only under sendLock_ and
+  // the UDP socket only under peerLock_, so a sender never writes to a recycled number.
   mutable std::mutex peerLock_;
   uint32_t peerAddress_ GUARDED_BY(peerLock_) = 0;
   uint16_t peerPort_ GUARDED_BY(peerLock_) = 0;

@@ -6,6 +6,7 @@
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
 #include "net/network_transport.h"
+#include "net/socket_byte_source.h"
 #include "net/token_compare.h"
 #include "net/wire_opcodes.h"
 #include "store/app_paths.h"
@@ -20,12 +21,12 @@ constexpr size_t kMaxIdBytes = 64;
 constexpr size_t kMaxNameBytes = 128;
 constexpr size_t kMaxTokenBytes = 128;
 
-bool ReadShortString(SocketHandle socket, size_t maxBytes, std::string* out) {
+bool ReadShortString(net::SocketByteSource& in, size_t maxBytes, std::string* out) {
   uint8_t length = 0;
-  if (!net::ReceiveExactly(socket, &length, 1) || length > maxBytes)
+  if (!in.ReadExactly(&length, 1) || length > maxBytes)
     return false;
   out->assign(length, '\0');
-  return length == 0 || net::ReceiveExactly(socket, out->data(), length);
+  return length == 0 || in.ReadExactly(reinterpret_cast<uint8_t*>(out->data()), length);
 }
 
 std::string UtcNowText() {
@@ -50,8 +51,9 @@ struct DialogGuard {
 }  // namespace
 
 std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
+  net::SocketByteSource in(socket, [this, socket] { return ConnectionLive(socket); });
   uint8_t opcode = 0;
-  if (!net::ReceiveExactly(socket, &opcode, 1)) {
+  if (!in.ReadExactly(&opcode, 1)) {
     Log(channels::kNetwork, kLogInfo, "pair: client disconnected before Hello");
     return {};
   }
@@ -60,9 +62,8 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
     return {};
   }
   std::string id, name, token;
-  if (!ReadShortString(socket, kMaxIdBytes, &id) ||
-      !ReadShortString(socket, kMaxNameBytes, &name) ||
-      !ReadShortString(socket, kMaxTokenBytes, &token)) {
+  if (!ReadShortString(in, kMaxIdBytes, &id) || !ReadShortString(in, kMaxNameBytes, &name) ||
+      !ReadShortString(in, kMaxTokenBytes, &token)) {
     Log(channels::kNetwork, kLogInfo, "pair: malformed ClientHello");
     return {};
   }
@@ -80,7 +81,8 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
     const auto trusted = trusted::FindById(id);
     if (trusted && TokensEqual(trusted->token, token)) {
       Log(channels::kNetwork, kLogInfo, "pair: trusted reconnect id=%{public}s", safeId.c_str());
-      SendControl(wire::kPairingAccepted, wire::ShortStringPayload(token).data(), token.size() + 1);
+      SendPairingReply(socket, wire::kPairingAccepted, wire::ShortStringPayload(token).data(),
+                       token.size() + 1);
       return token;
     }
     Log(channels::kNetwork, kLogInfo, "pair: token present but not trusted — challenging");
@@ -92,7 +94,7 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
         "id=%{public}s",
         static_cast<long long>((lockedNs + 999'999'999) / 1'000'000'000),
         pairingThrottle_.ConsecutiveWrongCodes(), safeId.c_str());
-    SendControl(wire::kPairingRejected, nullptr, 0);
+    SendPairingReply(socket, wire::kPairingRejected, nullptr, 0);
     return {};
   }
 
@@ -101,23 +103,26 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
       safeName.c_str());
   DialogGuard guard{dialogFactory_ ? dialogFactory_() : nullptr};
   if (guard.dialog) {
-    guard.dialog->Show(code, name, [socket] { net::ShutdownReceive(socket); });
+    guard.dialog->Show(code, name, [this, socket] {
+      abandonedSocket_.store(socket);
+      net::ShutdownReceive(socket);
+    });
   } else {
     Log(channels::kNetwork, kLogInfo, "pair: IPairingDialog factory null — headless pairing");
   }
-  SendControl(wire::kPairingCodeRequired, nullptr, 0);
+  SendPairingReply(socket, wire::kPairingCodeRequired, nullptr, 0);
 
-  if (!net::ReceiveExactly(socket, &opcode, 1)) {
+  if (!in.ReadExactly(&opcode, 1)) {
     Log(channels::kNetwork, kLogInfo, "pair: disconnected while awaiting code");
     return {};
   }
   if (opcode != wire::kPairingCode) {
     Log(channels::kNetwork, kLogInfo, "pair: expected PairingCode, got 0x%02x — dropping", opcode);
-    SendControl(wire::kPairingRejected, nullptr, 0);
+    SendPairingReply(socket, wire::kPairingRejected, nullptr, 0);
     return {};
   }
   std::string submitted(6, '\0');
-  if (!net::ReceiveExactly(socket, submitted.data(), submitted.size())) {
+  if (!in.ReadExactly(reinterpret_cast<uint8_t*>(submitted.data()), submitted.size())) {
     Log(channels::kNetwork, kLogInfo, "pair: truncated PairingCode");
     return {};
   }
@@ -127,7 +132,7 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
         "pair: code mismatch submitted=%{public}s expected=%{public}s", safeSubmitted.c_str(),
         code.c_str());
     pairingThrottle_.RecordWrongCode();
-    SendControl(wire::kPairingRejected, nullptr, 0);
+    SendPairingReply(socket, wire::kPairingRejected, nullptr, 0);
     return {};
   }
   pairingThrottle_.RecordSuccess();
@@ -135,7 +140,8 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
   trusted::Upsert(TrustedPeer{id, name, fresh, UtcNowText()});
   Log(channels::kNetwork, kLogInfo, "pair: OK id=%{public}s name=%{public}s", safeId.c_str(),
       safeName.c_str());
-  SendControl(wire::kPairingAccepted, wire::ShortStringPayload(fresh).data(), fresh.size() + 1);
+  SendPairingReply(socket, wire::kPairingAccepted, wire::ShortStringPayload(fresh).data(),
+                   fresh.size() + 1);
   return fresh;
 }
 

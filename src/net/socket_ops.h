@@ -29,11 +29,18 @@ AcceptedPeer AcceptClient(SocketHandle listener);
 void CloseSocket(SocketHandle socket);
 // Makes a blocked receive on `socket` return (used to abandon a pairing wait).
 void ShutdownReceive(SocketHandle socket);
+// Ends both directions: blocked sends and receives return at once. The handle stays valid (and
+// its number cannot be reused) until CloseSocket, so threads still holding it stay safe.
+void ShutdownBoth(SocketHandle socket);
+// A send that cannot move its bytes within `timeoutMs` fails instead of blocking on.
+void SetSendTimeout(SocketHandle socket, int timeoutMs);
 // TCP_NODELAY, keep-alive after 10 s idle with probes 5 s apart, 3 probes.
 void SetConnectionOptions(SocketHandle socket);
 
 // Loop until all n bytes moved; false as soon as a call returns 0 or less.
 bool ReceiveExactly(SocketHandle socket, void* buffer, size_t n);
+// One receive: the byte count, 0 when the peer closed, -1 on error.
+int ReceiveSome(SocketHandle socket, void* buffer, size_t n);
 bool SendExactly(SocketHandle socket, const void* buffer, size_t n);
 
 // True when `socket` is readable within `timeoutMs`.

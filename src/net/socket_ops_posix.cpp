@@ -66,7 +66,8 @@ AcceptedPeer AcceptClient(SocketHandle listener) {
 // Shut down first: on Linux, close() alone does not wake a thread blocked in recv() on the same
 // socket, and the transport relies on that to end a replaced connection's read loop.
 void CloseSocket(SocketHandle socket) {
-  if (socket == kInvalidSocket) return;
+  if (socket == kInvalidSocket)
+    return;
   ::shutdown(Fd(socket), SHUT_RDWR);
   ::close(Fd(socket));
 }
@@ -74,6 +75,16 @@ void CloseSocket(SocketHandle socket) {
 void ShutdownReceive(SocketHandle socket) {
   if (socket != kInvalidSocket)
     ::shutdown(Fd(socket), SHUT_RD);
+}
+
+void ShutdownBoth(SocketHandle socket) {
+  if (socket != kInvalidSocket)
+    ::shutdown(Fd(socket), SHUT_RDWR);
+}
+
+void SetSendTimeout(SocketHandle socket, int timeoutMs) {
+  const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  ::setsockopt(Fd(socket), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }
 
 void SetConnectionOptions(SocketHandle socket) {
@@ -98,6 +109,14 @@ bool ReceiveExactly(SocketHandle socket, void* buffer, size_t n) {
     n -= static_cast<size_t>(got);
   }
   return true;
+}
+
+int ReceiveSome(SocketHandle socket, void* buffer, size_t n) {
+  for (;;) {
+    const ssize_t got = ::recv(Fd(socket), buffer, n, 0);
+    if (got >= 0 || errno != EINTR)
+      return got < 0 ? -1 : static_cast<int>(got);
+  }
 }
 
 bool SendExactly(SocketHandle socket, const void* buffer, size_t n) {

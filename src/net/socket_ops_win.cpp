@@ -87,6 +87,21 @@ void ShutdownReceive(SocketHandle socket) {
     ::shutdown(Raw(socket), SD_RECEIVE);
 }
 
+void ShutdownBoth(SocketHandle socket) {
+  if (socket == kInvalidSocket)
+    return;
+  // Each direction on its own: under Wine only SD_RECEIVE wakes a receive blocked in another
+  // thread.
+  ::shutdown(Raw(socket), SD_RECEIVE);
+  ::shutdown(Raw(socket), SD_SEND);
+}
+
+void SetSendTimeout(SocketHandle socket, int timeoutMs) {
+  const DWORD timeout = static_cast<DWORD>(timeoutMs);
+  ::setsockopt(Raw(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof timeout);
+}
+
 void SetConnectionOptions(SocketHandle socket) {
   const SOCKET s = Raw(socket);
   SetInt(s, IPPROTO_TCP, TCP_NODELAY, 1);
@@ -109,6 +124,11 @@ bool ReceiveExactly(SocketHandle socket, void* buffer, size_t n) {
     n -= static_cast<size_t>(got);
   }
   return true;
+}
+
+int ReceiveSome(SocketHandle socket, void* buffer, size_t n) {
+  const int got = ::recv(Raw(socket), static_cast<char*>(buffer), static_cast<int>(n), 0);
+  return got < 0 ? -1 : got;
 }
 
 bool SendExactly(SocketHandle socket, const void* buffer, size_t n) {

@@ -211,6 +211,83 @@ TEST_F(TransportTest, CancelAndStopEndACodeWaitPromptly) {
   EXPECT_FALSE(transport->PeerKnown());
 }
 
+// Holds the handshake inside Show until the test lets it go.
+class GatedDialog final : public IPairingDialog {
+ public:
+  explicit GatedDialog(std::atomic<bool>& open, std::atomic<bool>& shown)
+      : open_(open), shown_(shown) {}
+  void Show(std::string, std::string, std::function<void()>) override {
+    shown_ = true;
+    while (!open_)
+      std::this_thread::sleep_for(1ms);
+  }
+  void Close() override {}
+
+ private:
+  std::atomic<bool>& open_;
+  std::atomic<bool>& shown_;
+};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
+TEST_F(TransportTest, PairingRepliesNeverReachTheConnectionThatReplacedTheHandshake) {
+  std::atomic<bool> open{false}, shown{false};
+  transport->SetPairingDialogFactory([&] { return std::make_unique<GatedDialog>(open, shown); });
+  const size_t before = Count(LogText(), "awaiting ClientHello");
+  TestClient first(port);
+  first.Hello("phone-first", "First", "");
+  ASSERT_TRUE(Eventually([&] { return shown.load(); }));
+  TestClient second(port);
+  ASSERT_TRUE(Eventually([&] { return Count(LogText(), "awaiting ClientHello") == before + 2; }));
+  open = true;  // the first handshake now answers
+  EXPECT_FALSE(second.Next(1500)) << "the first phone's pairing reply went to the newcomer";
+  EXPECT_TRUE(Eventually([] {
+    return LogText().find("pair: reply opcode=0x31 not sent — fd=") != std::string::npos;
+  }));
+}
+
+// A paired phone that floods commands and never reads fills the connection; every sender is
+// released within the send time limit and the phone is dropped.
+TEST_F(TransportTest, APhoneThatStopsReadingIsDroppedInsteadOfBlockingSenders) {
+  const std::vector<uint8_t> bulk(64 * 1024, 0x5a);
+  transport->SetControlMessageHandler([&](uint8_t, const uint8_t*, size_t) {
+    transport->SendControl(wire::kEncoderInfo, bulk.data(), bulk.size());
+  });
+  TestClient client(port);
+  ASSERT_FALSE(PairWithCode(client, "phone-stalled").empty());
+  ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    const std::vector<uint8_t> requests(64, wire::kRequestIdr);
+    while (flooding && client.Send(requests)) {
+    }
+  });
+  // Another thread's message (a stream description from the render thread) must come back.
+  std::atomic<bool> returned{false};
+  std::thread render([&] {
+    while (transport->PeerKnown())
+      transport->SendControl(wire::kStreamInfo, bulk.data(), 16);
+    returned = true;
+  });
+  const bool dropped = Eventually([&] { return !transport->PeerKnown(); }, 30000);
+  flooding = false;
+  EXPECT_TRUE(dropped) << "a phone that never reads stays paired and holds the senders";
+  EXPECT_TRUE(Eventually([&] { return returned.load(); }, 10000));
+  EXPECT_TRUE(Eventually([] {
+    return LogText().find("failed or timed out") != std::string::npos &&
+           LogText().find("— dropping client") != std::string::npos;
+  }));
+  if (!dropped)
+    transport->Stop();  // releases the blocked threads so the test can end
+  render.join();
+  flood.join();
+}
+
 // Port 0 is refused by the system, so every video datagram fails while audio goes through.
 TEST_F(TransportTest, FiveFailedDatagramsAskForOneKeyframeAndASuccessRearms) {
   transport->Stop();
