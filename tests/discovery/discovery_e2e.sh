@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Discovery for real, inside a private network namespace that this script creates (nothing it
+# publishes leaves the namespace): a system bus and avahi-daemon of its own, sv-host streaming
+# through the plug-in, then avahi-browse must show the service with its TXT keys, the entry must
+# come back after the daemon restarts, and sv-receiver must find it, pair and receive video.
+# Usage: discovery_e2e.sh SV-HOST SV-RECEIVER PLUGIN     (exit 77: skipped)
+set -uo pipefail
+host="$1" receiver="$2" plugin="$3"
+[ -x "$host" ] && [ -x "$receiver" ] && [ -f "$plugin" ] || { echo "usage: $0 SV-HOST SV-RECEIVER PLUGIN" >&2; exit 2; }
+
+if [ -z "${SV_DISCOVERY_IN_NETNS:-}" ]; then
+  if unshare --net --mount --propagation private true 2>/dev/null; then
+    SV_DISCOVERY_IN_NETNS=1 exec unshare --net --mount --propagation private bash "$0" "$@"
+  fi
+  if unshare --user --map-root-user --net --mount --propagation private true 2>/dev/null; then
+    SV_DISCOVERY_IN_NETNS=1 exec unshare --user --map-root-user --net --mount --propagation private \
+      bash "$0" "$@"
+  fi
+  echo "SKIP: this machine does not let us create a private network namespace (unshare --net)"
+  exit 77
+fi
+
+work="$(mktemp -d)"
+export LOCALAPPDATA="$work/local" APPDATA="$work/roaming" XDG_STATE_HOME="$work/state"
+export XDG_CONFIG_HOME="$work/config"
+log="$LOCALAPPDATA/Sorvane/plugin-x.log"
+port=47130
+hostPid="" avahiPid="" dbusPid=""
+failures=0 passed=0
+
+stop_pid() {  # stop_pid PID: ends one process we started and waits until it is gone
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null
+  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  kill -9 "$1" 2>/dev/null
+}
+cleanup() {
+  stop_pid "$hostPid"
+  stop_pid "$avahiPid"
+  stop_pid "$dbusPid"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ok() { passed=$((passed + 1)); echo "ok   $*"; }
+fail() { failures=$((failures + 1)); echo "FAIL $*"; }
+# wait_for SECONDS COMMAND...: polls every 0.1 s
+wait_for() {
+  local tenths=$(($1 * 10))
+  shift
+  for _ in $(seq "$tenths"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+# The namespace's own network: loopback and a veth pair that avahi publishes on.
+for dir in /run/dbus /run/avahi-daemon; do
+  mkdir -p "$dir" && mount -t tmpfs tmpfs "$dir" || { echo "FAIL cannot mount a private $dir"; exit 1; }
+done
+ip link set lo up
+ip link add svd0 type veth peer name svd1 || { echo "FAIL cannot create a veth pair"; exit 1; }
+ip addr add 10.77.0.1/24 dev svd0
+ip addr add 10.77.0.2/24 dev svd1
+ip link set svd0 multicast on up
+ip link set svd1 multicast on up
+
+dbusPid="$(dbus-daemon --system --fork --print-pid)" || { echo "FAIL dbus-daemon did not start"; exit 1; }
+cat >"$work/avahi.conf" <<CONF
+[server]
+allow-interfaces=svd0
+use-ipv6=no
+[publish]
+publish-aaaa-on-ipv4=no
+publish-workstation=no
+CONF
+start_avahi() {
+  avahi-daemon -f "$work/avahi.conf" --daemonize --no-drop-root --no-chroot >"$work/avahi.txt" 2>&1 ||
+    return 1
+  wait_for 5 test -s /run/avahi-daemon/pid || return 1
+  avahiPid="$(cat /run/avahi-daemon/pid)"
+}
+start_avahi || { echo "FAIL avahi-daemon did not start"; cat "$work/avahi.txt"; exit 1; }
+
+# Our service as avahi-browse resolves it: "=;iface;proto;name;type;domain;host;address;port;txt"
+browse() { avahi-browse -rpt _sorvane._tcp 2>/dev/null | grep "^=" | grep ";$port;"; }
+
+"$host" --plugin "$plugin" --seconds 90 >"$work/host.txt" 2>&1 &
+hostPid=$!
+if wait_for 15 grep -q "advertising :$port" "$log"; then
+  ok "the plug-in advertises"
+else
+  fail "the plug-in advertises"; grep mdns "$log"; exit 1
+fi
+
+entry="$(browse | head -n1)"
+id="$(python3 -c "import json; print(json.load(open('$APPDATA/Sorvane/install.json'))['id'])")"
+echo "browse: $entry"
+[ -n "$entry" ] && ok "avahi-browse finds _sorvane._tcp on :$port" || fail "avahi-browse finds _sorvane._tcp on :$port"
+txt="${entry##*;}"
+logged="$(grep -o "advertising :$port .*transmit=[01]" "$log" | head -n1 | grep -o '[01]$')"
+python3 - "$txt" "$id" "$logged" <<'PY' && ok "TXT ver=4, id, name, transmit in order" || fail "TXT ver=4, id, name, transmit in order: $txt"
+import re, sys
+txt, install_id, logged_transmit = sys.argv[1:4]
+items = re.findall(r'"((?:[^"\\]|\\.)*)"', txt)
+keys = [i.split("=", 1)[0] for i in items]
+values = dict(i.split("=", 1) for i in items)
+# avahi-browse lists a TXT record's strings last to first
+sys.exit(0 if keys == ["transmit", "name", "id", "ver"] and values["ver"] == "4"
+         and values["id"] == install_id + "-x" and values["name"]
+         and values["transmit"] == logged_transmit else 1)
+PY
+
+# Self-heal: the restarted daemon has forgotten every entry; ours must come back by itself.
+stop_pid "$avahiPid"
+avahiPid=""
+wait_for 5 bash -c '! test -e /run/avahi-daemon/pid'
+start_avahi || { fail "avahi-daemon restarts"; exit 1; }
+restarted=$(date +%s.%N)
+if wait_for 10 browse >/dev/null; then
+  back=$(python3 -c "import time; print(f'{time.time() - $restarted:.1f}')")
+  echo "entry back ${back} s after the daemon restarted"
+  python3 -c "import sys; sys.exit(0 if $back <= 5.0 else 1)" &&
+    ok "entry back within 5 s of the daemon's restart (${back} s)" ||
+    fail "entry back within 5 s of the daemon's restart (${back} s)"
+else
+  fail "entry back after the daemon's restart"; grep mdns "$log" | tail -n 20
+fi
+
+if "$receiver" --list >"$work/list.txt" 2>&1 && grep -q ":$port" "$work/list.txt"; then
+  ok "sv-receiver --list shows the service"
+else
+  fail "sv-receiver --list shows the service"; cat "$work/list.txt"
+fi
+
+"$receiver" --discover --code-from-log "$log" --seconds 4 --out "$work/received" \
+  --summary-json "$work/summary.json" >"$work/receiver.txt" 2>&1
+code=$?
+if [ $code -eq 0 ] && python3 -c "import json,sys; s=json.load(open('$work/summary.json')); sys.exit(0 if s['pairing']=='accepted with code' and s['video']['framesDecoded'] > 30 else 1)"; then
+  ok "sv-receiver --discover pairs and decodes video"
+else
+  fail "sv-receiver --discover pairs and decodes video (exit $code)"; cat "$work/receiver.txt"
+fi
+
+"$receiver" --discover=no-such-plugin --seconds 1 >"$work/nomatch.txt" 2>&1
+[ $? -ne 0 ] && ok "--discover=NAME with no such service fails" || fail "--discover=NAME with no such service fails"
+
+echo "$passed passed, $failures failed"
+[ $failures -eq 0 ]
