@@ -1,6 +1,7 @@
 #pragma once
-#include <windns.h>
 #include <windows.h>
+// windns.h needs the types of windows.h first.
+#include <windns.h>
 
 #include <optional>
 #include <string>

@@ -291,7 +291,8 @@ TEST_F(DnsSdAdvertiserTest, BrowseCallbacksAfterStopAreHarmless) {
   void* context = api.browseContext;
   const int listsBefore = api.listsFreed;
   advertiser->Stop();
-  EXPECT_EQ(std::count(Calls().begin(), Calls().end(), "browse cancel"), 1);
+  const auto calls = Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "browse cancel"), 1);
   advertiser.reset();
   // A result that was already on its way, then the cancellation: neither reaches the advertiser,
   // both lists are freed, and the context goes with the cancellation.
