@@ -130,7 +130,7 @@ bool AvahiServiceAdvertiser::EnsureClientLocked() {
   client_ = avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, OnClientState,
                              this, &error);
   if (client_ == nullptr) {
-    Log(channels::kMdns, kLogError, "Avahi client could not be created: %s — is D-Bus running?",
+    Log(channels::kMdns, kLogError, "avahi-daemon not reachable (%s) — nothing advertised",
         avahi_strerror(error));
     return false;
   }
