@@ -113,16 +113,18 @@ bool AvahiServiceAdvertiser::EnsureClientLocked() {
     }
   }
   PollLock poll(poll_);
+  bool failed = false;
   {
     std::lock_guard<std::mutex> lock(stateLock_);
-    if (client_ != nullptr && clientFailed_) {
-      // A failed client never recovers; its groups and browsers go with it.
-      avahi_client_free(client_);
-      client_ = nullptr;
-      group_ = nullptr;
-      browser_ = nullptr;
-    }
+    failed = clientFailed_;
     clientFailed_ = false;
+  }
+  if (client_ != nullptr && failed) {
+    // A failed client never recovers; its groups and browsers go with it.
+    avahi_client_free(client_);
+    client_ = nullptr;
+    group_ = nullptr;
+    browser_ = nullptr;
   }
   if (client_ != nullptr)
     return true;

@@ -25,7 +25,7 @@ export LOCALAPPDATA="$work/local" APPDATA="$work/roaming" XDG_STATE_HOME="$work/
 export XDG_CONFIG_HOME="$work/config"
 log="$LOCALAPPDATA/Sorvane/plugin-x.log"
 port=47130
-hostPid="" avahiPid="" dbusPid=""
+hostPid="" avahiPid="" dbusPid="" decoyPid="" watchPid=""
 failures=0 passed=0
 
 stop_pid() {  # stop_pid PID: ends one process we started and waits until it is gone
@@ -35,6 +35,8 @@ stop_pid() {  # stop_pid PID: ends one process we started and waits until it is 
   kill -9 "$1" 2>/dev/null
 }
 cleanup() {
+  stop_pid "$decoyPid"
+  stop_pid "$watchPid"
   stop_pid "$hostPid"
   stop_pid "$avahiPid"
   stop_pid "$dbusPid"
@@ -104,6 +106,17 @@ start_avahi || { echo "FAIL avahi-daemon did not start"; cat "$work/avahi.txt"; 
 # Our service as avahi-browse resolves it: "=;iface;proto;name;type;domain;host;address;port;txt"
 browse() { avahi-browse -rpt _sorvane._tcp 2>/dev/null | grep "^=" | grep ";$port;"; }
 
+# A known identity, and another service already holding the name the plug-in will ask for.
+id="e2e-install-0001"
+name="Edit Bay"
+advertised="$name — Unknown Host"
+mkdir -p "$APPDATA/Sorvane"
+printf '{"id":"%s","name":"%s","discoverable":"true","enableAsyncHwEncoders":"false"}\n' "$id" "$name" \
+  >"$APPDATA/Sorvane/install.json"
+avahi-publish -s "$advertised" _sorvane._tcp 9 >"$work/decoy.txt" 2>&1 &
+decoyPid=$!
+wait_for 5 grep -q "Established" "$work/decoy.txt" || { fail "a decoy service is published"; exit 1; }
+
 "$host" --plugin "$plugin" --seconds 90 >"$work/host.txt" 2>&1 &
 hostPid=$!
 if wait_for 15 grep -q "advertising :$port" "$log"; then
@@ -113,7 +126,12 @@ else
 fi
 
 entry="$(browse | head -n1)"
-id="$(python3 -c "import json; print(json.load(open('$APPDATA/Sorvane/install.json'))['id'])")"
+instance="$(echo "$entry" | cut -d';' -f4)"
+[ "$instance" = 'Edit\032Bay\032\226\128\148\032Unknown\032Host\032\0352' ] &&
+  grep -q "Avahi name collision" "$log" &&
+  ok "a taken name is replaced by Avahi's alternative (${instance})" ||
+  fail "a taken name is replaced by Avahi's alternative (${instance})"
+stop_pid "$decoyPid"
 echo "browse: $entry"
 [ -n "$entry" ] && ok "avahi-browse finds _sorvane._tcp on :$port" || fail "avahi-browse finds _sorvane._tcp on :$port"
 txt="${entry##*;}"
@@ -130,13 +148,19 @@ sys.exit(0 if keys == ["transmit", "name", "id", "ver"] and values["ver"] == "4"
          and values["transmit"] == logged_transmit else 1)
 PY
 
-# Self-heal: the restarted daemon has forgotten every entry; ours must come back by itself.
+# Self-heal: the restarted daemon has forgotten every entry; ours must come back by itself. A
+# browser that follows the daemon across the restart notes when it sees the entry again.
+stdbuf -oL avahi-browse -rpf _sorvane._tcp >"$work/watch.txt" 2>/dev/null &
+watchPid=$!
+wait_for 5 grep -q ";$port;" "$work/watch.txt"
+seen() { [ "$(grep -c "^=.*;$port;" "$work/watch.txt")" -gt "$1" ]; }
 stop_pid "$avahiPid"
 avahiPid=""
 wait_for 5 bash -c '! test -e /run/avahi-daemon/pid'
+before="$(grep -c "^=.*;$port;" "$work/watch.txt")"
 start_avahi || { fail "avahi-daemon restarts"; exit 1; }
 restarted=$(date +%s.%N)
-if wait_for 10 browse >/dev/null; then
+if wait_for 10 seen "$before"; then
   back=$(python3 -c "import time; print(f'{time.time() - $restarted:.1f}')")
   echo "entry back ${back} s after the daemon restarted"
   python3 -c "import sys; sys.exit(0 if $back <= 5.0 else 1)" &&
@@ -145,6 +169,8 @@ if wait_for 10 browse >/dev/null; then
 else
   fail "entry back after the daemon's restart"; grep mdns "$log" | tail -n 20
 fi
+stop_pid "$watchPid"
+browse >/dev/null && ok "avahi-browse -rpt finds it again" || fail "avahi-browse -rpt finds it again"
 
 if "$receiver" --list >"$work/list.txt" 2>&1 && grep -q ":$port" "$work/list.txt"; then
   ok "sv-receiver --list shows the service"
@@ -161,8 +187,15 @@ else
   fail "sv-receiver --discover pairs and decodes video (exit $code)"; cat "$work/receiver.txt"
 fi
 
+"$receiver" --discover="$advertised" --seconds 1 >"$work/named.txt" 2>&1 &&
+  grep -q "pairing accepted with token" "$work/named.txt" &&
+  ok "--discover=NAME finds the service by its TXT name and reconnects with the token" ||
+  { fail "--discover=NAME finds the service by its TXT name and reconnects with the token"; cat "$work/named.txt"; }
+
 "$receiver" --discover=no-such-plugin --seconds 1 >"$work/nomatch.txt" 2>&1
 [ $? -ne 0 ] && ok "--discover=NAME with no such service fails" || fail "--discover=NAME with no such service fails"
 
+echo "the plug-in's discovery log:"
+grep -E ":mdns:|Bonjour" "$log" | sed 's/^/  /'
 echo "$passed passed, $failures failed"
 [ $failures -eq 0 ]
