@@ -220,12 +220,10 @@ void AvahiServiceAdvertiser::WithdrawLocked() {
 }
 
 bool AvahiServiceAdvertiser::BrowseLocked() {
+  EndBrowseLocked();
   if (poll_ == nullptr)
     return false;
   PollLock poll(poll_);
-  if (browser_ != nullptr)
-    avahi_service_browser_free(browser_);
-  browser_ = nullptr;
   if (client_ == nullptr || avahi_client_get_state(client_) != AVAHI_CLIENT_S_RUNNING)
     return false;  // the daemon is away: an empty round, which never counts
   browser_ =

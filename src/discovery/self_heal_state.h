@@ -18,7 +18,7 @@ namespace Sorvane {
 class SelfHealState {
  public:
   static constexpr int64_t kRepublishIntervalNs = 1'500'000'000;
-  static constexpr int64_t kRoundLengthNs = 3'000'000'000;
+  static constexpr int64_t kRoundLengthNs = 5'000'000'000;
   static constexpr uint32_t kMissesToArm = 2;
 
   explicit SelfHealState(const Clock& clock) : clock_(clock) {}

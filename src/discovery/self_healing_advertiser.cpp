@@ -14,11 +14,7 @@ SelfHealingAdvertiser::SelfHealingAdvertiser(const Options& options)
 
 SelfHealingAdvertiser::~SelfHealingAdvertiser() {
   // Only the thread can be left to end here; the platform's Stop has withdrawn everything.
-  running_.store(false);
-  { std::lock_guard<std::mutex> lock(wakeLock_); }
-  wake_.notify_all();
-  if (selfHealThread_.joinable())
-    selfHealThread_.join();
+  EndSelfHealThread();
 }
 
 bool SelfHealingAdvertiser::Start(uint16_t port, const AdvertisementRecord& record) {
@@ -50,12 +46,16 @@ void SelfHealingAdvertiser::Stop() {
   started_ = false;
 }
 
-void SelfHealingAdvertiser::StopSelfHeal() {
+void SelfHealingAdvertiser::EndSelfHealThread() {
   running_.store(false);
   { std::lock_guard<std::mutex> lock(wakeLock_); }
   wake_.notify_all();
   if (selfHealThread_.joinable())
     selfHealThread_.join();
+}
+
+void SelfHealingAdvertiser::StopSelfHeal() {
+  EndSelfHealThread();  // before the main lock, which the thread takes
   std::lock_guard<std::mutex> lock(mainLock_);
   if (browsing_)
     EndBrowseLocked();

@@ -59,6 +59,7 @@ class SelfHealingAdvertiser : public IServiceAdvertiser {
   SelfHealState& selfHeal() { return selfHeal_; }
 
  private:
+  void EndSelfHealThread();
   void StopSelfHeal();
   void StartSelfHealLocked(const std::string& registeredName) REQUIRES(mainLock_);
   void NextRoundLocked() REQUIRES(mainLock_);
