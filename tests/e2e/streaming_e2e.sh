@@ -6,6 +6,7 @@ host="$1" receiver="$2" plugin="$3"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export LOCALAPPDATA="$work/local" APPDATA="$work/roaming" XDG_STATE_HOME="$work/state"
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/sorvane-test-bus"  # never advertise for real
 log="$LOCALAPPDATA/Sorvane/plugin-x.log"
 failures=0 passed=0
 

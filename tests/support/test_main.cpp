@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::GTEST_FLAG(death_test_style) = "threadsafe";
   const bool ownsProfile = Sorvane::test::CreateProfileRoot();
+  // Tests never advertise on a real network: the transport's advertiser finds no system bus.
+  Sorvane::test::SetEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/sorvane-test-bus");
   const int result = RUN_ALL_TESTS();
   if (ownsProfile && std::getenv("SV_KEEP_TEST_PROFILE") == nullptr) {
     std::error_code ec;

@@ -8,6 +8,7 @@
 #include "sv-receiver/app/control_session.h"
 #include "sv-receiver/app/media_receiver.h"
 #include "sv-receiver/app/receiver_options.h"
+#include "sv-receiver/app/service_browser.h"
 #include "sv-receiver/app/summary.h"
 #include "sv-receiver/app/video_sink.h"
 
@@ -15,8 +16,7 @@ using namespace Sorvane::receiver;
 
 int main(int argc, char** argv) {
   std::string error;
-  const auto options =
-      ParseReceiverOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+  auto options = ParseReceiverOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
   if (!options) {
     std::cerr << "sv-receiver: " << error << "\n" << ReceiverUsage();
     return 1;
@@ -25,6 +25,10 @@ int main(int argc, char** argv) {
     std::cout << ReceiverUsage();
     return 0;
   }
+  if (options->list)
+    return ListServices();
+  if (options->discover && !DiscoverTarget(*options))
+    return 4;
   std::error_code ec;
   if (!options->outDir.empty())
     std::filesystem::create_directories(options->outDir, ec);

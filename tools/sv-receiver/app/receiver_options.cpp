@@ -63,6 +63,10 @@ const char* ReceiverUsage() {
          "decodes the video and writes what it saw.\n"
          "  --host ADDR              plug-in address (default 127.0.0.1)\n"
          "  --port N                 control port (default 47130, the unknown-host port)\n"
+         "  --discover[=NAME]        find the plug-in by DNS-SD (_sorvane._tcp, up to 5 s) and\n"
+         "                           connect to the first service, or the one whose instance or\n"
+         "                           TXT name is NAME, instead of --host/--port\n"
+         "  --list                   only print the _sorvane._tcp services found\n"
          "  --video-port N / --audio-port N   local media ports (default 47101 / 47102)\n"
          "  --id ID / --name NAME    this client's id and display name\n"
          "  --token-file PATH        stored pairing token (default in the user's state folder)\n"
@@ -81,7 +85,8 @@ const char* ReceiverUsage() {
          "  --seed N                 seed for --drop-rate\n"
          "  --summary-json FILE      write the summary there (default <out>/summary.json)\n"
          "  --verbose                print every plug-in message\n"
-         "exit code: 0 on a clean run, 1 bad arguments, 2 pairing failed, 3 connection lost\n";
+         "exit code: 0 on a clean run, 1 bad arguments, 2 pairing failed, 3 connection lost,\n"
+         "           4 nothing discovered (--list: 0 found something, 1 found nothing)\n";
 }
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args,
@@ -106,6 +111,11 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
       o.sendSnapshot = false;
     } else if (a == "--idr") {
       o.commands.push_back({wire::kRequestIdr});
+    } else if (a == "--list") {
+      o.list = true;
+    } else if (a == "--discover" || a.rfind("--discover=", 0) == 0) {
+      o.discover = true;
+      o.discoverName = a.size() > 11 ? a.substr(11) : "";
     } else if (!value()) {
       ok = false;
     } else if (a == "--host") {

@@ -38,6 +38,10 @@ struct ReceiverOptions {
   // Commands sent after the settings, in order (opcode and payload).
   std::vector<std::vector<uint8_t>> commands;
   bool help = false;
+  // Find the plug-in by DNS-SD instead of --host/--port (the first, or the one named).
+  bool discover = false;
+  std::string discoverName;
+  bool list = false;  // only print what a browse finds
 };
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args,
