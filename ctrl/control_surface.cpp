@@ -76,14 +76,18 @@ const ADOBESDK_ControlSurfaceSuite2 kSurfaceSuite = {
     },
 };
 
-#define SV_SET_STATE(Method)                                           \
-  [](ControlSurfaceTransportRef t, ADOBESDK_Boolean v) {               \
+#define SV_SET_STATE(Method)                                         \
+  [](ControlSurfaceTransportRef t, ADOBESDK_Boolean v) {             \
     return Forward(t, [&] { return Transport(t)->Method(v != 0); }); \
   }
 
 const ADOBESDK_ControlSurfaceTransportSuite1 kTransportSuite = {
-    SV_SET_STATE(SetStopState),    SV_SET_STATE(SetPlayState),    SV_SET_STATE(SetRecordState),
-    SV_SET_STATE(SetRewindState),  SV_SET_STATE(SetForwardState), SV_SET_STATE(SetCycleState),
+    SV_SET_STATE(SetStopState),
+    SV_SET_STATE(SetPlayState),
+    SV_SET_STATE(SetRecordState),
+    SV_SET_STATE(SetRewindState),
+    SV_SET_STATE(SetForwardState),
+    SV_SET_STATE(SetCycleState),
     SV_SET_STATE(SetPauseState),
     [](ControlSurfaceTransportRef t, uint32_t mode, const ADOBESDK_String* text) {
       return Forward(t, [&] { return Transport(t)->SetTimeDisplay(mode, text); });

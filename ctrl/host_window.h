@@ -6,7 +6,7 @@ namespace Sorvane::ctrl {
 // through the play command).
 struct SpacePress {
   bool mainWindowFound = false;
-  void* target = nullptr;         // the window the keys went to
+  void* target = nullptr;  // the window the keys went to
   bool hostWasForeground = false;
 };
 

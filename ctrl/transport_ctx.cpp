@@ -32,7 +32,8 @@ TransportCtx::~TransportCtx() {
     basic->ReleaseSuite(kControlSurfaceHostTransportSuiteName,
                         kControlSurfaceHostTransportSuiteVersion);
   if (commandSuite)
-    basic->ReleaseSuite(kControlSurfaceHostCommandSuiteName, kControlSurfaceHostCommandSuiteVersion);
+    basic->ReleaseSuite(kControlSurfaceHostCommandSuiteName,
+                        kControlSurfaceHostCommandSuiteVersion);
   if (hostSuite)
     basic->ReleaseSuite(kControlSurfaceHostSuiteName, kControlSurfaceHostSuiteVersion);
 }
@@ -68,7 +69,8 @@ bool AcquireHostSuites(TransportCtx& ctx) {
                kControlSurfaceHostCommandSuiteVersion, &ctx.commandSuite,
                "ctrl: AcquireSuite(HostCommand) err=%d"))
     return false;
-  Log(kCtrlChannel, kLogInfo, "ctrl: calling GetTransportRef hostSuite=%p hostRef=%p GetTransportRef=%p",
+  Log(kCtrlChannel, kLogInfo,
+      "ctrl: calling GetTransportRef hostSuite=%p hostRef=%p GetTransportRef=%p",
       static_cast<const void*>(ctx.hostSuite), static_cast<void*>(ctx.hostRef),
       reinterpret_cast<void*>(ctx.hostSuite->GetTransportRef));
   SPErr err = ctx.hostSuite->GetTransportRef(ctx.hostRef, &ctx.transportRef);
@@ -105,8 +107,8 @@ void LogHostCommands(const TransportCtx& ctx) {
       Log(kCtrlChannel, kLogError, "ctrl: GetCommand[%u] err=%d", i, e);
       continue;
     }
-    Log(kCtrlChannel, kLogInfo, "ctrl: cmd[%u] ctx=%s id=%s name=%s", i,
-        contextId.ToUtf8().c_str(), id.ToUtf8().c_str(), name.ToUtf8().c_str());
+    Log(kCtrlChannel, kLogInfo, "ctrl: cmd[%u] ctx=%s id=%s name=%s", i, contextId.ToUtf8().c_str(),
+        id.ToUtf8().c_str(), name.ToUtf8().c_str());
   }
 }
 

@@ -82,9 +82,9 @@ class DispatcherThread {
 
   std::mutex lock_;
   std::condition_variable wake_;
-  std::thread thread_;          // guarded by lock_
-  bool stopping_ = false;       // guarded by lock_
-  std::deque<UiTask> queue_;    // guarded by lock_
+  std::thread thread_;        // guarded by lock_
+  bool stopping_ = false;     // guarded by lock_
+  std::deque<UiTask> queue_;  // guarded by lock_
 };
 
 DispatcherThread& Dispatcher() {

@@ -65,8 +65,8 @@ class Workers final : public StopSignal {
 
   mutable std::mutex lock_;
   mutable std::condition_variable stopWake_;
-  bool stopping_ = false;                         // guarded by lock_
-  std::list<std::unique_ptr<Worker>> workers_;    // guarded by lock_
+  bool stopping_ = false;                       // guarded by lock_
+  std::list<std::unique_ptr<Worker>> workers_;  // guarded by lock_
 };
 
 Workers& TheWorkers() {

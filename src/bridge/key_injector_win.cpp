@@ -28,8 +28,7 @@ class SendInputKeyInjector final : public KeyInjector {
   void Inject(const std::vector<KeyEvent>& events) override {
     // SendInput types into whatever has the focus; never into another application.
     if (!HostOwnsForegroundWindow()) {
-      Log(channels::kKeyboard, kLogInfo,
-          "foreground window is not the host's — keys not sent: %s",
+      Log(channels::kKeyboard, kLogInfo, "foreground window is not the host's — keys not sent: %s",
           DescribeKeyEvents(events).c_str());
       return;
     }

@@ -36,9 +36,10 @@ CtrlBridgeGetFn ResolveBridge() {
   static std::once_flag once;
   static CtrlBridgeGetFn getter = nullptr;
   std::call_once(once, [] {
-    const char* module = DetectHost() == HostKind::AfterEffects ? kAfterEffectsBridgeModuleName
-                                                                : kCtrlModuleName;
-    getter = reinterpret_cast<CtrlBridgeGetFn>(FindLoadedModuleExport(module, kCtrlBridgeGetExport));
+    const char* module =
+        DetectHost() == HostKind::AfterEffects ? kAfterEffectsBridgeModuleName : kCtrlModuleName;
+    getter =
+        reinterpret_cast<CtrlBridgeGetFn>(FindLoadedModuleExport(module, kCtrlBridgeGetExport));
     Log(channels::kCtrl, kLogInfo, "bridge lookup: %{public}s %{public}s", module,
         getter ? "found" : "not loaded");
   });

@@ -45,9 +45,7 @@ class ControlSurfaceCommandBase {
  public:
   virtual ~ControlSurfaceCommandBase() = default;
   virtual SPErr GetUserButtonCount(uint32_t*) { return kSPUnimplementedError; }
-  virtual SPErr GetUserButtonIDAtIndex(uint32_t, ADOBESDK_String*) {
-    return kSPUnimplementedError;
-  }
+  virtual SPErr GetUserButtonIDAtIndex(uint32_t, ADOBESDK_String*) { return kSPUnimplementedError; }
   virtual SPErr GetUserButtonDisplayName(const ADOBESDK_String*, ADOBESDK_String*) {
     return kSPUnimplementedError;
   }
@@ -55,8 +53,7 @@ class ControlSurfaceCommandBase {
                                        const ADOBESDK_String*) {
     return kSPUnimplementedError;
   }
-  virtual SPErr GetUserButtonCommandID(const ADOBESDK_String*, ADOBESDK_String*,
-                                       ADOBESDK_String*) {
+  virtual SPErr GetUserButtonCommandID(const ADOBESDK_String*, ADOBESDK_String*, ADOBESDK_String*) {
     return kSPUnimplementedError;
   }
 };

@@ -10,7 +10,8 @@ inline constexpr const char* kControlSurfacePluginSuiteName = "ADOBESDK ControlS
 inline constexpr const char* kControlSurfaceSuiteName = "ADOBESDK ControlSurface Suite";
 inline constexpr const char* kControlSurfaceTransportSuiteName =
     "ADOBESDK ControlSurface Transport Suite";
-inline constexpr const char* kControlSurfaceCommandSuiteName = "ADOBESDK ControlSurface Command Suite";
+inline constexpr const char* kControlSurfaceCommandSuiteName =
+    "ADOBESDK ControlSurface Command Suite";
 
 #pragma pack(push, 8)
 
@@ -78,8 +79,7 @@ struct ADOBESDK_ControlSurfaceCommandSuite1 {
   SPErr (*GetUserButtonDisplayName)(ControlSurfaceCommandRef command,
                                     const ADOBESDK_String* buttonId, ADOBESDK_String* out);
   SPErr (*SetUserButtonCommand)(ControlSurfaceCommandRef command, const ADOBESDK_String* buttonId,
-                                const ADOBESDK_String* contextId,
-                                const ADOBESDK_String* commandId);
+                                const ADOBESDK_String* contextId, const ADOBESDK_String* commandId);
   SPErr (*GetUserButtonCommand)(ControlSurfaceCommandRef command, const ADOBESDK_String* buttonId,
                                 ADOBESDK_String* outContextId, ADOBESDK_String* outCommandId);
 };
