@@ -65,6 +65,10 @@ SPErr Shutdown() {
     g.suitesSuite->FreeSuiteList(g.suiteList);
   g.suiteList = nullptr;
   const SPBasicSuite* basic = g.basic.load();
+  // Acquired at Startup like the string suite, so given back like it.
+  if (g.suitesSuite != nullptr && basic != nullptr)
+    basic->ReleaseSuite(kSPSuitesSuiteName, kSPSuitesSuiteVersion);
+  g.suitesSuite = nullptr;
   if (g.stringSuite.exchange(nullptr) != nullptr && basic != nullptr)
     basic->ReleaseSuite(kStringSuiteName, kStringSuiteVersion);
   return kSPNoError;
