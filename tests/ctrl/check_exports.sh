@@ -6,10 +6,12 @@ objdump=$1 transmit=$2 ctrl=$3
 fail=0
 
 exports_of() {
-  if "$objdump" -p "$1" | grep -q "Export Address Table"; then
+  local headers
+  headers=$("$objdump" -p "$1")
+  if grep -q "Export Address Table" <<<"$headers"; then
     # PE: the name-pointer table lists "[ordinal] name".
-    "$objdump" -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-      grep -oE '\] [A-Za-z_][A-Za-z0-9_]*' | sed 's/^] //' | sort
+    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" |
+      grep -oE '^\s*\[ *[0-9]+\] [A-Za-z_][A-Za-z0-9_]*' | sed 's/.*\] //' | sort
   else
     nm -D --defined-only "$1" | awk '$2 ~ /[TtWiDB]/ {print $3}' | sort
   fi
