@@ -1,5 +1,6 @@
 #include "bridge/transport_commands.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "base/clock.h"
@@ -22,11 +23,11 @@ void SendKeyTap(KeyTap tap) {
 bool BridgeClient::TryBridge(int32_t op) const {
   if (getter_ == nullptr)
     return false;
-  const CtrlBridge* bridge = getter_();
+  CtrlBridge* bridge = getter_();
   if (bridge == nullptr || bridge->version != kCtrlBridgeVersion)
     return false;
   // One read: the control-surface side may clear the pointer at any moment.
-  const CtrlDispatchFn dispatch = bridge->dispatch;
+  const CtrlDispatchFn dispatch = std::atomic_ref<CtrlDispatchFn>(bridge->dispatch).load();
   if (dispatch == nullptr)
     return false;
   return dispatch(op) == kCtrlDispatchDone;
