@@ -43,16 +43,27 @@ SPErr DisposeString(const ADOBESDK_String* s) {
   return kSPNoError;
 }
 
-SPErr FromUtf8(const ADOBESDK_UTF8Char* text, ADOBESDK_String* out) {
+// The simulator's strings are ASCII at heart: anything wider becomes '?' in UTF-8.
+template <typename Unit>
+Unit Narrowed(char16_t c) {
+  if constexpr (sizeof(Unit) == 1)
+    return c < 0x80 ? static_cast<Unit>(c) : Unit('?');
+  else
+    return static_cast<Unit>(c);
+}
+
+template <typename Unit>
+SPErr FromUnits(const Unit* text, ADOBESDK_String* out) {
   if (text == nullptr)
     return kSPBadParameterError;
   std::u16string wide;
-  for (const ADOBESDK_UTF8Char* c = text; *c != 0; ++c)
-    wide.push_back(*c < 0x80 ? *c : u'?');
+  for (const Unit* c = text; *c != 0; ++c)
+    wide.push_back(sizeof(Unit) == 1 && *c >= 0x80 ? u'?' : static_cast<char16_t>(*c));
   return Store(std::move(wide), out);
 }
 
-SPErr ToUtf8(const ADOBESDK_String* s, ADOBESDK_UTF8Char* buffer, uint32_t* ioSize) {
+template <typename Unit>
+SPErr ToUnits(const ADOBESDK_String* s, Unit* buffer, uint32_t* ioSize) {
   const std::u16string* text = Text(s);
   if (text == nullptr || ioSize == nullptr)
     return kSPBadParameterError;
@@ -62,33 +73,14 @@ SPErr ToUtf8(const ADOBESDK_String* s, ADOBESDK_UTF8Char* buffer, uint32_t* ioSi
     return kStringBufferTooSmall;
   }
   for (size_t i = 0; i < text->size(); ++i)
-    buffer[i] = (*text)[i] < 0x80 ? static_cast<ADOBESDK_UTF8Char>((*text)[i]) : '?';
+    buffer[i] = Narrowed<Unit>((*text)[i]);
   buffer[text->size()] = 0;
   *ioSize = needed;
   return kSPNoError;
 }
 
-SPErr FromUtf16(const ADOBESDK_UTF16Char* text, ADOBESDK_String* out) {
-  if (text == nullptr)
-    return kSPBadParameterError;
-  std::u16string wide;
-  for (const ADOBESDK_UTF16Char* c = text; *c != 0; ++c)
-    wide.push_back(static_cast<char16_t>(*c));
-  return Store(std::move(wide), out);
-}
-
-SPErr ToUtf16(const ADOBESDK_String* s, ADOBESDK_UTF16Char* buffer, uint32_t* ioSize) {
-  const std::u16string* text = Text(s);
-  if (text == nullptr || ioSize == nullptr)
-    return kSPBadParameterError;
-  const uint32_t needed = static_cast<uint32_t>(text->size() + 1);
-  if (buffer == nullptr || *ioSize < needed) {
-    *ioSize = needed;
-    return kStringBufferTooSmall;
-  }
-  std::memcpy(buffer, text->c_str(), needed * 2);
-  *ioSize = needed;
-  return kSPNoError;
+SPErr FromUtf8(const ADOBESDK_UTF8Char* text, ADOBESDK_String* out) {
+  return FromUnits(text, out);
 }
 
 // ---- SP Suites suite: a list of published suites.
@@ -235,8 +227,8 @@ SPErr ExecuteCommand(ControlSurfaceHostCommandRef, const ADOBESDK_String* contex
 
 }  // namespace
 
-const ADOBESDK_StringSuite1 kHostStringSuite = {DisposeString, FromUtf8, ToUtf8, FromUtf16,
-                                                ToUtf16};
+const ADOBESDK_StringSuite1 kHostStringSuite = {DisposeString, FromUtf8, ToUnits, FromUnits,
+                                                ToUnits};
 
 const SPSuitesSuite kHostSuitesSuite = {
     AllocateSuiteList, FreeSuiteList, AddSuite,      AcquireFromList, Unimplemented,
