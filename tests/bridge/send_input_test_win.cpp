@@ -35,9 +35,11 @@ class SendInputNudge : public ::testing::Test {
     window_ = CreateWindowExW(0, wc.lpszClassName, L"key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                               10, 10, 200, 120, nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(window_, nullptr);
-    SetForegroundWindow(window_);
-    SetFocus(window_);
-    Pump();
+    for (int attempt = 0; attempt < 5 && GetForegroundWindow() != window_; ++attempt) {
+      SetForegroundWindow(window_);
+      SetFocus(window_);
+      Pump();
+    }
     if (GetForegroundWindow() != window_)
       GTEST_SKIP() << "no desktop focus here (run inside xvfb-run)";
     received.clear();
@@ -59,10 +61,19 @@ class SendInputNudge : public ::testing::Test {
     }
   }
 
+  // Other programs on the same display may take the focus meanwhile; the injector then rightly
+  // types nothing, so such a round is repeated with our window in front again.
   std::vector<KeyEvent> TypeAndCollect(const std::vector<KeyEvent>& events) {
-    received.clear();
-    PlatformKeyInjector().Inject(events);
-    Pump();
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      SetForegroundWindow(window_);
+      SetFocus(window_);
+      Pump();
+      received.clear();
+      PlatformKeyInjector().Inject(events);
+      Pump();
+      if (received == events || GetForegroundWindow() == window_)
+        return received;
+    }
     return received;
   }
 
@@ -101,8 +112,10 @@ TEST_F(SendInputNudge, NothingIsTypedWhenAnotherWindowHasTheFocus) {
     GetWindowThreadProcessId(front, &owner);
   if (owner == GetCurrentProcessId())
     GTEST_SKIP() << "cannot hand the focus to another process here";
-  SetFocus(window_);
-  EXPECT_TRUE(TypeAndCollect(KeyTapEvents({kVkSpace, false})).empty());
+  received.clear();
+  PlatformKeyInjector().Inject(KeyTapEvents({kVkSpace, false}));
+  Pump();
+  EXPECT_TRUE(received.empty());
 }
 
 }  // namespace

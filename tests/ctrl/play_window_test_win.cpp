@@ -62,8 +62,12 @@ class PlayIntoHostWindow : public CtrlPluginTest {
 };
 
 TEST_F(PlayIntoHostWindow, InTheForegroundOneSpacePairGoesToTheVideoPane) {
-  SetForegroundWindow(main_);
-  PumpUntil([] { return false; }, 200);
+  PumpUntil(
+      [&] {
+        SetForegroundWindow(main_);
+        return GetForegroundWindow() == main_;
+      },
+      1000);
   if (GetForegroundWindow() != main_)
     GTEST_SKIP() << "no desktop focus here (run inside xvfb-run)";
   EXPECT_EQ(Dispatch(0), 0);
