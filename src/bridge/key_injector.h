@@ -10,6 +10,8 @@ class KeyInjector {
  public:
   virtual ~KeyInjector() = default;
   virtual void Inject(const std::vector<KeyEvent>& events) = 0;
+  // False for an injector that only records: nobody needs time to react to its keys.
+  virtual bool ReachesTheHost() const { return true; }
 };
 
 // The platform's injector: SendInput on Windows (only while the host's own window has the focus);

@@ -9,6 +9,7 @@ class LoggingKeyInjector final : public KeyInjector {
   void Inject(const std::vector<KeyEvent>& events) override {
     Log(channels::kKeyboard, kLogInfo, "would type: %s", DescribeKeyEvents(events).c_str());
   }
+  bool ReachesTheHost() const override { return false; }
 };
 
 }  // namespace

@@ -68,7 +68,10 @@ void KeyboardNudge() {
   const NudgeKeys keys = NudgeKeysFor(DetectHost());
   Log(channels::kKeyboard, kLogInfo, "nudge: %s", keys.label);
   SendKeyTap(keys.first);
-  SteadyClock().SleepForNs(kNudgePauseNs);
+  // The pause lets the host render the first step; keys that only go to the log need none, and
+  // this runs on the connection's read thread.
+  if (CurrentKeyInjector().ReachesTheHost())
+    SteadyClock().SleepForNs(kNudgePauseNs);
   SendKeyTap(keys.second);
 }
 
