@@ -128,18 +128,23 @@ TEST_F(CtrlBridgeTest, DisconnectWaitsForAnActionInFlight) {
 }
 
 TEST_F(CtrlBridgeTest, PollPublishesTheFirstStateThenEveryChangeOnce) {
-  ASSERT_TRUE(PumpUntil([] { return !PublishedStates().empty(); }));
+  // A fresh connection, so that earlier tests' publications are out of the way.
+  session_.Disconnect();
+  // Its poll thread has ended (and published whatever it was going to) once it let go.
+  ASSERT_TRUE(PumpUntil([] { return host().AcquiredSuites() == 2; }));
   const size_t before = PublishedStates().size();
-  EXPECT_EQ(PublishedStates().back(), 0u);
-  host().SetPlayState(1);
+  Connect();
   ASSERT_TRUE(PumpUntil([&] { return PublishedStates().size() == before + 1; }));
+  EXPECT_EQ(PublishedStates().back(), 0u) << "the first state is published even when stopped";
+  host().SetPlayState(1);
+  ASSERT_TRUE(PumpUntil([&] { return PublishedStates().size() == before + 2; }));
   EXPECT_EQ(PublishedStates().back(), 1u);
   host().SetPlayState(0);
-  ASSERT_TRUE(PumpUntil([&] { return PublishedStates().size() == before + 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return PublishedStates().size() == before + 3; }));
   EXPECT_EQ(PublishedStates().back(), 0u);
   // Nothing more while the state holds.
   PumpUntil([] { return false; }, 500);
-  EXPECT_EQ(PublishedStates().size(), before + 2);
+  EXPECT_EQ(PublishedStates().size(), before + 3);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <cstring>
 
 #include "ctrl/ctrl_fixture.h"
+#include "diag/log.h"
 #include "sdk/control_surface_plugin.h"
+#include "support/temp_profile.h"
 
 namespace Sorvane::test {
 namespace {
@@ -138,6 +140,31 @@ TEST_F(CtrlPlugin, MissingHostSuiteLeavesTheSurfaceDormant) {
     EXPECT_EQ(host().AcquiredSuites(), 2) << missing << ": suites of a failed connect kept";
   }
   host().SetMissingSuites({});
+}
+
+std::string CtrlLog() {
+  return ReadFile(LogFolder() / LogFileNameFor(HostKind::Unknown));
+}
+
+TEST_F(CtrlPlugin, DormantConnectSaysWhy) {
+  host().SetMissingSuites({kControlSurfaceHostSuiteName});
+  Connect();
+  host().SetMissingSuites({});
+  const std::string log = CtrlLog();
+  EXPECT_NE(log.find("ctrl: AcquireSuite(Host V2) err=1394689636"), std::string::npos);
+  EXPECT_NE(log.find("ctrl: Connect: suite acquisition failed — staying dormant"),
+            std::string::npos);
+}
+
+TEST_F(CtrlPlugin, CommandListInTheLogStopsAt4096) {
+  host().SetCommandCount(5000);
+  Connect();
+  const std::string log = CtrlLog();
+  EXPECT_NE(log.find("ctrl: command count = 5000"), std::string::npos);
+  EXPECT_NE(log.find("ctrl: cmd[4095] ctx=sim.context id=cmd.sim.4095 name=Command 4095"),
+            std::string::npos);
+  EXPECT_EQ(log.find("ctrl: cmd[4096]"), std::string::npos);
+  // Every one of the 4 × 4096 strings the host made was disposed (checked in TearDown).
 }
 
 TEST_F(CtrlPlugin, ReconnectReplacesTheConnection) {
