@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "bridge/key_injector.h"
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 #include "encoder/encoder_factory.h"
@@ -47,6 +48,8 @@ const SPBasicSuite* BasicSuiteOf(const tmStdParms* stdParms) {
 
 tmResult Startup(tmStdParms*, tmPluginInfo* info) {
   InstallCrashHandler();
+  static std::once_flag announceKeys;
+  std::call_once(announceKeys, AnnounceKeyInjector);
   if (info == nullptr)
     return tmResult_Success;
   static const char kName[] = "Sorvane";

@@ -1,9 +1,20 @@
-// The transmit plug-in's exported host entry.
+// The transmit plug-in's exported host entry and the control-surface plug-in's way back in.
 #include "host/transmit_entry.h"
+#include "net/shared_transport.h"
+#include "net/wire_opcodes.h"
 #include "sdk/export.h"
 
 extern "C" SV_EXPORT Sorvane::sdk::tmResult xTransmitEntry(
     Sorvane::sdk::csSDK_int32 interfaceVersion, Sorvane::sdk::prBool loadModule,
     Sorvane::sdk::piSuitesPtr suites, Sorvane::sdk::tmModule* outModule) {
   return Sorvane::TransmitEntry(interfaceVersion, loadModule, suites, outModule);
+}
+
+// Called by the control-surface plug-in's poll when the host's play state changes: tells the
+// phone. 1 when the message was queued, 0 when not (no paired client).
+extern "C" SV_EXPORT uint8_t sv_transmit_publish_playback_state(uint32_t playing) {
+  const uint8_t state = playing != 0 ? 1 : 0;
+  return Sorvane::SharedTransport::Instance().SendControl(Sorvane::wire::kPlaybackState, &state, 1)
+             ? 1
+             : 0;
 }

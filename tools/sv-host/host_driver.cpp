@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "base/clock.h"
+#include "sv-host/ctrl_host_run.h"
 #include "sv-host/host_suites.h"
 #include "sv-host/module_loader.h"
 #include "sv-host/test_scene.h"
@@ -168,6 +169,7 @@ HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress) {
   HostSession session(options, progress, report);
   if (!session.Load())
     return report;
+  CtrlHostRun ctrl(options, progress, report);
   session.Startup();
   if (session.CreateInstance()) {
     session.QueryVideoMode();
@@ -176,6 +178,7 @@ HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress) {
     session.Activate(false);
     session.Dispose();
   }
+  ctrl.Finish();
   session.Shutdown();
   auto& counters = HostSuites::Instance().counters();
   report.framesCreated = counters.framesCreated.load();

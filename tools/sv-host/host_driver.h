@@ -17,6 +17,8 @@ struct HostRunOptions {
   int resizeWidth = 0;
   int resizeHeight = 0;
   double resizeAtSeconds = -1;
+  // Control-surface plug-in to load beside the transmit one ("auto": next to it); empty: none.
+  std::string ctrlPath;
 };
 
 // What the host saw the plug-in do.
@@ -33,6 +35,8 @@ struct HostRunReport {
   uint64_t audioPushes = 0;
   int64_t framesCreated = 0;
   int64_t framesDisposed = 0;
+  std::string ctrlStatus = "none";  // "connected", or why the control surface is not
+  size_t ctrlHostCalls = 0;         // transport and command calls it made
 };
 
 // Drives one plug-in module the way the host does: load, entry, Startup, CreateInstance,

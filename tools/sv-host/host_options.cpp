@@ -30,6 +30,9 @@ const char* UsageText() {
          "  --resize-to WxH        change the source size mid-run ...\n"
          "  --resize-at S          ... at this many seconds\n"
          "  --no-audio             push no audio\n"
+         "  --ctrl PATH|auto       also load the control-surface plug-in (auto: SorvaneCtrl.acsrf\n"
+         "                         beside --plugin) and play its host: transport, commands, play\n"
+         "                         state\n"
          "  --interface-version N  transmit interface version announced to the module (default 4)\n"
          "  --host-name NAME       run as if the host executable were NAME\n"
          "                         (e.g. \"Adobe Premiere Pro.exe\")\n"
@@ -58,6 +61,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       run.audio = false;
     } else if (a == "--plugin" && value(&v)) {
       run.pluginPath = v;
+    } else if (a == "--ctrl" && value(&v)) {
+      run.ctrlPath = v;
     } else if (a == "--host-name" && value(&v)) {
       cmd.hostName = v;
     } else if (a == "--size" && value(&v) && ParseSize(v, &run.width, &run.height)) {

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
   std::cout << "sv-host summary: loaded=" << (report.loaded ? "yes" : "no")
             << " startup=" << report.startupResult << " create=" << report.createResult
             << " framesPushed=" << report.framesPushed << " audioPushes=" << report.audioPushes
-            << " framesDisposed=" << report.framesDisposed << "/" << report.framesCreated << "\n";
+            << " framesDisposed=" << report.framesDisposed << "/" << report.framesCreated
+            << " ctrl=" << report.ctrlStatus << " ctrlHostCalls=" << report.ctrlHostCalls << "\n";
   if (report.createResult == -4) {
     std::cout << "sv-host: the instance is dormant (no encoder); see the plug-in's log\n";
   }

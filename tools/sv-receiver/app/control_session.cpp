@@ -221,6 +221,11 @@ void ControlSession::HandleMessage(uint8_t opcode, const std::vector<uint8_t>& p
       d.transmitState = p[0];
       line << ' ' << int(p[0]);
       break;
+    case wire::kPlaybackState:
+      ++d.playbackStateMessages;
+      d.playbackState = p[0];
+      line << ' ' << int(p[0]);
+      break;
     case wire::kEncoderEngineList: {
       d.engines.clear();
       const size_t end = 1 + std::min<size_t>(p[0], p.size() - 1);

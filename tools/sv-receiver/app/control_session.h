@@ -23,6 +23,8 @@ struct StreamDescription {
   int platform = -1, architecture = -1;
   std::vector<std::string> engines;
   int transmitState = -1;
+  uint64_t playbackStateMessages = 0;  // kPlaybackState: the host's play state
+  int playbackState = -1;              // the last one (1 playing, 0 not)
 };
 
 // The control connection as a phone would run it: hello, pairing (token or code), settings,

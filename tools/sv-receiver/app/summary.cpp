@@ -64,7 +64,9 @@ std::string SummaryJson(const RunFacts& run, const ControlSession& control,
       .Value("encoder", d.encoderInfo)
       .Value("hostPlatform", d.platform)
       .Value("hostArchitecture", d.architecture)
-      .Value("transmitState", d.transmitState);
+      .Value("transmitState", d.transmitState)
+      .Value("playbackStateMessages", d.playbackStateMessages)
+      .Value("playbackState", d.playbackState);
   json.BeginArray("encoderInfoHistory");
   for (const auto& text : d.encoderInfoHistory)
     json.Value(nullptr, text);
@@ -127,7 +129,8 @@ std::string SummaryText(const RunFacts& run, const ControlSession& control,
       "latency push→decoded: median %.1f ms, p95 %.1f ms (%zu frames); host side (push→last "
       "datagram): median %.1f ms, p95 %.1f ms\n"
       "picture: PSNR min %.1f dB over %llu checks; audio: %llu packets, %llu sample frames\n"
-      "output: %s\n",
+      "output: %s\n"
+      "host play state: %llu kPlaybackState messages, last state %d\n",
       control.outcome().c_str(), static_cast<unsigned long long>(v.framesReceived),
       static_cast<unsigned long long>(v.framesDecoded), v.lastWidth, v.lastHeight,
       static_cast<unsigned long long>(va.framesRebuiltByParity),
@@ -139,7 +142,9 @@ std::string SummaryText(const RunFacts& run, const ControlSession& control,
       static_cast<unsigned long long>(v.psnrSamples),
       static_cast<unsigned long long>(media.Audio().packets),
       static_cast<unsigned long long>(media.Audio().sampleFrames),
-      run.outDir.empty() ? "(none)" : run.outDir.c_str());
+      run.outDir.empty() ? "(none)" : run.outDir.c_str(),
+      static_cast<unsigned long long>(control.Description().playbackStateMessages),
+      control.Description().playbackState);
   return text;
 }
 

@@ -1,0 +1,34 @@
+#include "sv-host/ctrl_host_run.h"
+
+namespace Sorvane::hostsim {
+
+CtrlHostRun::CtrlHostRun(const HostRunOptions& options, std::ostream& progress,
+                         HostRunReport& report)
+    : progress_(progress), report_(report) {
+  if (options.ctrlPath.empty())
+    return;
+  const std::string path = ResolveCtrlPath(options.ctrlPath, options.pluginPath);
+  progress_ << "sv-host: loading control surface " << path << "\n";
+  ControlSurfaceHost::Instance().SetLogSink([this](const std::string& line) {
+    progress_ << line << "\n" << std::flush;
+  });
+  std::string error;
+  if (!session_.Start(path, &error) || !session_.Connect(&error)) {
+    report_.ctrlStatus = "failed";
+    progress_ << "sv-host: control surface not connected: " << error << "\n";
+    return;
+  }
+  report_.ctrlStatus = "connected";
+  running_ = true;
+}
+
+void CtrlHostRun::Finish() {
+  if (!running_)
+    return;
+  running_ = false;
+  session_.Stop();
+  report_.ctrlHostCalls = ControlSurfaceHost::Instance().Calls().size();
+  ControlSurfaceHost::Instance().SetLogSink(nullptr);
+}
+
+}  // namespace Sorvane::hostsim
