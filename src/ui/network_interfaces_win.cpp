@@ -1,6 +1,7 @@
-#include <iphlpapi.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// after winsock2
+#include <iphlpapi.h>
 
 #include "ui/setup_status_text.h"
 #include "ui/wide_text.h"

@@ -26,8 +26,8 @@ std::string SetupStatusReport(const StreamStatusInputs& in,
     values[row.id] = row.text;
   for (const StatusRowValue& row : NetworkRowValues(interfaces))
     values[row.id] = row.text;
-  std::string report = "DEVICE  " + DeviceStatusText(in) + "  (" +
-                       ActiveEncoderText(in.encoderDescription) + ")\n";
+  std::string report =
+      "DEVICE  " + DeviceStatusText(in) + "  (" + ActiveEncoderText(in.encoderDescription) + ")\n";
   std::string group;
   for (const StatusRowSpec& spec : StatusRowSpecs()) {
     if (group != spec.group) {
