@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <dwmapi.h>
 
+#include <algorithm>
+
 #include "diag/log.h"
 #include "diag/log_channels.h"
 #include "ui/pairing_url.h"
@@ -191,10 +193,19 @@ void OnDestroy(SetupDialogState& s) {
   PostQuitMessage(0);
 }
 
+// Statics fill their rectangle with the brush returned, so those outside the cards get the
+// window's own colour rather than a card-coloured band.
+bool LiesOnWindowBackground(HWND control) {
+  const int id = GetDlgCtrlID(control);
+  return id == kTitleId || id == kSubtitleId || id == kInstanceIdId ||
+         GetWindowLongPtrW(control, GWLP_USERDATA) == kRoleFooter;
+}
+
 LRESULT ColourStatic(SetupDialogState& s, HDC dc, HWND control) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, StaticTextColour(control));
-  return reinterpret_cast<LRESULT>(s.cardBrush);
+  return reinterpret_cast<LRESULT>(LiesOnWindowBackground(control) ? s.backgroundBrush
+                                                                   : s.cardBrush);
 }
 
 void PaintWindow(SetupDialogState& s) {
@@ -342,6 +353,11 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_GETMINMAXINFO:
+      // The expanded dialog may be taller than a small screen; never squeeze its layout.
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxTrackSize.y = std::max<LONG>(
+          reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxTrackSize.y, s->expandedWindowHeight);
+      return 0;
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;

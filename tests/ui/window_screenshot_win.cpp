@@ -54,6 +54,8 @@ bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
   // Tests run in build/windows-cross/tests/ui.
   const std::wstring folder = L"..\\..\\screenshots";
   CreateDirectoryW(folder.c_str(), nullptr);
+  // Whole windows only: a tall one would run off the bottom of the screen where it stands.
+  SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
   SetForegroundWindow(window);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Sleep(300);  // let the window manager put the frame on screen
