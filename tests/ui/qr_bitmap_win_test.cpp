@@ -62,9 +62,12 @@ TEST(SetStaticImage, EveryBitmapHandedInEndsDeletedOrHeldByTheControl) {
   auto held = reinterpret_cast<HBITMAP>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
   ASSERT_NE(held, nullptr);
   EXPECT_EQ(GetObjectType(held), static_cast<DWORD>(OBJ_BITMAP));
-  for (HBITMAP bitmap : handedIn)
-    if (bitmap != held)
+  for (HBITMAP bitmap : handedIn) {
+    if (bitmap != held) {
       EXPECT_EQ(GetObjectType(bitmap), 0u) << "a bitmap the control does not hold was kept";
+    }
+  }
+  RecordProperty("controlCopiesTheImage", held != handedIn[2] ? "yes" : "no");
   SetStaticImage(control, nullptr);
   EXPECT_EQ(GetObjectType(held), 0u) << "taking the image back deletes it";
   DestroyWindow(control);

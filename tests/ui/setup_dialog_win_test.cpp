@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/transmit_entry.h"
 #include "store/install_identity.h"
@@ -166,6 +167,33 @@ TEST_F(SetupDialogTest, TheExpanderShowsTheStatusRowsAndChangesTheHeight) {
   SendMessageW(GetDlgItem(window, 2018), BM_CLICK, 0, 0);
   EXPECT_EQ(ClientHeight(window), 594);
   EXPECT_EQ(TextOf(window, 2018), L"\u25B6  Advanced info");
+}
+
+TEST_F(SetupDialogTest, ClosingDeletesItsFontsBrushesAndQrImage) {
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  std::vector<HGDIOBJ> objects;
+  for (int id : {2001, 2002, 2003, 2201, 2202, 2101})
+    objects.push_back(reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(window, id, WM_GETFONT, 0, 0)));
+  objects.push_back(
+      reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(window, 2205, STM_GETIMAGE, IMAGE_BITMAP, 0)));
+  HDC dc = CreateCompatibleDC(nullptr);
+  const auto brushFor = [&](UINT message, int id) {
+    return reinterpret_cast<HGDIOBJ>(
+        SendMessageW(window, message, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, id))));
+  };
+  objects.push_back(brushFor(WM_CTLCOLOREDIT, 2003));
+  objects.push_back(brushFor(WM_CTLCOLORSTATIC, 2201));
+  objects.push_back(brushFor(WM_CTLCOLORSTATIC, 2001));
+  for (HGDIOBJ object : objects) {
+    ASSERT_NE(object, nullptr);
+    EXPECT_NE(GetObjectType(object), 0u);
+  }
+  CloseSetupDialog();
+  for (HGDIOBJ object : objects)
+    EXPECT_EQ(GetObjectType(object), 0u) << "left behind: type " << GetObjectType(object);
+  DeleteDC(dc);
 }
 
 TEST_F(SetupDialogTest, OpeningAndClosingManyTimesLeavesNoGdiObjects) {
