@@ -124,7 +124,7 @@ void SaveName(SetupDialogState& s) {
   if (name.empty())
     return;
   installid::SetName(name);
-  Log(channels::kSetupDialog, kLogInfo, "display name updated to %s", name.c_str());
+  Log(channels::kSetupDialog, kLogInfo, "display name updated to %{public}s", name.c_str());
   RefreshStaticInfo(s);
 }
 
@@ -154,7 +154,7 @@ void OnForget(SetupDialogState& s, int id) {
   if (answer != IDOK || !IsWindow(s.window))
     return;
   trusted::Remove(peerId);
-  Log(channels::kSetupDialog, kLogInfo, "unpaired peer %s", peerId.c_str());
+  Log(channels::kSetupDialog, kLogInfo, "unpaired peer %{public}s", peerId.c_str());
   s.trustedSignature.clear();
   RebuildTrustedList(s);
   InvalidateRect(s.window, nullptr, TRUE);
