@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -101,6 +102,28 @@ TEST_F(SetupDialogTest, OpensFromTheHostEntryOnceAndASecondOpenRestoresIt) {
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(CountDialogs(), 1);
   EXPECT_EQ(FindDialog(), window);
+
+  EXPECT_EQ(module.Shutdown(nullptr), sdk::tmResult_Success);
+  EXPECT_EQ(FindDialog(), nullptr) << "shutdown closes the dialog and waits for its thread";
+}
+
+TEST_F(SetupDialogTest, AnOpenWhileTheFirstIsStillStartingReturnsAtOnce) {
+  std::atomic<int> returned{0};
+  std::thread host([&] {
+    for (int i = 0; i < 3; ++i) {
+      ShowSetupDialog();
+      ++returned;
+    }
+  });
+  // Had a call waited for the first dialog's thread, it would not return until the dialog closed.
+  const bool allReturned = Eventually([&] { return returned.load() == 3; });
+  EXPECT_TRUE(allReturned);
+  EXPECT_TRUE(Eventually([&] { return FindShownDialog() != nullptr; }));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(CountDialogs(), 1);
+  if (!allReturned)
+    CloseSetupDialog();  // frees a blocked caller so the program can end
+  host.join();
 }
 
 TEST_F(SetupDialogTest, RenameAndSwitchesReachTheInstallFile) {
