@@ -26,6 +26,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr wchar_t kClassName[] = L"Sorvane.SetupDialog";
+
 // Process-wide; deliberately never destroyed, so no joinable thread object meets static
 // destruction at unload.
 struct DialogProcess {
@@ -40,16 +42,22 @@ DialogProcess& Process() {
   return *process;
 }
 
+// Classes live until the process ends, but this module may be unloaded and loaded again: a class
+// left by an earlier load points into code that is gone, so it is replaced.
 void RegisterWindowClass() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = setupui::SetupWindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = L"Sorvane.SetupDialog";
-    RegisterClassW(&wc);
-  });
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW existing = {};
+  if (GetClassInfoW(instance, kClassName, &existing)) {
+    if (existing.lpfnWndProc == setupui::SetupWindowProc)
+      return;
+    UnregisterClassW(kClassName, instance);
+  }
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = setupui::SetupWindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kClassName;
+  RegisterClassW(&wc);
 }
 
 void RunMessageLoop(HWND window) {

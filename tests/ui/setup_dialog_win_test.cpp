@@ -126,6 +126,20 @@ TEST_F(SetupDialogTest, AnOpenWhileTheFirstIsStillStartingReturnsAtOnce) {
   host.join();
 }
 
+TEST_F(SetupDialogTest, AClassLeftByAnEarlierLoadOfTheModuleIsReplaced) {
+  // What an unloaded copy of the module leaves behind: the class, pointing at other code.
+  UnregisterClassW(L"Sorvane.SetupDialog", GetModuleHandleW(nullptr));
+  WNDCLASSW stale = {};
+  stale.lpfnWndProc = DefWindowProcW;
+  stale.hInstance = GetModuleHandleW(nullptr);
+  stale.lpszClassName = L"Sorvane.SetupDialog";
+  ASSERT_NE(RegisterClassW(&stale), 0);
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, 2012), BM_CLICK, 0, 0);
+  EXPECT_TRUE(Eventually([] { return FindDialog() == nullptr; })) << "Close works: our window code";
+}
+
 TEST_F(SetupDialogTest, RenameAndSwitchesReachTheInstallFile) {
   HWND window = OpenDialog();
   ASSERT_NE(window, nullptr);
