@@ -227,6 +227,7 @@ COLORREF StaticTextColour(HWND control) {
     case kSubtitleId:
       return kSecondaryText;
     case kActiveEncoderId:
+    case kNextLoadNoteId:
     case kInstanceIdId:
       return kTertiaryText;
   }

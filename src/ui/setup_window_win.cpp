@@ -75,6 +75,10 @@ void CreateDeviceCard(SetupDialogState& s) {
              Box(270, 210, 516, 28), kAsyncEncoderId, f.body, kRolePlain);
   AddControl(s, L"STATIC", L"Active encoder: \u2014", 0, Box(270, 242, 516, 36), kActiveEncoderId,
              f.small, kRolePlain);
+  // The transport and the encoder read both switches only when they start.
+  AddControl(s, L"STATIC",
+             L"Discovery and encoder changes take effect the next time the plug-in loads.",
+             SS_ENDELLIPSIS, Box(270, 278, 516, 14), kNextLoadNoteId, f.small, kRolePlain);
 }
 
 void CreateLowerControls(SetupDialogState& s) {

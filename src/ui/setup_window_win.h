@@ -26,6 +26,7 @@ enum : int {
   kActiveEncoderId = 2202,
   kInstanceIdId = 2204,
   kQrImageId = 2205,
+  kNextLoadNoteId = 2206,
   kFirstForgetId = 2500,
   kLastForgetId = 2799,
 };

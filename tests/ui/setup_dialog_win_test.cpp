@@ -92,6 +92,8 @@ TEST_F(SetupDialogTest, OpensFromTheHostEntryOnceAndASecondOpenRestoresIt) {
   EXPECT_EQ(TextOf(window, 2204),
             L"Instance ID: " + std::wstring(identity.id.begin(), identity.id.end()));
   EXPECT_NE(SendDlgItemMessageW(window, 2205, STM_GETIMAGE, IMAGE_BITMAP, 0), 0) << "QR image";
+  EXPECT_NE(TextOf(window, 2206).find(L"next time the plug-in loads"), std::wstring::npos)
+      << "the switches say when they take effect";
   EXPECT_TRUE(Eventually([&] { return TextOf(window, 2201) == L"Transmit disabled"; }));
   EXPECT_TRUE(test::SaveWindowScreenshot(window, L"setup-dialog.png"));
 
