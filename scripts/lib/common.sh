@@ -11,6 +11,7 @@ SV_PACKAGES=(
   libcm256cc-dev libavcodec-dev libavutil-dev libswscale-dev libavformat-dev
   libx264-dev libx265-dev libyuv-dev libavahi-client-dev ffmpeg
   avahi-daemon avahi-utils dbus iproute2 util-linux
+  libzbar-dev zbar-tools
 )
 
 sv_log() { printf '\n== %s\n' "$*"; }

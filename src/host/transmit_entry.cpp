@@ -7,6 +7,7 @@
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 #include "encoder/encoder_factory.h"
+#include "ui/setup_dialog.h"
 
 namespace Sorvane {
 namespace {
@@ -73,11 +74,12 @@ tmResult Startup(tmStdParms*, tmPluginInfo* info) {
 }
 
 tmResult Shutdown(tmStdParms*) {
+  CloseSetupDialog();  // its thread must not outlive the module's code
   return tmResult_Success;
 }
 
 tmResult SetupDialog(tmStdParms*, prParentWnd) {
-  Log(channels::kSetupDialog, kLogInfo, "SetupDialog: no setup dialog in this build");
+  ShowSetupDialog();
   return tmResult_Success;
 }
 

@@ -4,6 +4,7 @@
 
 #include "diag/log.h"
 #include "diag/log_channels.h"
+#include "ui/wide_text.h"
 
 namespace Sorvane {
 namespace {
@@ -19,14 +20,6 @@ struct CreateParams {
   HFONT codeFont;
   HFONT textFont;
 };
-
-std::wstring Widen(const std::string& text) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1)
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
-  return wide;
-}
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -153,9 +146,9 @@ bool Win32PairingDialog::CreateDialogWindow(const std::string& code,
     return false;
   }
   AddControl(window, L"STATIC", kHeaderId, 10, 20, 384, 24, SS_CENTER, params->textFont,
-             Widen(PairingHeaderText(deviceName)));
+             ToWide(PairingHeaderText(deviceName)));
   AddControl(window, L"STATIC", kCodeId, 10, 60, 384, 80, SS_CENTER, params->codeFont,
-             Widen(SpacedCode(code)));
+             ToWide(SpacedCode(code)));
   AddControl(window, L"STATIC", kHintId, 10, 155, 384, 20, SS_CENTER, params->textFont,
              L"This window closes automatically when pairing completes.");
   AddControl(window, L"BUTTON", kCancelId, 160, 185, 100, 30, BS_PUSHBUTTON, params->textFont,

@@ -10,6 +10,7 @@
 #include "diag/log.h"
 #include "support/temp_profile.h"
 #include "ui/pairing_dialog_win.h"
+#include "ui/window_screenshot_win.h"
 
 namespace Sorvane {
 namespace {
@@ -120,6 +121,15 @@ TEST(Win32PairingDialog, ACloseRightAfterShowEndsPromptly) {
   }
   caller.join();
   EXPECT_EQ(cancels.load(), 0);
+}
+
+TEST(Win32PairingDialog, ScreenshotForPeople) {
+  Win32PairingDialog dialog;
+  dialog.Show("482913", "Studio iPhone", [] {});
+  HWND window = WaitForWindow(dialog);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"pairing-dialog.png"));
+  dialog.Close();
 }
 
 }  // namespace

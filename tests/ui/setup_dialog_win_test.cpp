@@ -1,0 +1,272 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/transmit_entry.h"
+#include "store/install_identity.h"
+#include "store/trusted_peers.h"
+#include "ui/setup_dialog.h"
+#include "ui/window_screenshot_win.h"
+
+namespace Sorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 500; ++i) {
+    if (done())
+      return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
+HWND FindDialog() {
+  return FindWindowW(L"Sorvane.SetupDialog", L"Sorvane");
+}
+
+// The window is shown once every control exists.
+HWND FindShownDialog() {
+  HWND window = FindDialog();
+  return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+int CountDialogs() {
+  int count = 0;
+  EnumWindows(
+      [](HWND window, LPARAM counter) -> BOOL {
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (std::wstring(name) == L"Sorvane.SetupDialog")
+          ++*reinterpret_cast<int*>(counter);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+std::wstring TextOf(HWND window, int id) {
+  wchar_t text[512] = {};
+  GetWindowTextW(GetDlgItem(window, id), text, 512);
+  return text;
+}
+
+int ClientHeight(HWND window) {
+  RECT rect;
+  GetClientRect(window, &rect);
+  return rect.bottom;
+}
+
+HWND OpenDialog() {
+  ShowSetupDialog();
+  HWND window = nullptr;
+  Eventually([&] { return (window = FindShownDialog()) != nullptr; });
+  return window;
+}
+
+class SetupDialogTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    CloseSetupDialog();
+    EXPECT_EQ(FindDialog(), nullptr);
+  }
+};
+
+TEST_F(SetupDialogTest, OpensFromTheHostEntryOnceAndASecondOpenRestoresIt) {
+  sdk::tmModule module = {};
+  ASSERT_EQ(TransmitEntry(sdk::tmInterfaceVersion4, 1, nullptr, &module), sdk::tmResult_Success);
+  ASSERT_NE(module.SetupDialog, nullptr);
+  EXPECT_EQ(module.SetupDialog(nullptr, nullptr), sdk::tmResult_Success);
+  HWND window = nullptr;
+  ASSERT_TRUE(Eventually([&] { return (window = FindShownDialog()) != nullptr; }));
+  EXPECT_EQ(ClientHeight(window), 594);
+  const InstallIdentity identity = installid::LoadOrCreate();
+  EXPECT_EQ(TextOf(window, 2204),
+            L"Instance ID: " + std::wstring(identity.id.begin(), identity.id.end()));
+  EXPECT_NE(SendDlgItemMessageW(window, 2205, STM_GETIMAGE, IMAGE_BITMAP, 0), 0) << "QR image";
+  EXPECT_NE(TextOf(window, 2206).find(L"next time the plug-in loads"), std::wstring::npos)
+      << "the switches say when they take effect";
+  EXPECT_TRUE(Eventually([&] { return TextOf(window, 2201) == L"Transmit disabled"; }));
+  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"setup-dialog.png"));
+
+  ShowWindow(window, SW_MINIMIZE);
+  ASSERT_TRUE(Eventually([&] { return IsIconic(window) != FALSE; }));
+  EXPECT_EQ(module.SetupDialog(nullptr, nullptr), sdk::tmResult_Success);
+  EXPECT_TRUE(Eventually([&] { return !IsIconic(window); })) << "restored";
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(CountDialogs(), 1);
+  EXPECT_EQ(FindDialog(), window);
+
+  EXPECT_EQ(module.Shutdown(nullptr), sdk::tmResult_Success);
+  EXPECT_EQ(FindDialog(), nullptr) << "shutdown closes the dialog and waits for its thread";
+}
+
+TEST_F(SetupDialogTest, AnOpenWhileTheFirstIsStillStartingReturnsAtOnce) {
+  std::atomic<int> returned{0};
+  std::thread host([&] {
+    for (int i = 0; i < 3; ++i) {
+      ShowSetupDialog();
+      ++returned;
+    }
+  });
+  // Had a call waited for the first dialog's thread, it would not return until the dialog closed.
+  const bool allReturned = Eventually([&] { return returned.load() == 3; });
+  EXPECT_TRUE(allReturned);
+  EXPECT_TRUE(Eventually([&] { return FindShownDialog() != nullptr; }));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(CountDialogs(), 1);
+  if (!allReturned)
+    CloseSetupDialog();  // frees a blocked caller so the program can end
+  host.join();
+}
+
+TEST_F(SetupDialogTest, AClassLeftByAnEarlierLoadOfTheModuleIsReplaced) {
+  // What an unloaded copy of the module leaves behind: the class, pointing at other code.
+  UnregisterClassW(L"Sorvane.SetupDialog", GetModuleHandleW(nullptr));
+  WNDCLASSW stale = {};
+  stale.lpfnWndProc = DefWindowProcW;
+  stale.hInstance = GetModuleHandleW(nullptr);
+  stale.lpszClassName = L"Sorvane.SetupDialog";
+  ASSERT_NE(RegisterClassW(&stale), 0);
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  SendMessageW(GetDlgItem(window, 2012), BM_CLICK, 0, 0);
+  EXPECT_TRUE(Eventually([] { return FindDialog() == nullptr; })) << "Close works: our window code";
+}
+
+TEST_F(SetupDialogTest, RenameAndSwitchesReachTheInstallFile) {
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  const bool discoverable = installid::Discoverable();
+  const bool async = installid::EnableAsyncHwEncoders();
+  SetDlgItemTextW(window, 2003, L"Edit Bay \u00E9 2");
+  SendMessageW(GetDlgItem(window, 2004), BM_CLICK, 0, 0);
+  EXPECT_EQ(installid::LoadOrCreate().name, "Edit Bay \xC3\xA9 2");
+  SetDlgItemTextW(window, 2003, L"");
+  SendMessageW(GetDlgItem(window, 2004), BM_CLICK, 0, 0);
+  EXPECT_EQ(installid::LoadOrCreate().name, "Edit Bay \xC3\xA9 2") << "an empty name is ignored";
+
+  SendMessageW(GetDlgItem(window, 2008), BM_CLICK, 0, 0);
+  EXPECT_EQ(installid::Discoverable(), !discoverable);
+  SendMessageW(GetDlgItem(window, 2016), BM_CLICK, 0, 0);
+  EXPECT_EQ(installid::EnableAsyncHwEncoders(), !async);
+  SendMessageW(GetDlgItem(window, 2008), BM_CLICK, 0, 0);
+  EXPECT_EQ(installid::Discoverable(), discoverable);
+  SendMessageW(GetDlgItem(window, 2016), BM_CLICK, 0, 0);
+  EXPECT_EQ(installid::EnableAsyncHwEncoders(), async);
+  EXPECT_EQ(installid::LoadOrCreate().name, "Edit Bay \xC3\xA9 2") << "the switches keep the name";
+}
+
+// Presses OK on the confirmation box once it shows.
+void ConfirmForgetBox() {
+  HWND box = nullptr;
+  Eventually([&] { return (box = FindWindowW(L"#32770", L"Forget paired iPhone")) != nullptr; });
+  if (box)
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
+HWND ChildWithText(HWND window, const std::wstring& text) {
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t buffer[256] = {};
+    GetWindowTextW(child, buffer, 256);
+    if (text == buffer)
+      return child;
+  }
+  return nullptr;
+}
+
+// Other test programs may share the trusted list, so rows are found by their names.
+TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
+  for (const char* id : {"phone-a", "phone-b", "phone-c"})
+    trusted::Upsert({id, std::string("Name ") + id, std::string(64, 'a'), "2026-12-01T10:00:00Z"});
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(Eventually([&] { return ChildWithText(window, L"Name phone-c") != nullptr; }));
+  HWND name = ChildWithText(window, L"Name phone-b");
+  ASSERT_NE(name, nullptr);
+  HWND forget = GetWindow(GetWindow(name, GW_HWNDNEXT), GW_HWNDNEXT);  // name, line, Forget
+  ASSERT_EQ(TextOf(window, GetDlgCtrlID(forget)), L"Forget");
+  std::thread confirm(ConfirmForgetBox);
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(forget), BN_CLICKED),
+               reinterpret_cast<LPARAM>(forget));
+  confirm.join();
+  EXPECT_TRUE(Eventually([&] { return !trusted::FindById("phone-b").has_value(); }));
+  EXPECT_TRUE(trusted::FindById("phone-a").has_value());
+  EXPECT_TRUE(trusted::FindById("phone-c").has_value());
+  EXPECT_TRUE(Eventually([&] {
+    return ChildWithText(window, L"Name phone-b") == nullptr &&
+           ChildWithText(window, L"Name phone-a") != nullptr &&
+           ChildWithText(window, L"Name phone-c") != nullptr;
+  })) << "the row went, the others stayed";
+  for (const char* id : {"phone-a", "phone-c"})
+    trusted::Remove(id);
+  EXPECT_TRUE(Eventually([&] { return ChildWithText(window, L"Name phone-a") == nullptr; }));
+}
+
+TEST_F(SetupDialogTest, TheExpanderShowsTheStatusRowsAndChangesTheHeight) {
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, 2101)));
+  SendMessageW(GetDlgItem(window, 2018), BM_CLICK, 0, 0);
+  EXPECT_EQ(ClientHeight(window), 1066);
+  EXPECT_EQ(TextOf(window, 2018), L"\u25BC  Advanced info");
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, 2101)));
+  EXPECT_TRUE(Eventually([&] { return TextOf(window, 2115) == L"n/a (v1)"; }));
+  EXPECT_EQ(TextOf(window, 2112), L"47100 control \u00B7 47101 video \u00B7 47102 audio");
+  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"setup-dialog-advanced.png"));
+  SendMessageW(GetDlgItem(window, 2018), BM_CLICK, 0, 0);
+  EXPECT_EQ(ClientHeight(window), 594);
+  EXPECT_EQ(TextOf(window, 2018), L"\u25B6  Advanced info");
+}
+
+TEST_F(SetupDialogTest, ClosingDeletesItsFontsBrushesAndQrImage) {
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  std::vector<HGDIOBJ> objects;
+  for (int id : {2001, 2002, 2003, 2201, 2202, 2101})
+    objects.push_back(reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(window, id, WM_GETFONT, 0, 0)));
+  objects.push_back(
+      reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(window, 2205, STM_GETIMAGE, IMAGE_BITMAP, 0)));
+  HDC dc = CreateCompatibleDC(nullptr);
+  const auto brushFor = [&](UINT message, int id) {
+    return reinterpret_cast<HGDIOBJ>(
+        SendMessageW(window, message, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, id))));
+  };
+  objects.push_back(brushFor(WM_CTLCOLOREDIT, 2003));
+  objects.push_back(brushFor(WM_CTLCOLORSTATIC, 2201));
+  objects.push_back(brushFor(WM_CTLCOLORSTATIC, 2001));
+  for (HGDIOBJ object : objects) {
+    ASSERT_NE(object, nullptr);
+    EXPECT_NE(GetObjectType(object), 0u);
+  }
+  CloseSetupDialog();
+  for (HGDIOBJ object : objects)
+    EXPECT_EQ(GetObjectType(object), 0u) << "left behind: type " << GetObjectType(object);
+  DeleteDC(dc);
+}
+
+TEST_F(SetupDialogTest, OpeningAndClosingManyTimesLeavesNoGdiObjects) {
+  // Warm up the once-per-process costs (class, fonts cache, GDI+).
+  ASSERT_NE(OpenDialog(), nullptr);
+  CloseSetupDialog();
+  const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  if (before == 0)
+    GTEST_SKIP() << "GetGuiResources does not count GDI objects here";
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_NE(OpenDialog(), nullptr) << i;
+    CloseSetupDialog();
+  }
+  EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), before + 2);
+}
+
+}  // namespace
+}  // namespace Sorvane
