@@ -20,11 +20,12 @@ StreamStatusInputs ReadStreamStatus(SharedTransport& transport) {
 }
 
 std::string SetupStatusReport(const StreamStatusInputs& in,
-                              const std::vector<NetworkInterfaceEntry>& interfaces) {
+                              const std::vector<NetworkInterfaceEntry>& interfaces,
+                              uint16_t controlPort) {
   std::map<int, std::string> values;
   for (const StatusRowValue& row : StreamStatusRowValues(in))
     values[row.id] = row.text;
-  for (const StatusRowValue& row : NetworkRowValues(interfaces))
+  for (const StatusRowValue& row : NetworkRowValues(interfaces, controlPort))
     values[row.id] = row.text;
   std::string report =
       "DEVICE  " + DeviceStatusText(in) + "  (" + ActiveEncoderText(in.encoderDescription) + ")\n";

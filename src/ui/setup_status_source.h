@@ -14,6 +14,7 @@ StreamStatusInputs ReadStreamStatus(SharedTransport& transport);
 // The status rows as text lines for a terminal: the device line, the encoder line, then every
 // group with its rows ("  Label  value").
 std::string SetupStatusReport(const StreamStatusInputs& in,
-                              const std::vector<NetworkInterfaceEntry>& interfaces);
+                              const std::vector<NetworkInterfaceEntry>& interfaces,
+                              uint16_t controlPort);
 
 }  // namespace Sorvane

@@ -149,7 +149,8 @@ std::vector<StatusRowValue> StreamStatusRowValues(const StreamStatusInputs& in) 
   };
 }
 
-std::vector<StatusRowValue> NetworkRowValues(const std::vector<NetworkInterfaceEntry>& interfaces) {
+std::vector<StatusRowValue> NetworkRowValues(const std::vector<NetworkInterfaceEntry>& interfaces,
+                                             uint16_t controlPort) {
   const std::string primary = PrimaryIPv4Address(interfaces);
   std::string list;
   for (const NetworkInterfaceEntry& entry : interfaces) {
@@ -157,8 +158,9 @@ std::vector<StatusRowValue> NetworkRowValues(const std::vector<NetworkInterfaceE
       list += "   ";
     list += entry.name + ": " + entry.address;
   }
+  // The host's own control port: After Effects and Media Encoder listen elsewhere than 47100.
   const std::string ports =
-      std::string("47100 control ") + kDot + " 47101 video " + kDot + " 47102 audio";
+      std::to_string(controlPort) + " control " + kDot + " 47101 video " + kDot + " 47102 audio";
   return {{2110, primary.empty() ? "(no network)" : primary},
           {2111, list.empty() ? "(none)" : list},
           {2112, ports}};

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,8 @@ std::string ActiveEncoderText(const std::string& encoderDescription);
 // Every row the timer refreshes (all but the network rows), in table order.
 std::vector<StatusRowValue> StreamStatusRowValues(const StreamStatusInputs& in);
 // The IP, Interfaces and Ports rows.
-std::vector<StatusRowValue> NetworkRowValues(const std::vector<NetworkInterfaceEntry>& interfaces);
+std::vector<StatusRowValue> NetworkRowValues(const std::vector<NetworkInterfaceEntry>& interfaces,
+                                             uint16_t controlPort);
 // Wired before wireless, else the first, else empty.
 std::string PrimaryIPv4Address(const std::vector<NetworkInterfaceEntry>& interfaces);
 

@@ -7,6 +7,7 @@
 
 #include "diag/log.h"
 #include "diag/log_channels.h"
+#include "net/shared_transport.h"
 #include "ui/pairing_url.h"
 #include "ui/qr_bitmap_win.h"
 #include "ui/setup_status_text.h"
@@ -279,7 +280,8 @@ bool CreateSetupWindow(SetupDialogState& s) {
 
 void RefreshStaticInfo(SetupDialogState& s) {
   s.identity = installid::LoadOrCreate();
-  for (const StatusRowValue& row : NetworkRowValues(EnumerateIPv4Interfaces()))
+  for (const StatusRowValue& row : NetworkRowValues(
+           EnumerateIPv4Interfaces(), SharedTransport::Instance().Network().ControlPort()))
     SetTextIfChanged(s.rowValues[row.id], ToWide(row.text));
   SetWindowTextW(GetDlgItem(s.window, kNameBoxId), ToWide(s.identity.name).c_str());
   SetTextIfChanged(GetDlgItem(s.window, kInstanceIdId), ToWide("Instance ID: " + s.identity.id));

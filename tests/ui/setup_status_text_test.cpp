@@ -118,7 +118,7 @@ TEST(SetupStatusText, EveryRowIsDescribedOnceAndRefreshedExceptTheNetworkOnes) {
     EXPECT_TRUE(described.insert(spec.id).second) << spec.id;
   for (const StatusRowValue& row : StreamStatusRowValues({}))
     refreshed.insert(row.id);
-  for (const StatusRowValue& row : NetworkRowValues({}))
+  for (const StatusRowValue& row : NetworkRowValues({}, 47100))
     EXPECT_TRUE(refreshed.insert(row.id).second) << row.id;
   EXPECT_EQ(described, refreshed);
 }
@@ -126,7 +126,7 @@ TEST(SetupStatusText, EveryRowIsDescribedOnceAndRefreshedExceptTheNetworkOnes) {
 TEST(SetupStatusText, NetworkRowsPreferWiredThenWireless) {
   auto network = [](const std::vector<NetworkInterfaceEntry>& list) {
     std::map<int, std::string> rows;
-    for (const StatusRowValue& row : NetworkRowValues(list))
+    for (const StatusRowValue& row : NetworkRowValues(list, 47100))
       rows[row.id] = row.text;
     return rows;
   };
@@ -134,6 +134,10 @@ TEST(SetupStatusText, NetworkRowsPreferWiredThenWireless) {
   EXPECT_EQ(rows[2110], "(no network)");
   EXPECT_EQ(rows[2111], "(none)");
   EXPECT_EQ(rows[2112], "47100 control \xC2\xB7 47101 video \xC2\xB7 47102 audio");
+  for (const StatusRowValue& row : NetworkRowValues({}, 47110))
+    if (row.id == 2112)
+      EXPECT_EQ(row.text, "47110 control \xC2\xB7 47101 video \xC2\xB7 47102 audio")
+          << "another host's control port is shown as it is";
   rows = network({{"Wi-Fi", "10.0.0.5"}, {"Ethernet 2", "192.168.0.9"}});
   EXPECT_EQ(rows[2110], "192.168.0.9");
   EXPECT_EQ(rows[2111], "Wi-Fi: 10.0.0.5   Ethernet 2: 192.168.0.9");

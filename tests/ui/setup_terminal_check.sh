@@ -44,6 +44,6 @@ esac
 rows="$(grep -c '^--- setup status' "$work/out.txt")"
 [ "$rows" -ge 2 ] || { echo "FAIL: $rows status blocks, expected one a second"; fail=1; }
 grep -q '^  Phase           n/a (v1)$' "$work/out.txt" || { echo "FAIL: no Phase row"; fail=1; }
-grep -q '^  Ports           47100 control' "$work/out.txt" || { echo "FAIL: no Ports row"; fail=1; }
+grep -q "^  Ports           47130 control" "$work/out.txt" || { echo "FAIL: no Ports row"; fail=1; }
 [ "$fail" -eq 0 ] && echo "setup terminal check: QR decodes to $decoded, $rows status blocks"
 exit "$fail"

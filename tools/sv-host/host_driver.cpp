@@ -75,6 +75,14 @@ class HostSession {
     return report_.createResult == tmResult_Success;
   }
 
+  void OpenSetup() {
+    if (module.SetupDialog == nullptr) {
+      progress_ << "SetupDialog: the plug-in has none\n";
+      return;
+    }
+    progress_ << "SetupDialog -> " << module.SetupDialog(&stdParms_, nullptr) << "\n";
+  }
+
   void QueryVideoMode() {
     tmVideoMode mode{};
     report_.queryVideoModeResult = module.QueryVideoMode(&stdParms_, &instance_, 0, &mode);
@@ -172,6 +180,8 @@ HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress) {
   CtrlHostRun ctrl(options, progress, report);
   session.Startup();
   if (session.CreateInstance()) {
+    if (options.setup)
+      session.OpenSetup();
     session.QueryVideoMode();
     session.Activate(true);
     session.PushAll();

@@ -19,6 +19,9 @@ struct HostRunOptions {
   double resizeAtSeconds = -1;
   // Control-surface plug-in to load beside the transmit one ("auto": next to it); empty: none.
   std::string ctrlPath;
+  // Open the plug-in's setup dialog once the instance exists (on Linux it draws the pairing code
+  // and the status rows on standard output).
+  bool setup = false;
 };
 
 // What the host saw the plug-in do.

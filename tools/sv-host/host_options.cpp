@@ -36,8 +36,8 @@ const char* UsageText() {
          "  --interface-version N  transmit interface version announced to the module (default 4)\n"
          "  --host-name NAME       run as if the host executable were NAME\n"
          "                         (e.g. \"Adobe Premiere Pro.exe\")\n"
-         "  --setup                also print the pairing QR code and URL, then the setup\n"
-         "                         status rows once a second\n"
+         "  --setup                open the plug-in's setup dialog (on Linux: the pairing QR\n"
+         "                         code and URL, then the status rows once a second)\n"
          "  --help                 this text\n"
          "exit codes: 0 streamed, 1 failure, 2 module not loaded, 3 instance dormant (no "
          "encoder)\n";
@@ -60,7 +60,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     if (a == "--help" || a == "-h") {
       cmd.help = true;
     } else if (a == "--setup") {
-      cmd.setup = true;
+      cmd.run.setup = true;
     } else if (a == "--no-audio") {
       run.audio = false;
     } else if (a == "--plugin" && value(&v)) {

@@ -11,7 +11,6 @@ struct CommandLine {
   HostRunOptions run;
   std::string hostName;  // run as if the host executable had this name
   bool help = false;
-  bool setup = false;  // also show the pairing QR code and the status rows
 };
 
 // Parses the simulator's arguments (without argv[0]); nullopt with `error` set on a bad one.

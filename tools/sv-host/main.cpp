@@ -3,7 +3,6 @@
 
 #include "sv-host/host_options.h"
 #include "sv-host/self_reexec.h"
-#include "sv-host/setup_console.h"
 
 using namespace Sorvane::hostsim;
 
@@ -28,13 +27,7 @@ int main(int argc, char** argv) {
     return *code;
   }
   std::cout << "sv-host: loading " << cmd->run.pluginPath << "\n";
-  SetupConsole setup(std::cout, StdoutIsTerminal());
-  if (cmd->setup && !setup.Start(cmd->run.pluginPath, cmd->run.seconds, &error)) {
-    std::cerr << "sv-host: --setup: " << error << "\n";
-    return 2;
-  }
   const HostRunReport report = RunHost(cmd->run, std::cout);
-  setup.Stop();
   if (!report.loaded) {
     std::cerr << "sv-host: could not load the plug-in: " << report.error << "\n";
   }
