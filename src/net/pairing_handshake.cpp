@@ -5,7 +5,9 @@
 
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
+#include "net/client_hello.h"
 #include "net/network_transport.h"
+#include "net/socket_byte_source.h"
 #include "net/token_compare.h"
 #include "net/wire_opcodes.h"
 #include "store/app_paths.h"
@@ -15,18 +17,6 @@ namespace Sorvane {
 namespace {
 
 using net::SocketHandle;
-
-constexpr size_t kMaxIdBytes = 64;
-constexpr size_t kMaxNameBytes = 128;
-constexpr size_t kMaxTokenBytes = 128;
-
-bool ReadShortString(SocketHandle socket, size_t maxBytes, std::string* out) {
-  uint8_t length = 0;
-  if (!net::ReceiveExactly(socket, &length, 1) || length > maxBytes)
-    return false;
-  out->assign(length, '\0');
-  return length == 0 || net::ReceiveExactly(socket, out->data(), length);
-}
 
 std::string UtcNowText() {
   const std::time_t now = std::time(nullptr);
@@ -50,22 +40,23 @@ struct DialogGuard {
 }  // namespace
 
 std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
-  uint8_t opcode = 0;
-  if (!net::ReceiveExactly(socket, &opcode, 1)) {
+  net::SocketByteSource source(socket);
+  wire::ClientHelloResult hello = wire::ReadClientHello(source);
+  if (hello.status == wire::ClientHelloStatus::kClosed) {
     Log(channels::kNetwork, kLogInfo, "pair: client disconnected before Hello");
     return {};
   }
-  if (opcode != wire::kClientHello) {
-    Log(channels::kNetwork, kLogInfo, "pair: expected ClientHello, got 0x%02x — dropping", opcode);
+  if (hello.status == wire::ClientHelloStatus::kNotHello) {
+    Log(channels::kNetwork, kLogInfo, "pair: expected ClientHello, got 0x%02x — dropping",
+        hello.opcode);
     return {};
   }
-  std::string id, name, token;
-  if (!ReadShortString(socket, kMaxIdBytes, &id) ||
-      !ReadShortString(socket, kMaxNameBytes, &name) ||
-      !ReadShortString(socket, kMaxTokenBytes, &token)) {
+  if (hello.status == wire::ClientHelloStatus::kMalformed) {
     Log(channels::kNetwork, kLogInfo, "pair: malformed ClientHello");
     return {};
   }
+  const std::string id = std::move(hello.hello.id), name = std::move(hello.hello.name),
+                    token = std::move(hello.hello.token);
   if (id.empty()) {
     Log(channels::kNetwork, kLogInfo, "pair: empty iPhone UUID");
     return {};
@@ -107,6 +98,7 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
   }
   SendControl(wire::kPairingCodeRequired, nullptr, 0);
 
+  uint8_t opcode = 0;
   if (!net::ReceiveExactly(socket, &opcode, 1)) {
     Log(channels::kNetwork, kLogInfo, "pair: disconnected while awaiting code");
     return {};
