@@ -23,35 +23,28 @@ SignalSafeText& SignalSafeText::Append(const char* text) {
   return Append(text, length);
 }
 
-SignalSafeText& SignalSafeText::Decimal(uint64_t value, unsigned width) {
-  char digits[24];
+SignalSafeText& SignalSafeText::Digits(uint64_t value, unsigned base, const char* alphabet,
+                                       unsigned width) {
+  char reversed[24];
   size_t n = 0;
   do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0 && n < sizeof digits);
-  while (n < width && n < sizeof digits)
-    digits[n++] = '0';
+    reversed[n++] = alphabet[value % base];
+    value /= base;
+  } while (value != 0 && n < sizeof reversed);
+  while (n < width && n < sizeof reversed)
+    reversed[n++] = '0';
   char ordered[24];
   for (size_t i = 0; i < n; ++i)
-    ordered[i] = digits[n - 1 - i];
+    ordered[i] = reversed[n - 1 - i];
   return Append(ordered, n);
 }
 
+SignalSafeText& SignalSafeText::Decimal(uint64_t value, unsigned width) {
+  return Digits(value, 10, "0123456789", width);
+}
+
 SignalSafeText& SignalSafeText::Hex(uint64_t value, unsigned width, bool upper) {
-  const char* alphabet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  char digits[20];
-  size_t n = 0;
-  do {
-    digits[n++] = alphabet[value & 0xF];
-    value >>= 4;
-  } while (value != 0 && n < sizeof digits);
-  while (n < width && n < sizeof digits)
-    digits[n++] = '0';
-  char ordered[20];
-  for (size_t i = 0; i < n; ++i)
-    ordered[i] = digits[n - 1 - i];
-  return Append(ordered, n);
+  return Digits(value, 16, upper ? "0123456789ABCDEF" : "0123456789abcdef", width);
 }
 
 // Days since 1970-01-01 to a proleptic Gregorian date, counted in 400-year eras from 0000-03-01

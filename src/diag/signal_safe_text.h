@@ -21,6 +21,8 @@ class SignalSafeText {
   size_t size() const { return length_; }
 
  private:
+  SignalSafeText& Digits(uint64_t value, unsigned base, const char* alphabet, unsigned width);
+
   char* buffer_;
   size_t capacity_;
   size_t length_ = 0;
