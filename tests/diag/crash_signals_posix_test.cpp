@@ -12,6 +12,7 @@
 
 #include "diag/crash_handler.h"
 #include "diag/log.h"
+#include "diag/sanitizer_build.h"
 #include "support/temp_profile.h"
 
 // Each case really raises a hooked signal in a forked child and checks what the handler left:
@@ -24,6 +25,14 @@ namespace fs = std::filesystem;
 struct CrashOutcome {
   int signal = 0;    // the signal that ended the child, 0 when it exited
   std::string dump;  // the child's dump file, empty when there is none
+};
+
+class CrashSignals : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (test::SanitizerOwnsFatalSignals())
+      GTEST_SKIP() << "the sanitizer handles fatal signals itself in this build";
+  }
 };
 
 CrashOutcome CrashInChild(void (*body)()) {
@@ -126,7 +135,7 @@ void OverflowOnAnotherThread() {
   worker.join();
 }
 
-TEST(CrashSignals, EveryHookedSignalLeavesDumpAndFaultLine) {
+TEST_F(CrashSignals, EveryHookedSignalLeavesDumpAndFaultLine) {
   gBusFile = test::MakeTempDir("bus") / "mapped";
   const struct {
     void (*body)();
@@ -142,7 +151,7 @@ TEST(CrashSignals, EveryHookedSignalLeavesDumpAndFaultLine) {
   }
 }
 
-TEST(CrashSignals, StackOverflowOnAPreparedThreadIsReported) {
+TEST_F(CrashSignals, StackOverflowOnAPreparedThreadIsReported) {
   const CrashOutcome outcome = CrashInChild(OverflowOnAnotherThread);
   ExpectDumpAndFaultLine(outcome, SIGSEGV);
   EXPECT_NE(FieldOf(outcome.dump, "tid"), FieldOf(outcome.dump, "pid"))
