@@ -12,6 +12,7 @@ SV_PACKAGES=(
   libx264-dev libx265-dev libyuv-dev libavahi-client-dev ffmpeg
   avahi-daemon avahi-utils dbus iproute2 util-linux
   libzbar-dev zbar-tools
+  ccache clang libclang-rt-14-dev nftables
 )
 
 sv_log() { printf '\n== %s\n' "$*"; }

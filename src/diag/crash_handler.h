@@ -8,6 +8,11 @@ namespace Sorvane {
 // process dies of it.
 void InstallCrashHandler();
 
+// Prepares the calling thread so that the crash handler can still run there after a stack
+// overflow (its own alternate signal stack on Linux, released when the thread ends; a stack
+// guarantee on Windows). Every thread the plug-in starts calls it first; repeats do nothing.
+void PrepareThreadForCrashes();
+
 // Folder that receives the dumps.
 std::filesystem::path CrashDumpFolder();
 

@@ -7,62 +7,126 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
+#include "diag/signal_safe_text.h"
 
+// The handler runs after memory may already be corrupt, possibly inside malloc (an abort from a
+// heap check holds the heap lock): it uses only async-signal-safe calls and text composed into
+// stack buffers, and everything that needs the heap, a lock or the loader is done at install time.
 namespace Sorvane {
 namespace {
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
-constexpr size_t kAltStackSize = 64 * 1024;
+constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
+constexpr size_t kPathCapacity = 1024;
 
 std::atomic<bool> gInstalled{false};
-struct sigaction gPrevious[sizeof kSignals / sizeof kSignals[0]];
-char gDumpFolder[1024];  // resolved at install time: no allocation inside the handler
+std::atomic<bool> gHandling{false};
+struct sigaction gPrevious[kSignalCount];
+
+// Resolved at install time.
+int gDumpFolderFd = -1;
+char gDumpFolder[kPathCapacity];
+char gLogPath[kPathCapacity];
+long gUtcOffsetSeconds = 0;  // local time as at install; a later daylight-saving change is ignored
 
 int SignalSlot(int sig) {
-  for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+  for (size_t i = 0; i < kSignalCount; ++i) {
     if (kSignals[i] == sig)
       return static_cast<int>(i);
   }
   return -1;
 }
 
-void WriteText(int fd, const char* text) {
-  const size_t n = std::strlen(text);
-  if (::write(fd, text, n) < 0)
-    return;
+void WriteAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    const ssize_t n = ::write(fd, data, length);
+    if (n <= 0)
+      return;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
 }
 
-// The dump: time-stamped name like the Windows minidump, plain text with a backtrace.
-void WriteDump(int sig, void* address, const char* module, size_t offset) {
-  const time_t now = ::time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  char path[1200];
-  std::snprintf(path, sizeof path, "%s/%04u-%02u-%02u_%02u-%02u-%02u_%lu.txt", gDumpFolder,
-                unsigned(local.tm_year + 1900), unsigned(local.tm_mon + 1), unsigned(local.tm_mday),
-                unsigned(local.tm_hour), unsigned(local.tm_min), unsigned(local.tm_sec),
-                static_cast<unsigned long>(::getpid()));
-  const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+struct Fault {
+  int sig;
+  void* address;
+  const char* module;
+  size_t offset;
+  long tid;
+  timespec when;
+};
+
+CivilTime LocalTimeOf(const timespec& when) {
+  return CivilTimeOf(static_cast<int64_t>(when.tv_sec) + gUtcOffsetSeconds);
+}
+
+void AppendFaultDetails(SignalSafeText& text, const Fault& fault) {
+  text.Append("code=0x").Hex(static_cast<unsigned>(fault.sig), 8, true);
+  text.Append(" addr=0x").Hex(reinterpret_cast<uintptr_t>(fault.address));
+  text.Append(" module=").Append(fault.module).Append("+0x").Hex(fault.offset);
+  text.Append(" tid=").Decimal(static_cast<uint64_t>(fault.tid));
+}
+
+// The same line the log writes for a Fault, appended with one write.
+void WriteFaultLine(const Fault& fault) {
+  const int fd = ::open(gLogPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0)
     return;
-  char header[1400];
-  std::snprintf(header, sizeof header,
-                "Sorvane crash\nsignal=%d addr=%p module=%s+0x%zx tid=%ld pid=%ld\nbacktrace:\n",
-                sig, address, module, offset, static_cast<long>(::syscall(SYS_gettid)),
-                static_cast<long>(::getpid()));
-  WriteText(fd, header);
+  const CivilTime t = LocalTimeOf(fault.when);
+  char buffer[1280];
+  SignalSafeText line(buffer, sizeof buffer);
+  line.Append("[").Decimal(static_cast<uint64_t>(t.year), 4).Append("-").Decimal(t.month, 2);
+  line.Append("-").Decimal(t.day, 2).Append(" ").Decimal(t.hour, 2).Append(":");
+  line.Decimal(t.minute, 2).Append(":").Decimal(t.second, 2).Append(".");
+  line.Decimal(static_cast<uint64_t>(fault.when.tv_nsec / 1000000), 3);
+  line.Append(" ").Append(channels::kCrash.subsystem).Append(":").Append(channels::kCrash.category);
+  line.Append(":FAULT] [VEH] fatal exception ");
+  AppendFaultDetails(line, fault);
+  line.Append("\r\n");
+  WriteAll(fd, line.data(), line.size());
+  ::close(fd);
+}
+
+// "YYYY-MM-DD_hh-mm-ss_<pid>.txt", like the Windows minidump's name.
+void ComposeDumpName(SignalSafeText& name, const Fault& fault) {
+  const CivilTime t = LocalTimeOf(fault.when);
+  name.Decimal(static_cast<uint64_t>(t.year), 4).Append("-").Decimal(t.month, 2).Append("-");
+  name.Decimal(t.day, 2).Append("_").Decimal(t.hour, 2).Append("-").Decimal(t.minute, 2);
+  name.Append("-").Decimal(t.second, 2).Append("_").Decimal(static_cast<uint64_t>(::getpid()));
+  name.Append(".txt");
+}
+
+void WriteDump(const Fault& fault) {
+  if (gDumpFolderFd < 0)
+    return;
+  char nameBuffer[64];
+  SignalSafeText name(nameBuffer, sizeof nameBuffer);
+  ComposeDumpName(name, fault);
+  const int fd =
+      ::openat(gDumpFolderFd, name.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return;
+  char buffer[1280];
+  SignalSafeText header(buffer, sizeof buffer);
+  header.Append("Sorvane crash\nsignal=").Decimal(static_cast<uint64_t>(fault.sig)).Append(" ");
+  AppendFaultDetails(header, fault);
+  header.Append(" pid=").Decimal(static_cast<uint64_t>(::getpid())).Append("\nbacktrace:\n");
+  WriteAll(fd, header.data(), header.size());
   void* frames[64];
-  const int count = ::backtrace(frames, 64);
+  const int count = ::backtrace(frames, 64);  // primed at install: no loading, no heap here
   ::backtrace_symbols_fd(frames, count, fd);
   ::close(fd);
-  std::snprintf(header, sizeof header, "[Sorvane] crash dump: %s\n", path);
-  WriteText(STDERR_FILENO, header);
+
+  SignalSafeText announce(buffer, sizeof buffer);
+  announce.Append("[Sorvane] crash dump: ").Append(gDumpFolder).Append("/").Append(name.data());
+  announce.Append("\n");
+  WriteAll(STDERR_FILENO, announce.data(), announce.size());
 }
 
 // The faulting instruction, like the exception address on Windows (si_addr is the data address).
@@ -75,36 +139,68 @@ void* FaultingInstruction(siginfo_t* info, void* context) {
   return info != nullptr ? info->si_addr : nullptr;
 }
 
-void OnFatalSignal(int sig, siginfo_t* info, void* context) {
-  void* address = FaultingInstruction(info, context);
+Fault DescribeFault(int sig, siginfo_t* info, void* context) {
+  Fault fault{sig, FaultingInstruction(info, context), "?", 0, 0, {}};
   Dl_info where{};
-  const char* module = "?";
-  size_t offset = 0;
-  if (address != nullptr && ::dladdr(address, &where) != 0 && where.dli_fname != nullptr) {
-    module = where.dli_fname;
-    if (const char* slash = std::strrchr(module, '/'))
-      module = slash + 1;
-    offset = static_cast<size_t>(static_cast<char*>(address) - static_cast<char*>(where.dli_fbase));
+  if (fault.address != nullptr && ::dladdr(fault.address, &where) != 0 &&
+      where.dli_fname != nullptr) {
+    fault.module = where.dli_fname;
+    if (const char* slash = std::strrchr(fault.module, '/'))
+      fault.module = slash + 1;
+    fault.offset = static_cast<size_t>(static_cast<char*>(fault.address) -
+                                       static_cast<char*>(where.dli_fbase));
   }
-  Log(channels::kCrash, kLogFault,
-      "[VEH] fatal exception code=0x%08lX addr=%p module=%s+0x%zx tid=%lu",
-      static_cast<unsigned long>(sig), address, module, offset,
-      static_cast<unsigned long>(::syscall(SYS_gettid)));
-  WriteDump(sig, address, module, offset);
+  fault.tid = static_cast<long>(::syscall(SYS_gettid));
+  ::clock_gettime(CLOCK_REALTIME, &fault.when);
+  return fault;
+}
 
-  // Hand the signal on to whoever handled it before us (the default action ends the process).
+// A second thread faulting while the first writes waits for it (the first ends the process).
+void WaitForOtherHandler() {
+  const timespec step{0, 10 * 1000 * 1000};
+  for (int i = 0; i < 300; ++i)
+    ::nanosleep(&step, nullptr);
+}
+
+void OnFatalSignal(int sig, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  if (gHandling.exchange(true)) {
+    WaitForOtherHandler();
+  } else {
+    const Fault fault = DescribeFault(sig, info, context);
+    WriteFaultLine(fault);
+    WriteDump(fault);
+  }
+  // Hand the signal on to whoever handled it before us (the default action ends the process);
+  // it is delivered once this handler returns.
   const int slot = SignalSlot(sig);
   if (slot >= 0)
     ::sigaction(sig, &gPrevious[slot], nullptr);
+  errno = savedErrno;
   ::raise(sig);
 }
 
-void InstallAlternateStack() {
-  static char* stack = new char[kAltStackSize];
-  stack_t ss{};
-  ss.ss_sp = stack;
-  ss.ss_size = kAltStackSize;
-  ::sigaltstack(&ss, nullptr);
+void CopyPath(char* out, const std::filesystem::path& path) {
+  const std::string text = path.string();
+  const size_t n = text.size() < kPathCapacity - 1 ? text.size() : kPathCapacity - 1;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
+
+void ResolveAtInstall() {
+  const std::filesystem::path folder = CrashDumpFolder();
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  CopyPath(gDumpFolder, folder);
+  CopyPath(gLogPath, LogFolder() / LogFileNameFor(DetectHost()));
+  gDumpFolderFd = ::open(gDumpFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const time_t now = ::time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  gUtcOffsetSeconds = local.tm_gmtoff;
+  // The first backtrace loads the unwinder, which allocates: do it now, not in the handler.
+  void* frames[4];
+  ::backtrace(frames, 4);
 }
 
 }  // namespace
@@ -116,16 +212,13 @@ std::filesystem::path CrashDumpFolder() {
 void InstallCrashHandler() {
   if (gInstalled.exchange(true))
     return;
-  const std::filesystem::path folder = CrashDumpFolder();
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  std::snprintf(gDumpFolder, sizeof gDumpFolder, "%s", folder.c_str());
-  InstallAlternateStack();
+  ResolveAtInstall();
+  PrepareThreadForCrashes();
   struct sigaction action {};
   action.sa_sigaction = OnFatalSignal;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+  for (size_t i = 0; i < kSignalCount; ++i) {
     ::sigaction(kSignals[i], &action, &gPrevious[i]);
   }
   Log(channels::kCrash, kLogInfo, "crash handler installed (dumps → %s, + signal diagnostic)",

@@ -111,6 +111,7 @@ void InstallCrashHandler() {
   if (gInstalled.exchange(true))
     return;
   AddVectoredExceptionHandler(1, VectoredHandler);
+  PrepareThreadForCrashes();
   gPreviousFilter = SetUnhandledExceptionFilter(CrashFilter);
   Log(channels::kCrash, kLogInfo,
       "crash handler installed (dumps → %%LOCALAPPDATA%%\\Sorvane\\crashes\\, + VEH diagnostic)");

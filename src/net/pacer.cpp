@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 
 namespace Sorvane {
@@ -142,6 +143,7 @@ size_t Pacer::QueuedGroups(bool video) const {
 }
 
 void Pacer::SendLoop() {
+  PrepareThreadForCrashes();
   for (;;) {
     FrameGroup group;
     {

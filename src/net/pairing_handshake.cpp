@@ -5,6 +5,7 @@
 
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
+#include "net/client_hello.h"
 #include "net/network_transport.h"
 #include "net/socket_byte_source.h"
 #include "net/token_compare.h"
@@ -16,18 +17,6 @@ namespace Sorvane {
 namespace {
 
 using net::SocketHandle;
-
-constexpr size_t kMaxIdBytes = 64;
-constexpr size_t kMaxNameBytes = 128;
-constexpr size_t kMaxTokenBytes = 128;
-
-bool ReadShortString(net::SocketByteSource& in, size_t maxBytes, std::string* out) {
-  uint8_t length = 0;
-  if (!in.ReadExactly(&length, 1) || length > maxBytes)
-    return false;
-  out->assign(length, '\0');
-  return length == 0 || in.ReadExactly(reinterpret_cast<uint8_t*>(out->data()), length);
-}
 
 std::string UtcNowText() {
   const std::time_t now = std::time(nullptr);
@@ -52,21 +41,22 @@ struct DialogGuard {
 
 std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
   net::SocketByteSource in(socket, [this, socket] { return ConnectionLive(socket); });
-  uint8_t opcode = 0;
-  if (!in.ReadExactly(&opcode, 1)) {
+  wire::ClientHelloResult hello = wire::ReadClientHello(in);
+  if (hello.status == wire::ClientHelloStatus::kClosed) {
     Log(channels::kNetwork, kLogInfo, "pair: client disconnected before Hello");
     return {};
   }
-  if (opcode != wire::kClientHello) {
-    Log(channels::kNetwork, kLogInfo, "pair: expected ClientHello, got 0x%02x — dropping", opcode);
+  if (hello.status == wire::ClientHelloStatus::kNotHello) {
+    Log(channels::kNetwork, kLogInfo, "pair: expected ClientHello, got 0x%02x — dropping",
+        hello.opcode);
     return {};
   }
-  std::string id, name, token;
-  if (!ReadShortString(in, kMaxIdBytes, &id) || !ReadShortString(in, kMaxNameBytes, &name) ||
-      !ReadShortString(in, kMaxTokenBytes, &token)) {
+  if (hello.status == wire::ClientHelloStatus::kMalformed) {
     Log(channels::kNetwork, kLogInfo, "pair: malformed ClientHello");
     return {};
   }
+  const std::string id = std::move(hello.hello.id), name = std::move(hello.hello.name),
+                    token = std::move(hello.hello.token);
   if (id.empty()) {
     Log(channels::kNetwork, kLogInfo, "pair: empty iPhone UUID");
     return {};
@@ -112,6 +102,7 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
   }
   SendPairingReply(socket, wire::kPairingCodeRequired, nullptr, 0);
 
+  uint8_t opcode = 0;
   if (!in.ReadExactly(&opcode, 1)) {
     Log(channels::kNetwork, kLogInfo, "pair: disconnected while awaiting code");
     return {};

@@ -38,15 +38,6 @@ const statefile::WriteMessages kWriteMessages{
     "write identity: open(%{public}s) failed", "write identity: write failed",
     "write identity: rename(%{public}s -> %{public}s) failed: %{public}s"};
 
-// The stored members (empty when there is no file or no object in it).
-JsonStringMembers ReadMembers() {
-  const std::optional<std::string> text = statefile::ReadText(FilePath());
-  if (!text)
-    return {};
-  std::vector<JsonStringMembers> objects = ReadJsonObjects(*text);
-  return objects.empty() ? JsonStringMembers{} : std::move(objects.front());
-}
-
 struct Preferences {
   bool discoverable = true;
   bool async = false;
@@ -61,18 +52,55 @@ Preferences ReadPreferences(const JsonStringMembers& members) {
   return prefs;
 }
 
+bool Write(const InstallIdentity& identity, const Preferences& prefs) {
+  EnsureAppSupportDir();
+  return statefile::WriteAtomically(FilePath(), Compose(identity, prefs.discoverable, prefs.async),
+                                    channels::kInstallId, kWriteMessages);
+}
+
+const statefile::WriteMessages kSetAsideMessages{
+    "set aside identity: open(%{public}s) failed", "set aside identity: write failed",
+    "set aside identity: rename(%{public}s -> %{public}s) failed: %{public}s"};
+
+constexpr const char* kMemberKeys[] = {"id", "name", "discoverable", "enableAsyncHwEncoders"};
+
+// A hand edit with one slip must not cost this computer its id (every paired phone would lose
+// it): the damaged text is kept beside the file, the members are recovered by the lenient key
+// scan and written back in the canonical form, so the repair happens once.
+JsonStringMembers RecoverDamaged(const std::string& text) {
+  std::filesystem::path aside = FilePath();
+  aside += ".bad";
+  statefile::WriteAtomically(aside, text, channels::kInstallId, kSetAsideMessages);
+  Log(channels::kInstallId, kLogError,
+      "install.json cannot be parsed; its text is kept as %{public}s", aside.string().c_str());
+  JsonStringMembers members;
+  for (const char* key : kMemberKeys)
+    members[key] = JsonFindString(text, key);
+  const InstallIdentity identity{members["id"], members["name"]};
+  Log(channels::kInstallId, kLogInfo,
+      "install identity recovered from the damaged file: id=%{public}s",
+      identity.id.empty() ? "(none)" : identity.id.c_str());
+  Write(identity, ReadPreferences(members));
+  return members;
+}
+
+// The stored members (empty when there is no file).
+JsonStringMembers ReadMembers() {
+  const std::optional<std::string> text = statefile::ReadText(FilePath());
+  if (!text)
+    return {};
+  std::vector<JsonStringMembers> objects = ReadJsonObjects(*text);
+  if (objects.empty())
+    return RecoverDamaged(*text);
+  return std::move(objects.front());
+}
+
 std::optional<InstallIdentity> Load() {
   JsonStringMembers members = ReadMembers();
   InstallIdentity identity{members["id"], members["name"]};
   if (identity.id.empty())
     return std::nullopt;
   return identity;
-}
-
-bool Write(const InstallIdentity& identity, const Preferences& prefs) {
-  EnsureAppSupportDir();
-  return statefile::WriteAtomically(FilePath(), Compose(identity, prefs.discoverable, prefs.async),
-                                    channels::kInstallId, kWriteMessages);
 }
 
 // Writes an identity, keeping the stored preferences.

@@ -11,6 +11,9 @@ class Scanner {
   explicit Scanner(std::string_view text, size_t pos) : text_(text), pos_(pos) {}
   size_t pos() const { return pos_; }
 
+  // The string that starts at the current '"', escapes decoded; nullopt when it never ends.
+  std::optional<std::string> QuotedString() { return String(); }
+
   // Parses the object that starts at the current '{'.
   std::optional<JsonStringMembers> Object() {
     JsonStringMembers members;
@@ -245,6 +248,21 @@ std::vector<JsonStringMembers> ReadJsonObjects(std::string_view text) {
     }
   }
   return objects;
+}
+
+std::string JsonFindString(std::string_view text, std::string_view key) {
+  const std::string quotedKey = "\"" + std::string(key) + "\"";
+  const size_t keyAt = text.find(quotedKey);
+  if (keyAt == std::string_view::npos)
+    return {};
+  const size_t colon = text.find(':', keyAt + quotedKey.size());
+  if (colon == std::string_view::npos)
+    return {};
+  const size_t quote = text.find('"', colon + 1);
+  if (quote == std::string_view::npos)
+    return {};
+  Scanner scanner(text, quote);
+  return scanner.QuotedString().value_or(std::string{});
 }
 
 }  // namespace Sorvane

@@ -20,4 +20,9 @@ using JsonStringMembers = std::map<std::string, std::string>;
 // that breaks off is skipped and scanning resumes after its opening brace.
 std::vector<JsonStringMembers> ReadJsonObjects(std::string_view text);
 
+// The lenient key scan for text that is not well-formed: the string after the first "key", its
+// colon and the next double quote, up to the next unescaped quote. A missing key, colon or quote,
+// or a string that never ends, gives the empty string.
+std::string JsonFindString(std::string_view text, std::string_view key);
+
 }  // namespace Sorvane

@@ -86,6 +86,43 @@ TEST_F(InstallIdentityTest, PreferenceSetterMakesAnIdentityQuietlyAndAnIdlessFil
 #endif
 }
 
+// One slip in a hand edit (here a missing comma) must not cost the computer its id.
+TEST_F(InstallIdentityTest, DamagedFileIsSetAsideAndItsIdRecovered) {
+  const std::string damaged =
+      "{\"id\":\"5e1f-id\" \"name\":\"Edit \\\"Bay\\\"\",\"discoverable\":\"false\","
+      "\"enableAsyncHwEncoders\":\"true\"}\n";
+  Write(damaged);
+  const size_t createdBefore = test::Occurrences(test::PluginLog(), "install identity created");
+  const InstallIdentity identity = installid::LoadOrCreate();
+  EXPECT_EQ(identity, (InstallIdentity{"5e1f-id", "Edit \"Bay\""}));
+  std::filesystem::path aside = File();
+  aside += ".bad";
+  EXPECT_EQ(test::ReadFile(aside), damaged) << "the damaged text is kept as it was";
+  EXPECT_EQ(test::ReadFile(File()), installid::Compose(identity, false, true))
+      << "rewritten whole, preferences kept";
+  EXPECT_NE(test::PluginLog().find(":installid:ERROR] install.json cannot be parsed"),
+            std::string::npos);
+  EXPECT_EQ(test::Occurrences(test::PluginLog(), "install identity created"), createdBefore);
+
+  // Repaired once: later reads find a sound file and leave no new copy.
+  std::filesystem::remove(aside);
+  EXPECT_EQ(installid::LoadOrCreate(), identity);
+  EXPECT_FALSE(installid::Discoverable());
+  EXPECT_FALSE(std::filesystem::exists(aside));
+}
+
+TEST_F(InstallIdentityTest, DamagedFileWithoutIdMintsOneAndKeepsPreferences) {
+  Write("{\"name\":\"Desk\",\"discoverable\":\"false\"");  // cut short
+  EXPECT_FALSE(installid::Discoverable()) << "a getter repairs too";
+  std::filesystem::path aside = File();
+  aside += ".bad";
+  EXPECT_EQ(test::ReadFile(aside), "{\"name\":\"Desk\",\"discoverable\":\"false\"");
+  const InstallIdentity identity = installid::LoadOrCreate();
+  EXPECT_EQ(identity.id.size(), 36u);
+  EXPECT_EQ(identity.name, DefaultDisplayName()) << "a new identity takes the default name";
+  EXPECT_EQ(test::ReadFile(File()), installid::Compose(identity, false, false));
+}
+
 TEST_F(InstallIdentityTest, ComposeEscapesIdAndName) {
   EXPECT_EQ(installid::Compose({"i\"d", "N\\a\tme\x02"}, false, true),
             "{\"id\":\"i\\\"d\",\"name\":\"N\\\\a\\tme\\u0002\",\"discoverable\":\"false\","

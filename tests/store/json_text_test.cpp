@@ -53,5 +53,16 @@ TEST(ReadJsonObjects, NotJsonYieldsNothingAndBrokenObjectsAreSkipped) {
   EXPECT_EQ(objects[0], (JsonStringMembers{{"c", "d"}}));
 }
 
+TEST(JsonFindString, ScansKeyColonAndQuoteWithoutNeedingWellFormedText) {
+  const std::string text = R"({"id":"a\"b\\c\u0041" "name" : "x",,"id":"second")";
+  EXPECT_EQ(JsonFindString(text, "id"), "a\"b\\cA") << "first occurrence, escapes decoded";
+  EXPECT_EQ(JsonFindString(text, "name"), "x");
+  EXPECT_EQ(JsonFindString(text, "missing"), "");
+  EXPECT_EQ(JsonFindString(R"({"id" "x"})", "id"), "") << "no colon after the key";
+  EXPECT_EQ(JsonFindString(R"({"id": 5})", "id"), "") << "no quote after the colon";
+  EXPECT_EQ(JsonFindString(R"({"id":"never ends)", "id"), "");
+  EXPECT_EQ(JsonFindString(R"({"id":"ends in an escape\)", "id"), "");
+}
+
 }  // namespace
 }  // namespace Sorvane
