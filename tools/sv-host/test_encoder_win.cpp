@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "store/install_identity.h"
-#include "sv-host/test_encoder.h"
 #include "support/test_transform/test_transform.h"
+#include "sv-host/test_encoder.h"
 
 namespace Sorvane::hostsim {
 namespace {

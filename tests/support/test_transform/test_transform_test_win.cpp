@@ -3,6 +3,8 @@
 // reader, keyframe rules, the recorded properties, the failure switches and shutdown.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -571,6 +573,82 @@ TEST_F(MediaFoundation, PropertiesAreRecordedInOrderWithTheirTypes) {
   EXPECT_EQ(reg.State().PropertyLog().size(), 4u);
   ASSERT_HRESULT_SUCCEEDED(api->GetValue(&meanBitrate, &back));
   EXPECT_EQ(back.ulVal, 9000000u);
+}
+
+// The encoders' way of listening: BeginGetEvent with a callback that Media Foundation invokes
+// on its work queue, re-armed after every event.
+class EventRecorder final : public IMFAsyncCallback {
+ public:
+  explicit EventRecorder(IMFMediaEventGenerator* generator) : generator_(generator) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (riid != IID_IUnknown && riid != IID_IMFAsyncCallback)
+      return E_NOINTERFACE;
+    *out = static_cast<IMFAsyncCallback*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs_; }  // lives on the test's stack
+  STDMETHODIMP GetParameters(DWORD*, DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(IMFAsyncResult* result) override {
+    ComRef<IMFMediaEvent> event;
+    if (FAILED(generator_->EndGetEvent(result, event.Put())))
+      return S_OK;
+    MediaEventType type = MEUnknown;
+    event->GetType(&type);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      types_.push_back(type);
+    }
+    arrived_.notify_all();
+    generator_->BeginGetEvent(this, nullptr);
+    return S_OK;
+  }
+  // The events seen once `count` have arrived (or after a generous bound).
+  std::vector<MediaEventType> WaitFor(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait_for(lock, std::chrono::seconds(20), [&] { return types_.size() >= count; });
+    return types_;
+  }
+  ULONG Refs() const { return refs_; }
+
+ private:
+  IMFMediaEventGenerator* generator_;
+  std::atomic<ULONG> refs_{1};
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<MediaEventType> types_;
+};
+
+TEST_F(MediaFoundation, EventsReachACallbackArmedWithBeginGetEvent) {
+  TestTransformOptions options;
+  options.async = true;
+  options.hardware = true;
+  TestTransformRegistration reg(options);
+  ComRef<IMFTransform> transform;
+  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kHardwareFlags, transform.Put()));
+  Unlock(transform.Get());
+  ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), 32, 16));
+  ComRef<IMFMediaEventGenerator> generator;
+  ASSERT_HRESULT_SUCCEEDED(transform->QueryInterface(IID_IMFMediaEventGenerator,
+                                                     reinterpret_cast<void**>(generator.Put())));
+  {
+    EventRecorder recorder(generator.Get());
+    ASSERT_HRESULT_SUCCEEDED(generator->BeginGetEvent(&recorder, nullptr));
+    transform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
+    ASSERT_EQ(recorder.WaitFor(1), std::vector<MediaEventType>{METransformNeedInput});
+    ASSERT_HRESULT_SUCCEEDED(Push(transform.Get(), Pattern(32, 16, 3), 0));
+    ASSERT_EQ(recorder.WaitFor(2).back(), METransformHaveOutput);
+    ASSERT_HRESULT_SUCCEEDED(Pull(transform.Get()).hr);
+    EXPECT_EQ(recorder.WaitFor(3).back(), METransformNeedInput);
+    // Shutdown ends the wait that is still armed, and the queue lets go of the callback.
+    ComRef<IMFShutdown> shutdown;
+    transform->QueryInterface(IID_IMFShutdown, reinterpret_cast<void**>(shutdown.Put()));
+    ASSERT_HRESULT_SUCCEEDED(shutdown->Shutdown());
+    for (int i = 0; i < 1000 && recorder.Refs() > 1; ++i)
+      Sleep(2);
+    EXPECT_EQ(recorder.Refs(), 1u);
+  }
 }
 
 // Events queued late from the transform's own thread: they still arrive, in order, and a
