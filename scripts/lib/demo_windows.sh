@@ -8,6 +8,7 @@
 # (the test transform's pictures are raw: 1.5 bytes a pixel, so keep sizes at or below 480x272)
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/windows_host.sh"
 cd "$SV_ROOT"
 
 mode=sync size=480x270 fps=30 seconds=10 drop=() extra=()
@@ -35,26 +36,16 @@ out="$SV_ROOT/out/demo-windows"
 rm -rf "$out" && mkdir -p "$out/local" "$out/roaming" "$out/state"
 # The receiver's own profile (Linux side).
 export APPDATA="$out/roaming" XDG_STATE_HOME="$out/state" LOCALAPPDATA="$out/local"
-# Wine sets LOCALAPPDATA from its own profile, so the plug-in's log folder is set inside Wine,
-# through cmd; Wine's Z: drive is the Linux root.
-windowsPath() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
 log="$out/local/Sorvane/plugin-x.log"
-hostExe="$(windowsPath "$SV_ROOT/build/windows-cross/tools/sv-host/sv-host.exe")"
-plugin="$(windowsPath "$SV_ROOT/build/windows-cross/plugins/Sorvane.prm")"
 hostSeconds="$(awk "BEGIN{print $seconds + 4}")"
 
 sv_log "sv-host.exe under Wine: test encoder ($mode), ${size} at ${fps} fps for ${seconds} s (plug-in log: $log)"
-timeout "$(awk "BEGIN{print int($seconds + 90)}")" xvfb-run -a "$SV_ROOT/scripts/wine-run" cmd /c \
-  "set LOCALAPPDATA=$(windowsPath "$out/local")&& $hostExe --plugin $plugin --test-encoder $mode --size $size --fps $fps --seconds $hostSeconds" \
-  >"$out/sv-host.txt" 2>&1 &
-host=$!
-# Wine takes a while to start a program: wait up to a minute for the control port.
-for _ in $(seq 600); do
-  grep -q "Listening on" "$log" 2>/dev/null && break
-  kill -0 "$host" 2>/dev/null || break
-  sleep 0.1
-done
-if ! grep -q "Listening on" "$log" 2>/dev/null; then
+sv_start_windows_host "$SV_ROOT/build/windows-cross/tools/sv-host/sv-host.exe" \
+  "$SV_ROOT/build/windows-cross/plugins/Sorvane.prm" "$out/local" "$out/sv-host.txt" \
+  "$(awk "BEGIN{print int($seconds + 90)}")" \
+  --test-encoder "$mode" --size "$size" --fps "$fps" --seconds "$hostSeconds"
+host=$SV_WINDOWS_HOST_PID
+if ! sv_wait_for_listener "$log" "$host"; then
   sv_log "the Windows plug-in never listened; sv-host said:"
   cat "$out/sv-host.txt"
   [ -f "$log" ] && tail -n 30 "$log"
