@@ -20,14 +20,21 @@ sv_start_windows_host() {
   SV_WINDOWS_HOST_PID=$!
 }
 
+# The number of "Listening on" lines in the plug-in's log (0 before it exists).
+sv_listen_count() {
+  local count
+  count=$(grep -ac "Listening on" "$1" 2>/dev/null)
+  printf '%s' "${count:-0}"
+}
+
 # sv_wait_for_listener LOG PID [BEFORE]: waits (up to a minute: Wine starts slowly) until the log
 # holds more "Listening on" lines than BEFORE; false when the host ended first or never listened.
 sv_wait_for_listener() {
   local log="$1" pid="$2" before="${3:-0}" _
   for _ in $(seq 600); do
-    [ "$(grep -ac "Listening on" "$log" 2>/dev/null || true)" -gt "$before" ] && return 0
+    [ "$(sv_listen_count "$log")" -gt "$before" ] && return 0
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
-  [ "$(grep -ac "Listening on" "$log" 2>/dev/null || true)" -gt "$before" ]
+  [ "$(sv_listen_count "$log")" -gt "$before" ]
 }
