@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_transform/enumeration_test_helpers_win.h"
 #include "support/test_transform/test_transform.h"
 #include "support/test_transform/transform_object.h"
 
@@ -31,59 +32,6 @@ class MediaFoundation : public ::testing::Test {
   }
   TransformCounters baseline_;
 };
-
-std::string Utf8(const wchar_t* text) {
-  std::string out;
-  for (; text && *text; ++text)
-    out.push_back(static_cast<char>(*text));
-  return out;
-}
-
-// The names MFTEnumEx lists for H.264 encoders with these flags, found through MFTGetInfo.
-std::vector<std::string> EnumeratedNames(UINT32 flags, std::vector<CLSID>* clsids = nullptr) {
-  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_H264};
-  IMFActivate** activates = nullptr;
-  UINT32 count = 0;
-  std::vector<std::string> names;
-  if (FAILED(MFTEnumEx(MFT_CATEGORY_VIDEO_ENCODER, flags, nullptr, &output, &activates, &count)))
-    return names;
-  for (UINT32 i = 0; i < count; ++i) {
-    CLSID clsid{};
-    LPWSTR name = nullptr;
-    if (SUCCEEDED(activates[i]->GetGUID(MFT_TRANSFORM_CLSID_Attribute, &clsid)) &&
-        SUCCEEDED(MFTGetInfo(clsid, &name, nullptr, nullptr, nullptr, nullptr, nullptr))) {
-      names.push_back(Utf8(name));
-      if (clsids)
-        clsids->push_back(clsid);
-    }
-    CoTaskMemFree(name);
-    activates[i]->Release();
-  }
-  CoTaskMemFree(activates);
-  return names;
-}
-
-// Activates a registered transform the way an encoder does: through MFTEnumEx's activation object.
-HRESULT ActivateThroughEnumeration(const TestTransformRegistration& reg, UINT32 flags,
-                                   IMFTransform** out) {
-  MFT_REGISTER_TYPE_INFO output{MFMediaType_Video, MFVideoFormat_H264};
-  IMFActivate** activates = nullptr;
-  UINT32 count = 0;
-  HRESULT hr = MFTEnumEx(MFT_CATEGORY_VIDEO_ENCODER, flags, nullptr, &output, &activates, &count);
-  if (FAILED(hr))
-    return hr;
-  hr = MF_E_NOT_FOUND;
-  for (UINT32 i = 0; i < count; ++i) {
-    CLSID clsid{};
-    if (hr == MF_E_NOT_FOUND &&
-        SUCCEEDED(activates[i]->GetGUID(MFT_TRANSFORM_CLSID_Attribute, &clsid)) &&
-        clsid == reg.Clsid())
-      hr = activates[i]->ActivateObject(IID_IMFTransform, reinterpret_cast<void**>(out));
-    activates[i]->Release();
-  }
-  CoTaskMemFree(activates);
-  return hr;
-}
 
 HRESULT SetOutput(IMFTransform* transform, int width, int height) {
   ComRef<IMFMediaType> type;
@@ -280,7 +228,8 @@ TEST_F(MediaFoundation, RegisteredTransformsAreEnumeratedActivatedAndGoneAfterUn
     EXPECT_FALSE(has(asyncList, syncName));
 
     ComRef<IMFTransform> transform;
-    ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(hardware, kHardwareFlags, transform.Put()));
+    ASSERT_HRESULT_SUCCEEDED(
+        ActivateThroughEnumeration(hardware.Clsid(), kHardwareFlags, transform.Put()));
     EXPECT_EQ(hardware.State().LiveInstances(), 1);
     ComRef<IMFAttributes> attributes;
     ASSERT_HRESULT_SUCCEEDED(transform->GetAttributes(attributes.Put()));
@@ -289,7 +238,7 @@ TEST_F(MediaFoundation, RegisteredTransformsAreEnumeratedActivatedAndGoneAfterUn
     EXPECT_STREQ(text, L"VEN_10DE&DEV_2684");
     EXPECT_HRESULT_SUCCEEDED(
         attributes->GetString(MFT_FRIENDLY_NAME_Attribute, text, 128, nullptr));
-    EXPECT_EQ(Utf8(text), hardwareName);
+    EXPECT_EQ(Narrow(text), hardwareName);
     EXPECT_HRESULT_SUCCEEDED(
         attributes->GetString(MFT_ENUM_HARDWARE_URL_Attribute, text, 128, nullptr));
     LUID luid{};
@@ -313,7 +262,7 @@ TEST_F(MediaFoundation, SynchronousEncodingFollowsGopAndForcedKeyframesAndReadsB
   TestTransformRegistration reg(options);
   ASSERT_TRUE(reg.Ok()) << reg.Error();
   ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kSyncFlags, transform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kSyncFlags, transform.Put()));
   const int width = 240, height = 134;  // neither a multiple of 16
   ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), width, height));
   SetUint(transform.Get(), kCodecApiGopSize, 3);
@@ -361,7 +310,7 @@ TEST_F(MediaFoundation, AsynchronousTransformIsLockedUntilUnlockedAndDrivenByEve
   TestTransformRegistration reg(options);
   ASSERT_TRUE(reg.Ok()) << reg.Error();
   ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kAsyncFlags, transform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kAsyncFlags, transform.Put()));
   EXPECT_EQ(SetOutput(transform.Get(), 64, 48), MF_E_TRANSFORM_ASYNC_LOCKED);
   Unlock(transform.Get());
   ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), 64, 48));
@@ -417,12 +366,12 @@ TEST_F(MediaFoundation, FailureSwitchesFailTheirStep) {
   reg.SetFailures(activate);
   ComRef<IMFTransform> refused;
   // Wine's activation object reports its own code for a class that would not be created.
-  EXPECT_TRUE(FAILED(ActivateThroughEnumeration(reg, kAsyncFlags, refused.Put())));
+  EXPECT_TRUE(FAILED(ActivateThroughEnumeration(reg.Clsid(), kAsyncFlags, refused.Put())));
   EXPECT_FALSE(refused);
   reg.SetFailures({});
 
   ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kAsyncFlags, transform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kAsyncFlags, transform.Put()));
   TransformFailures unlock;
   unlock.asyncUnlock = code;
   reg.SetFailures(unlock);
@@ -491,7 +440,7 @@ TEST_F(MediaFoundation, ErrorEventsAndAStreamChangeComeWhereAsked) {
   options.failures.streamChangeOnFirstOutput = true;
   TestTransformRegistration reg(options);
   ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kAsyncFlags, transform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kAsyncFlags, transform.Put()));
   Unlock(transform.Get());
   ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), 32, 32));
   transform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
@@ -513,7 +462,7 @@ TEST_F(MediaFoundation, ErrorEventsAndAStreamChangeComeWhereAsked) {
 TEST_F(MediaFoundation, OddSizesAndShortInputBuffersAreRefused) {
   TestTransformRegistration reg({});
   ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kSyncFlags, transform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kSyncFlags, transform.Put()));
   EXPECT_EQ(SetOutput(transform.Get(), 240, 135), MF_E_INVALIDMEDIATYPE);
   EXPECT_EQ(SetOutput(transform.Get(), 14, 16), MF_E_INVALIDMEDIATYPE);
   // Input before any type: refused, not read.
@@ -536,7 +485,7 @@ TEST_F(MediaFoundation, OddSizesAndShortInputBuffersAreRefused) {
 TEST_F(MediaFoundation, PropertiesAreRecordedInOrderWithTheirTypes) {
   TestTransformRegistration reg({});
   ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kSyncFlags, transform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kSyncFlags, transform.Put()));
   ComRef<ICodecAPI> api;
   ASSERT_HRESULT_SUCCEEDED(
       transform->QueryInterface(IID_ICodecAPI, reinterpret_cast<void**>(api.Put())));
@@ -626,7 +575,8 @@ TEST_F(MediaFoundation, EventsReachACallbackArmedWithBeginGetEvent) {
   options.hardware = true;
   TestTransformRegistration reg(options);
   ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kHardwareFlags, transform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(
+      ActivateThroughEnumeration(reg.Clsid(), kHardwareFlags, transform.Put()));
   Unlock(transform.Get());
   ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), 32, 16));
   ComRef<IMFMediaEventGenerator> generator;
@@ -661,7 +611,7 @@ TEST_F(MediaFoundation, DelayedEventsArriveInOrderAndDieWithTheTransform) {
   TestTransformRegistration reg(options);
   for (int round = 0; round < 3; ++round) {
     ComRef<IMFTransform> transform;
-    ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg, kAsyncFlags, transform.Put()));
+    ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kAsyncFlags, transform.Put()));
     Unlock(transform.Get());
     ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), 16, 16));
     transform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
