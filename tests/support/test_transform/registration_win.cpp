@@ -72,27 +72,11 @@ std::string HexStatus(HRESULT hr) {
   return text;
 }
 
-class TransformFactory final : public IClassFactory {
+class TransformFactory final : public SingleInterfaceObject<IClassFactory> {
  public:
-  explicit TransformFactory(std::shared_ptr<TransformSlot> slot) : slot_(std::move(slot)) {}
+  explicit TransformFactory(std::shared_ptr<TransformSlot> slot)
+      : SingleInterfaceObject(IID_IClassFactory), slot_(std::move(slot)) {}
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (!out)
-      return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IClassFactory)
-      return E_NOINTERFACE;
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0)
-      delete this;
-    return left;
-  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     if (outer) {
       if (out)
@@ -104,8 +88,7 @@ class TransformFactory final : public IClassFactory {
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
  private:
-  ~TransformFactory() = default;
-  std::atomic<ULONG> refs_{1};
+  ~TransformFactory() override = default;
   const std::shared_ptr<TransformSlot> slot_;
 };
 

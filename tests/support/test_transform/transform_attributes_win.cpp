@@ -5,29 +5,11 @@ namespace {
 
 // Forwards to a plain attribute store; only the unlock can be refused, so a test can make an
 // asynchronous candidate fail at that step.
-class TransformAttributes final : public IMFAttributes {
+class TransformAttributes final : public SingleInterfaceObject<IMFAttributes> {
  public:
   TransformAttributes(std::shared_ptr<TransformSlot> slot, IMFAttributes* store)
-      : slot_(std::move(slot)) {
+      : SingleInterfaceObject(IID_IMFAttributes), slot_(std::move(slot)) {
     store_.Assign(store);
-  }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (!out)
-      return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IMFAttributes)
-      return E_NOINTERFACE;
-    *out = static_cast<IMFAttributes*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0)
-      delete this;
-    return left;
   }
 
   STDMETHODIMP GetItem(REFGUID key, PROPVARIANT* value) override {
@@ -111,7 +93,7 @@ class TransformAttributes final : public IMFAttributes {
   }
 
  private:
-  ~TransformAttributes() = default;
+  ~TransformAttributes() override = default;
 
   HRESULT Refusal(REFGUID key) const {
     if (key != MF_TRANSFORM_ASYNC_UNLOCK)
@@ -119,7 +101,6 @@ class TransformAttributes final : public IMFAttributes {
     return slot_->Options().failures.asyncUnlock;
   }
 
-  std::atomic<ULONG> refs_{1};
   const std::shared_ptr<TransformSlot> slot_;
   ComRef<IMFAttributes> store_;
 };

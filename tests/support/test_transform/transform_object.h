@@ -65,6 +65,37 @@ class ComRef {
   T* ptr_ = nullptr;
 };
 
+// IUnknown for a small object that implements one interface; deleted with its last reference.
+template <typename Interface>
+class SingleInterfaceObject : public Interface {
+ public:
+  explicit SingleInterfaceObject(const IID& iid) : iid_(iid) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (!out)
+      return E_POINTER;
+    *out = nullptr;
+    if (riid != IID_IUnknown && riid != iid_)
+      return E_NOINTERFACE;
+    *out = static_cast<Interface*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (left == 0)
+      delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~SingleInterfaceObject() = default;
+
+ private:
+  const IID& iid_;
+  std::atomic<ULONG> refs_{1};
+};
+
 // Queues events on the transform's event queue, after a delay when one is asked for (a
 // transform that is slow to answer), from its own thread so the caller is never held.
 class DelayedEventPoster {
@@ -161,6 +192,8 @@ class TestEncoderTransform final : public IMFTransform,
 
   // Shared by the methods: the first check of most calls.
   HRESULT CheckUsable() const;  // shut down, or async and still locked
+  // Stream 0, usable, and the step not switched to fail.
+  HRESULT CheckStep(DWORD streamId, HRESULT TransformFailures::*step) const;
   bool Unlocked() const;
 
   // Types (transform_types_win.cpp).

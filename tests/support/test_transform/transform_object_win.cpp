@@ -110,6 +110,16 @@ HRESULT TestEncoderTransform::CheckUsable() const {
   return Unlocked() ? S_OK : MF_E_TRANSFORM_ASYNC_LOCKED;
 }
 
+HRESULT TestEncoderTransform::CheckStep(DWORD streamId, HRESULT TransformFailures::*step) const {
+  if (streamId != 0)
+    return MF_E_INVALIDSTREAMNUMBER;
+  const HRESULT usable = CheckUsable();
+  if (FAILED(usable))
+    return usable;
+  const TransformFailures failures = slot_->Options().failures;
+  return failures.*step;
+}
+
 STDMETHODIMP TestEncoderTransform::GetStreamLimits(DWORD* inMin, DWORD* inMax, DWORD* outMin,
                                                    DWORD* outMax) {
   if (!inMin || !inMax || !outMin || !outMax)

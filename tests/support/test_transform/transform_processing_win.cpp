@@ -110,14 +110,10 @@ HRESULT TestEncoderTransform::EncodeSample(IMFSample* sample) {
 STDMETHODIMP TestEncoderTransform::ProcessInput(DWORD id, IMFSample* sample, DWORD) {
   if (!sample)
     return E_POINTER;
-  if (id != 0)
-    return MF_E_INVALIDSTREAMNUMBER;
-  HRESULT hr = CheckUsable();
+  HRESULT hr = CheckStep(id, &TransformFailures::processInput);
   if (FAILED(hr))
     return hr;
   const TransformFailures failures = slot_->Options().failures;
-  if (FAILED(failures.processInput))
-    return failures.processInput;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!inputType_ || !outputType_ || !writer_)

@@ -80,14 +80,10 @@ STDMETHODIMP TestEncoderTransform::GetInputAvailableType(DWORD id, DWORD index,
   if (!type)
     return E_POINTER;
   *type = nullptr;
-  if (id != 0)
-    return MF_E_INVALIDSTREAMNUMBER;
-  HRESULT hr = CheckUsable();
+  const HRESULT hr = CheckStep(id, &TransformFailures::getInputAvailableType);
   if (FAILED(hr))
     return hr;
   const TestTransformOptions options = slot_->Options();
-  if (FAILED(options.failures.getInputAvailableType))
-    return options.failures.getInputAvailableType;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!outputType_)
     return MF_E_TRANSFORM_TYPE_NOT_SET;
@@ -127,14 +123,9 @@ STDMETHODIMP TestEncoderTransform::GetOutputAvailableType(DWORD id, DWORD index,
 }
 
 STDMETHODIMP TestEncoderTransform::SetOutputType(DWORD id, IMFMediaType* type, DWORD flags) {
-  if (id != 0)
-    return MF_E_INVALIDSTREAMNUMBER;
-  HRESULT hr = CheckUsable();
+  HRESULT hr = CheckStep(id, &TransformFailures::setOutputType);
   if (FAILED(hr))
     return hr;
-  const HRESULT refused = slot_->Options().failures.setOutputType;
-  if (FAILED(refused))
-    return refused;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!type) {
     outputType_.Reset();
@@ -170,14 +161,9 @@ STDMETHODIMP TestEncoderTransform::SetOutputType(DWORD id, IMFMediaType* type, D
 }
 
 STDMETHODIMP TestEncoderTransform::SetInputType(DWORD id, IMFMediaType* type, DWORD flags) {
-  if (id != 0)
-    return MF_E_INVALIDSTREAMNUMBER;
-  HRESULT hr = CheckUsable();
+  HRESULT hr = CheckStep(id, &TransformFailures::setInputType);
   if (FAILED(hr))
     return hr;
-  const HRESULT refused = slot_->Options().failures.setInputType;
-  if (FAILED(refused))
-    return refused;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!type) {
     inputType_.Reset();
