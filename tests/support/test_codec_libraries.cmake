@@ -18,7 +18,8 @@ if(WIN32)
               "${_transform}/transform_processing_win.cpp"
               "${_transform}/transform_events_win.cpp"
               "${_transform}/transform_codec_api_win.cpp"
-              "${_transform}/transform_attributes_win.cpp")
+              "${_transform}/transform_attributes_win.cpp"
+              "${_transform}/transform_device_win.cpp")
   target_link_libraries(sv_test_transform PUBLIC sv_ipcm_h264 mfplat mfuuid ole32 oleaut32 uuid
-                                                 strmiids)
+                                                 strmiids d3d11 dxgi)
 endif()

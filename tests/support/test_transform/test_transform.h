@@ -132,6 +132,8 @@ class TestTransformState {
   std::vector<uint32_t> Messages() const;  // MFT_MESSAGE_TYPE values, in order
   NegotiatedTypes Types() const;
   bool D3DManagerSet() const;
+  // The adapter of the device in the last DXGI device manager given, when it could be read.
+  std::optional<LUID> D3DAdapter() const;
   int InstancesCreated() const;
   int LiveInstances() const;
   int ShutdownCalls() const;
@@ -143,7 +145,7 @@ class TestTransformState {
   void RecordFrame(const FrameRecord& frame, Nv12Image input);
   void RecordMessage(uint32_t message);
   void RecordTypes(const NegotiatedTypes& types);
-  void RecordD3DManager(bool set);
+  void RecordD3DManager(bool set, std::optional<LUID> adapter);
   void RecordShortInput();
   void InstanceCreated();
   void InstanceDestroyed();
@@ -157,6 +159,7 @@ class TestTransformState {
   std::vector<uint32_t> messages_;          // guarded by mutex_
   NegotiatedTypes types_;                   // guarded by mutex_
   bool d3dManagerSet_ = false;              // guarded by mutex_
+  std::optional<LUID> d3dAdapter_;          // guarded by mutex_
   int created_ = 0;                         // guarded by mutex_
   int live_ = 0;                            // guarded by mutex_
   int shutdowns_ = 0;                       // guarded by mutex_

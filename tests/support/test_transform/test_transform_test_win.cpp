@@ -1,6 +1,8 @@
 // The test encoder transform through Media Foundation's own entry points: registration and
 // enumeration, type negotiation, synchronous and event-driven encoding read back with the I_PCM
 // reader, keyframe rules, the recorded properties, the failure switches and shutdown.
+#include <d3d11.h>
+#include <dxgi.h>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -431,6 +433,54 @@ TEST_F(MediaFoundation, FailureSwitchesFailTheirStep) {
   EXPECT_EQ(generator->BeginGetEvent(nullptr, nullptr), code);
   EXPECT_EQ(Push(transform.Get(), Pattern(64, 48, 0), 0), code);
   EXPECT_EQ(Pull(transform.Get()).hr, MF_E_TRANSFORM_NEED_MORE_INPUT);
+}
+
+// A hardware transform keeps the DXGI device manager it is given and tells which adapter its
+// device is on; a software one declines, and anything but a device manager is refused.
+TEST_F(MediaFoundation, HardwareTransformsTakeADeviceManagerAndReportItsAdapter) {
+  ComRef<ID3D11Device> device;
+  if (FAILED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr,
+                               D3D11_CREATE_DEVICE_VIDEO_SUPPORT, nullptr, 0, D3D11_SDK_VERSION,
+                               device.Put(), nullptr, nullptr)))
+    GTEST_SKIP() << "no Direct3D 11 device here (needs a display)";
+  UINT token = 0;
+  ComRef<IMFDXGIDeviceManager> manager;
+  ASSERT_HRESULT_SUCCEEDED(MFCreateDXGIDeviceManager(&token, manager.Put()));
+  ASSERT_HRESULT_SUCCEEDED(manager->ResetDevice(device.Get(), token));
+  ComRef<IDXGIDevice> dxgiDevice;
+  ComRef<IDXGIAdapter> adapter;
+  DXGI_ADAPTER_DESC desc{};
+  ASSERT_HRESULT_SUCCEEDED(
+      device->QueryInterface(__uuidof(IDXGIDevice), reinterpret_cast<void**>(dxgiDevice.Put())));
+  ASSERT_HRESULT_SUCCEEDED(dxgiDevice->GetAdapter(adapter.Put()));
+  ASSERT_HRESULT_SUCCEEDED(adapter->GetDesc(&desc));
+
+  TestTransformOptions hw;
+  hw.hardware = true;
+  TestTransformRegistration hardware(hw);
+  TestTransformRegistration software({});
+  ComRef<IMFTransform> hwTransform, swTransform;
+  ASSERT_HRESULT_SUCCEEDED(
+      ActivateThroughEnumeration(hardware.Clsid(), kHardwareFlags, hwTransform.Put()));
+  ASSERT_HRESULT_SUCCEEDED(
+      ActivateThroughEnumeration(software.Clsid(), kSyncFlags, swTransform.Put()));
+  const auto param = reinterpret_cast<ULONG_PTR>(manager.Get());
+  EXPECT_EQ(swTransform->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER, param), E_NOTIMPL);
+  EXPECT_FALSE(software.State().D3DManagerSet());
+  ComRef<IMFAttributes> notAManager;
+  MFCreateAttributes(notAManager.Put(), 1);
+  EXPECT_EQ(hwTransform->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER,
+                                        reinterpret_cast<ULONG_PTR>(notAManager.Get())),
+            MF_E_UNSUPPORTED_D3D_TYPE);
+  ASSERT_HRESULT_SUCCEEDED(hwTransform->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER, param));
+  EXPECT_TRUE(hardware.State().D3DManagerSet());
+  const std::optional<LUID> seen = hardware.State().D3DAdapter();
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(seen->LowPart, desc.AdapterLuid.LowPart);
+  EXPECT_EQ(seen->HighPart, desc.AdapterLuid.HighPart);
+  // Zero takes the manager away again.
+  ASSERT_HRESULT_SUCCEEDED(hwTransform->ProcessMessage(MFT_MESSAGE_SET_D3D_MANAGER, 0));
+  EXPECT_FALSE(hardware.State().D3DManagerSet());
 }
 
 TEST_F(MediaFoundation, ErrorEventsAndAStreamChangeComeWhereAsked) {

@@ -200,6 +200,9 @@ class TestEncoderTransform final : public IMFTransform,
   HRESULT ValidateOutputType(IMFMediaType* type, NegotiatedTypes* out) const;
   HRESULT BuildInputType(const GUID& subtype, IMFMediaType** type) const;
 
+  // MFT_MESSAGE_SET_D3D_MANAGER (transform_device_win.cpp).
+  HRESULT TakeD3DManager(ULONG_PTR param);
+
   // Processing (transform_processing_win.cpp).
   HRESULT EncodeSample(IMFSample* sample);
   HRESULT DeliverInto(MFT_OUTPUT_DATA_BUFFER* buffer, const std::vector<uint8_t>& bytes,
@@ -232,7 +235,7 @@ class TestEncoderTransform final : public IMFTransform,
   ComRef<IMFMediaType> inputType_;
   NegotiatedTypes types_;
   std::unique_ptr<IpcmH264Writer> writer_;
-  ComRef<IUnknown> d3dManager_;
+  ComRef<IMFDXGIDeviceManager> d3dManager_;
   std::deque<EncodedFrame> pending_;
   int inputRequests_ = 0;  // async: NeedInput events not yet answered by ProcessInput
   bool streamChangeSent_ = false;

@@ -207,18 +207,8 @@ STDMETHODIMP TestEncoderTransform::ProcessMessage(MFT_MESSAGE_TYPE message, ULON
     return usable;
   slot_->state.RecordMessage(static_cast<uint32_t>(message));
   switch (message) {
-    case MFT_MESSAGE_SET_D3D_MANAGER: {
-      const HRESULT refused = slot_->Options().failures.setD3DManager;
-      // A software encoder does not take a device, as Media Foundation's own do.
-      if (!hardware_)
-        return E_NOTIMPL;
-      if (FAILED(refused))
-        return refused;
-      std::lock_guard<std::mutex> lock(mutex_);
-      d3dManager_.Assign(reinterpret_cast<IUnknown*>(param));
-      slot_->state.RecordD3DManager(param != 0);
-      return S_OK;
-    }
+    case MFT_MESSAGE_SET_D3D_MANAGER:
+      return TakeD3DManager(param);
     case MFT_MESSAGE_COMMAND_FLUSH: {
       std::lock_guard<std::mutex> lock(mutex_);
       pending_.clear();

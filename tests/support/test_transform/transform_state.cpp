@@ -71,6 +71,11 @@ bool TestTransformState::D3DManagerSet() const {
   return d3dManagerSet_;
 }
 
+std::optional<LUID> TestTransformState::D3DAdapter() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return d3dAdapter_;
+}
+
 int TestTransformState::InstancesCreated() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return created_;
@@ -99,6 +104,7 @@ void TestTransformState::Reset() {
   messages_.clear();
   types_ = {};
   d3dManagerSet_ = false;
+  d3dAdapter_.reset();
   created_ = 0;
   shutdowns_ = 0;
   shortInputs_ = 0;
@@ -125,9 +131,10 @@ void TestTransformState::RecordTypes(const NegotiatedTypes& types) {
   types_ = types;
 }
 
-void TestTransformState::RecordD3DManager(bool set) {
+void TestTransformState::RecordD3DManager(bool set, std::optional<LUID> adapter) {
   std::lock_guard<std::mutex> lock(mutex_);
   d3dManagerSet_ = set;
+  d3dAdapter_ = adapter;
 }
 
 void TestTransformState::RecordShortInput() {
