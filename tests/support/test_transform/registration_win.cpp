@@ -6,9 +6,9 @@ namespace Sorvane::test {
 namespace {
 
 // Test transform classes: this prefix, the process id in Data2/Data3 (so concurrent test
-// programs in one Wine prefix never activate each other's) and a per-process serial in Data4[7].
+// programs in one Wine prefix never activate each other's) and a per-process serial in Data4[6..7].
 constexpr unsigned long kClsidData1 = 0x5f1c0a2e;
-constexpr BYTE kClsidTail[7] = {0x9a, 0x61, 0x2d, 0x4e, 0x0b, 0x7c, 0x9a};
+constexpr BYTE kClsidTail[6] = {0x9a, 0x61, 0x2d, 0x4e, 0x0b, 0x7c};
 
 CLSID MakeClsid(DWORD processId, int serial) {
   CLSID clsid{};
@@ -16,6 +16,7 @@ CLSID MakeClsid(DWORD processId, int serial) {
   clsid.Data2 = static_cast<unsigned short>(processId >> 16);
   clsid.Data3 = static_cast<unsigned short>(processId & 0xFFFF);
   std::memcpy(clsid.Data4, kClsidTail, sizeof(kClsidTail));
+  clsid.Data4[6] = static_cast<BYTE>(serial >> 8);
   clsid.Data4[7] = static_cast<BYTE>(serial);
   return clsid;
 }
