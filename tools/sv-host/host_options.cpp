@@ -61,8 +61,6 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       run.audio = false;
     } else if (a == "--plugin" && value(&v)) {
       run.pluginPath = v;
-    } else if (a == "--test-encoder" && value(&v) && (v == "sync" || v == "async")) {
-      cmd.testEncoder = v;
     } else if (a == "--host-name" && value(&v)) {
       cmd.hostName = v;
     } else if (a == "--size" && value(&v) && ParseSize(v, &run.width, &run.height)) {
@@ -76,6 +74,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       run.resizeAtSeconds = number;
     } else if (a == "--interface-version" && value(&v) && ParseNumber(v, &number)) {
       run.interfaceVersion = static_cast<int>(number);
+    } else if (a == "--test-encoder" && value(&v) && (v == "sync" || v == "async")) {
+      cmd.testEncoder = v;
     } else {
       if (error)
         *error = "bad or incomplete argument: " + a;
