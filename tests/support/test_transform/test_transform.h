@@ -13,6 +13,7 @@
 //   reg.State().Property(CODECAPI_AVEncMPVGOPSize);   // what ICodecAPI was given
 //   reg.State().LastInput();                           // the last NV12 picture it encoded
 //   Sorvane::test::GlobalTransformCounters().live;     // instances alive, all registrations
+//   reg.State().D3DAdapter();                          // adapter of the device it was handed
 //   reg.SetFailures(f);                                // fail chosen steps from now on
 //   // ~TestTransformRegistration: MFTUnregister + CoRevokeClassObject.
 //
