@@ -38,6 +38,9 @@ const char* UsageText() {
          "                         (e.g. \"Adobe Premiere Pro.exe\")\n"
          "  --setup                open the plug-in's setup dialog (on Linux: the pairing QR\n"
          "                         code and URL, then the status rows once a second)\n"
+         "  --test-encoder MODE    sync or async (Windows build, test use only): register the\n"
+         "                         test H.264 encoder transform before loading the plug-in and\n"
+         "                         set the install's asynchronous-encoder switch to match\n"
          "  --help                 this text\n"
          "exit codes: 0 streamed, 1 failure, 2 module not loaded, 3 instance dormant (no "
          "encoder)\n";
@@ -80,6 +83,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       run.resizeAtSeconds = number;
     } else if (a == "--interface-version" && value(&v) && ParseNumber(v, &number)) {
       run.interfaceVersion = static_cast<int>(number);
+    } else if (a == "--test-encoder" && value(&v) && (v == "sync" || v == "async")) {
+      cmd.testEncoder = v;
     } else {
       if (error)
         *error = "bad or incomplete argument: " + a;

@@ -30,10 +30,6 @@ std::array<bool, kColumns * kRows> StripBits(const SceneStamp& stamp) {
   return bits;
 }
 
-int BlockSize(int width) {
-  return std::max(2, width / kColumns);
-}
-
 void DrawBackground(uint8_t* bgra, int width, int height, int rowBytes, uint32_t frame) {
   const int boxSize = std::max(16, height / 5);
   const int travel = std::max(1, width - boxSize);
@@ -61,7 +57,7 @@ void DrawBackground(uint8_t* bgra, int width, int height, int rowBytes, uint32_t
 }  // namespace
 
 int SceneStripHeight(int width) {
-  return BlockSize(width) * kRows;
+  return static_cast<int>((int64_t{kRows} * width + kColumns - 1) / kColumns);
 }
 
 void RenderTestScene(uint8_t* bgra, int width, int height, int rowBytes, const SceneStamp& stamp) {
@@ -74,17 +70,18 @@ void RenderTestScene(uint8_t* bgra, int width, int height, int rowBytes, const S
 void DrawSceneStamp(uint8_t* bgra, int width, int height, int rowBytes, const SceneStamp& stamp) {
   if (bgra == nullptr || width < 1 || height < 1 || rowBytes < width * 4)
     return;
-  const int block = BlockSize(width);
+  // Blocks of width / 64 pixels, fractional where the width is not a multiple of 64, so that the
+  // reader finds each block's centre at any decoded width.
   const auto bits = StripBits(stamp);
-  for (int row = 0; row < kRows; ++row) {
-    for (int y = row * block; y < std::min(height, (row + 1) * block); ++y) {
-      uint8_t* line = bgra + static_cast<size_t>(y) * rowBytes;
-      for (int x = 0; x < std::min(width, kColumns * block); ++x) {
-        const uint8_t v = bits[row * kColumns + x / block] ? 255 : 0;
-        uint8_t* p = line + 4 * x;
-        p[0] = p[1] = p[2] = v;
-        p[3] = 255;
-      }
+  const int64_t stripHeight = std::min<int64_t>(height, SceneStripHeight(width));
+  for (int64_t y = 0; y < stripHeight; ++y) {
+    const int64_t row = y * kColumns / width;
+    uint8_t* line = bgra + static_cast<size_t>(y) * rowBytes;
+    for (int64_t x = 0; x < width; ++x) {
+      const uint8_t v = bits[row * kColumns + x * kColumns / width] ? 255 : 0;
+      uint8_t* p = line + 4 * x;
+      p[0] = p[1] = p[2] = v;
+      p[3] = 255;
     }
   }
 }

@@ -1,0 +1,12 @@
+# The Windows build under Wine with the test encoder transform, received by the Linux receiver
+# (built by the linux preset); skipped when that receiver is missing.
+if(WIN32)
+  set(SORVANE_LINUX_RECEIVER "${PROJECT_SOURCE_DIR}/build/linux/tools/sv-receiver/app/sv-receiver"
+      CACHE FILEPATH "The Linux sv-receiver that the Windows end-to-end test pairs with")
+  add_test(NAME sv_e2e_windows_streaming
+           COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/windows_streaming_e2e.sh"
+                   "$<TARGET_FILE:sv-host>" "$<TARGET_FILE:Sorvane>" "${SORVANE_LINUX_RECEIVER}")
+  set_tests_properties(sv_e2e_windows_streaming PROPERTIES
+                       RESOURCE_LOCK "control_port;media_ports;mft_registry" TIMEOUT 600
+                       SKIP_RETURN_CODE 77)
+endif()
