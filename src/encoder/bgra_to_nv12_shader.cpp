@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "encoder/bgra_to_nv12_shader.h"
 #include "encoder/bt709_q8.h"
 
 namespace Sorvane {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diag/log_channels.h"
+#include "encoder/bgra_to_nv12_shader.h"
 
 namespace Sorvane {
 namespace {

@@ -54,7 +54,4 @@ class D3d11Nv12Converter {
   std::atomic<bool> failed_{false};
 };
 
-// The compute shader's HLSL text, with the shared BT.709 constants written in.
-std::string BgraToNv12ShaderSource();
-
 }  // namespace Sorvane
