@@ -33,6 +33,9 @@ const char* UsageText() {
          "  --interface-version N  transmit interface version announced to the module (default 4)\n"
          "  --host-name NAME       run as if the host executable were NAME\n"
          "                         (e.g. \"Adobe Premiere Pro.exe\")\n"
+         "  --test-encoder MODE    sync or async (Windows build, test use only): register the\n"
+         "                         test H.264 encoder transform before loading the plug-in and\n"
+         "                         set the install's asynchronous-encoder switch to match\n"
          "  --help                 this text\n"
          "exit codes: 0 streamed, 1 failure, 2 module not loaded, 3 instance dormant (no "
          "encoder)\n";
@@ -58,6 +61,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       run.audio = false;
     } else if (a == "--plugin" && value(&v)) {
       run.pluginPath = v;
+    } else if (a == "--test-encoder" && value(&v) && (v == "sync" || v == "async")) {
+      cmd.testEncoder = v;
     } else if (a == "--host-name" && value(&v)) {
       cmd.hostName = v;
     } else if (a == "--size" && value(&v) && ParseSize(v, &run.width, &run.height)) {

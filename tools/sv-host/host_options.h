@@ -9,7 +9,8 @@ namespace Sorvane::hostsim {
 
 struct CommandLine {
   HostRunOptions run;
-  std::string hostName;  // run as if the host executable had this name
+  std::string hostName;     // run as if the host executable had this name
+  std::string testEncoder;  // "sync" or "async": register the test encoder transform first
   bool help = false;
 };
 

@@ -3,6 +3,7 @@
 
 #include "sv-host/host_options.h"
 #include "sv-host/self_reexec.h"
+#include "sv-host/test_encoder.h"
 
 using namespace Sorvane::hostsim;
 
@@ -25,6 +26,14 @@ int main(int argc, char** argv) {
       return 1;
     }
     return *code;
+  }
+  std::unique_ptr<TestEncoderSession> testEncoder;
+  if (!cmd->testEncoder.empty()) {
+    testEncoder = StartTestEncoder(cmd->testEncoder, std::cout, &error);
+    if (!testEncoder) {
+      std::cerr << "sv-host: " << error << "\n";
+      return 1;
+    }
   }
   std::cout << "sv-host: loading " << cmd->run.pluginPath << "\n";
   const HostRunReport report = RunHost(cmd->run, std::cout);
