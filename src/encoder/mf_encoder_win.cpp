@@ -18,6 +18,10 @@
 namespace Sorvane {
 namespace {
 
+// ICodecAPI's interface id; not every SDK's headers bind it to the type.
+constexpr GUID kCodecApiId = {
+    0x901db4c7, 0x31ce, 0x41a2, {0x85, 0xdc, 0x8f, 0xa0, 0xbf, 0x41, 0xb8, 0xda}};
+
 // The software HEVC transform cannot keep real time above this many pixels.
 constexpr int64_t kSoftwareHevcPixelCap = 6'000'000;
 
@@ -112,7 +116,8 @@ CandidateVerdict MediaFoundationEncoder::FinishCandidate(CandidateTransform& can
   }
   Log(channels::kEncoder, kLogInfo, "  -> using %s \"%s\" (hw-gpu=%d async=%d)", candidate.category,
       candidate.name.c_str(), candidate.hwGpu ? 1 : 0, candidate.async ? 1 : 0);
-  ComRef<ICodecAPI> api = candidate.transform.As<ICodecAPI>();
+  ComRef<ICodecAPI> api;
+  candidate.transform->QueryInterface(kCodecApiId, api.PutVoid());
   if (api) {
     RateSettings rates;
     rates.mode = rateControl_.load();

@@ -109,8 +109,19 @@ bool AcceptTransform(const TransformRequest& request, IMFDXGIDeviceManager* mana
   candidate.hwGpu = false;
   candidate.async = false;
   ComRef<IMFAttributes> attributes;
-  if (SUCCEEDED(candidate.transform->GetAttributes(attributes.Put())) && attributes)
+  const HRESULT read = candidate.transform->GetAttributes(attributes.Put());
+  if (SUCCEEDED(read) && attributes) {
     candidate.async = MFGetAttributeUINT32(attributes.Get(), MF_TRANSFORM_ASYNC, 0) != 0;
+  } else if (candidate.asyncCategory) {
+    // Listed as asynchronous but cannot be unlocked without its attributes. (A synchronous
+    // transform may well have none.)
+    candidate.async = true;
+    if (!request.allowAsync)
+      return UnlockAsync(request, candidate);
+    Log(channels::kEncoder, kLogInfo, "  [%s] async-MFT GetAttributes failed %s — skipping",
+        candidate.category, Text(FAILED(read) ? read : E_POINTER).c_str());
+    return false;
+  }
   if (candidate.async && !UnlockAsync(request, candidate))
     return false;
   if (manager != nullptr) {

@@ -58,12 +58,34 @@ class ActivateList {
   UINT32 count_ = 0;
 };
 
-std::string FriendlyName(IMFActivate* activate) {
+std::string FriendlyName(IMFAttributes* attributes) {
   wchar_t name[257] = {};
-  if (FAILED(activate->GetString(MFT_FRIENDLY_NAME_Attribute, name, 257, nullptr)) ||
-      name[0] == L'\0')
-    return "<unknown MFT>";
+  if (attributes == nullptr ||
+      FAILED(attributes->GetString(MFT_FRIENDLY_NAME_Attribute, name, 257, nullptr)))
+    return std::string();
   return CappedUtf8(name, 1024);
+}
+
+// Some enumerations (Wine's) give activation objects without the name; the transform's own
+// attribute store has it, else its registration.
+std::string NameOfActivated(IMFActivate* activate, IMFTransform* transform) {
+  ComRef<IMFAttributes> attributes;
+  if (SUCCEEDED(transform->GetAttributes(attributes.Put()))) {
+    std::string name = FriendlyName(attributes.Get());
+    if (!name.empty())
+      return name;
+  }
+  CLSID clsid{};
+  LPWSTR registered = nullptr;
+  if (SUCCEEDED(activate->GetGUID(MFT_TRANSFORM_CLSID_Attribute, &clsid)) &&
+      SUCCEEDED(MFTGetInfo(clsid, &registered, nullptr, nullptr, nullptr, nullptr, nullptr)) &&
+      registered != nullptr) {
+    std::string name = CappedUtf8(registered, 1024);
+    CoTaskMemFree(registered);
+    if (!name.empty())
+      return name;
+  }
+  return "<unknown MFT>";
 }
 
 // A hardware transform belongs to one adapter; give it a device there when ours is elsewhere.
@@ -89,6 +111,7 @@ CandidateVerdict TryCandidate(const Category& category, IMFActivate* activate,
                               CandidateTransform* chosen) {
   CandidateTransform candidate;
   candidate.category = category.label;
+  candidate.asyncCategory = (category.flags & MFT_ENUM_FLAG_ASYNCMFT) != 0;
   candidate.name = FriendlyName(activate);
   if (category.hardware)
     MoveDeviceToTransformAdapter(activate, device);
@@ -96,11 +119,13 @@ CandidateVerdict TryCandidate(const Category& category, IMFActivate* activate,
       activate->ActivateObject(__uuidof(IMFTransform), candidate.transform.PutVoid());
   if (FAILED(hr) || !candidate.transform) {
     Log(channels::kEncoder, kLogInfo, "  [%s] activate \"%s\" failed %s", category.label,
-        candidate.name.c_str(),
+        candidate.name.empty() ? "<unknown MFT>" : candidate.name.c_str(),
         StatusText(static_cast<uint32_t>(FAILED(hr) ? hr : E_POINTER)).c_str());
     candidate.transform.Reset();
     return CandidateVerdict::Next;
   }
+  if (candidate.name.empty())
+    candidate.name = NameOfActivated(activate, candidate.transform.Get());
   Log(channels::kEncoder, kLogInfo, "trying %s MFT: \"%s\"", category.label,
       candidate.name.c_str());
   if (!AcceptTransform(request, device.manager.Get(), candidate)) {
@@ -126,8 +151,7 @@ void ShutDownAsyncTransform(IMFTransform* transform) {
 }
 
 void ReleaseTransform(CandidateTransform& candidate) {
-  if (candidate.async)
-    ShutDownAsyncTransform(candidate.transform.Get());
+  ShutDownAsyncTransform(candidate.transform.Get());
   candidate.transform.Reset();
 }
 

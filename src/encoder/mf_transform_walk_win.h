@@ -25,8 +25,9 @@ struct CandidateTransform {
   ComRef<IMFTransform> transform;
   std::string name;
   const char* category = "";
-  bool hwGpu = false;  // took our DXGI device manager
-  bool async = false;  // driven by events; must be shut down before it is released
+  bool asyncCategory = false;  // enumerated as asynchronous
+  bool hwGpu = false;          // took our DXGI device manager
+  bool async = false;          // driven by events; must be shut down before it is released
 };
 
 enum class CandidateVerdict { Take, Next, Stop };
@@ -40,8 +41,8 @@ bool WalkTransforms(const TransformRequest& request, EncoderDevice& device,
                     const std::function<CandidateVerdict(CandidateTransform&)>& finish,
                     CandidateTransform* chosen);
 
-// Releases the transform; an asynchronous one is shut down first, or its event queue, threads
-// and hardware session outlive it.
+// Releases the transform; one that can be shut down (every asynchronous one) is shut down first,
+// or its event queue, threads and hardware session outlive it.
 void ReleaseTransform(CandidateTransform& candidate);
 void ShutDownAsyncTransform(IMFTransform* transform);
 
