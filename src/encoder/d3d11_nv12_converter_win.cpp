@@ -74,6 +74,10 @@ bool D3d11Nv12Converter::CompileShader() {
       message.assign(
           static_cast<const char*>(errors->GetBufferPointer()),
           strnlen(static_cast<const char*>(errors->GetBufferPointer()), errors->GetBufferSize()));
+    for (char& c : message) {
+      if (c == '\n' || c == '\r')
+        c = ' ';  // one log line
+    }
     Log(channels::kEncoder, kLogError, "GPU NV12: D3DCompile failed 0x%08lx (%s)",
         static_cast<unsigned long>(hr), message.c_str());
     return false;

@@ -5,6 +5,7 @@
 #include "encoder/adapter_choice.h"
 #include "encoder/encoder_factory.h"
 #include "encoder/encoder_thread.h"
+#include "encoder/engine_list.h"
 #include "encoder/mf_encoder_win.h"
 #include "encoder/mf_startup_win.h"
 #include "encoder/utf_text_win.h"
@@ -15,13 +16,6 @@ namespace {
 // Not in every SDK's headers: the hardware vendor a hardware transform reports.
 constexpr GUID kHardwareVendorId = {
     0x3aecb0cc, 0x035b, 0x4bcc, {0x81, 0x85, 0x2b, 0x8d, 0x55, 0x1e, 0xf3, 0xaf}};
-
-struct HardwareSeen {
-  bool nvidia = false;
-  bool intel = false;
-  bool amd = false;
-  bool other = false;
-};
 
 void Note(EncoderVendor vendor, HardwareSeen& seen) {
   seen.nvidia |= vendor == EncoderVendor::Nvidia;
@@ -59,23 +53,7 @@ std::vector<EncoderEngine> EnumerateEngines() {
     ProbeHardwareEncoders(MFVideoFormat_H264, seen);
     ProbeHardwareEncoders(MFVideoFormat_HEVC, seen);
   }
-  std::vector<EncoderEngine> engines;
-  if (seen.nvidia)
-    engines.push_back({"nvidia", "NVIDIA NVENC", ""});
-  if (seen.intel)
-    engines.push_back({"intel", "Intel Quick Sync", ""});
-  if (seen.amd)
-    engines.push_back({"amd", "AMD AMF", ""});
-  const bool anyHardware = seen.nvidia || seen.intel || seen.amd || seen.other;
-  engines.push_back(
-      {"software", "Software (CPU)",
-       anyHardware ? "CPU encoder (Media Foundation software MFT)"
-                   : "No hardware encoder detected. Using CPU — expect higher CPU load and lower "
-                     "quality."});
-  Log(channels::kFactories, kLogInfo,
-      "EnumerateEngines: nvidia=%d intel=%d amd=%d other=%d → %zu entries", seen.nvidia ? 1 : 0,
-      seen.intel ? 1 : 0, seen.amd ? 1 : 0, seen.other ? 1 : 0, engines.size());
-  return engines;
+  return EngineListFor(seen, "CPU encoder (Media Foundation software MFT)");
 }
 
 std::shared_ptr<IHardwareEncoder> CreateDefaultEncoder() {

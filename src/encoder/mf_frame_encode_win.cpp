@@ -26,19 +26,8 @@ void MediaFoundationEncoder::EncodeFrame(const uint8_t* bgra, int width, int hei
   std::lock_guard<std::mutex> lock(lock_);
   if (!chosen_.transform)
     return;
-  switch (CheckFrameInput(bgra, width, height, strideBytes)) {
-    case FrameInput::Ignore:
-      return;
-    case FrameInput::ShortRows:
-      if (!shortRowsLogged_.exchange(true)) {
-        Log(channels::kEncoder, kLogError,
-            "EncodeFrame: row bytes %d < width %d × 4 — frame refused (further ones silently)",
-            strideBytes, width);
-      }
-      return;
-    case FrameInput::Encode:
-      break;
-  }
+  if (!AcceptFrameInput(bgra, width, height, strideBytes, shortRowsLogged_))
+    return;
   const uint8_t* source = SourceAtCodedSize(bgra, width, height, &strideBytes);
   if (async_ != nullptr)
     PushAsyncLocked(source, strideBytes);
