@@ -202,7 +202,9 @@ void AsyncTransformDriver::OnEvent(IMFAsyncResult* result) {
   } else if (type == METransformHaveOutput) {
     std::lock_guard<std::mutex> lock(queueLock_);
     HRESULT status = S_OK;
-    const OutputStep step = ProcessOneOutput(transform_, codec_, output_, -1, &status);
+    OutputStep step = ProcessOneOutput(transform_, codec_, output_, -1, &status);
+    if (step == OutputStep::StreamChanged)  // the output is still waiting, in the new type
+      step = ProcessOneOutput(transform_, codec_, output_, -1, &status);
     if ((step == OutputStep::Failed || step == OutputStep::NeedMoreInput) &&
         status != MF_E_SHUTDOWN)
       Log(channels::kEncoder, kLogError, "async: ProcessOutput failed %s", Text(status).c_str());

@@ -321,6 +321,60 @@ TEST_F(MfEncoderTest, AsynchronousEncodingRoundTripsAndCloneIsIndependent) {
   EXPECT_EQ(reg.State().ShutdownCalls(), reg.State().InstancesCreated());
 }
 
+// Lost frames and odd events cost one frame each; the event loop and the time line go on.
+TEST_F(MfEncoderTest, InputOutputAndEventFailuresLoseAFrameAndEncodingGoesOn) {
+  auto encoder = Encoder();
+  const std::vector<uint8_t> frame = Picture(kW, kH, 5);
+  {
+    TestTransformRegistration sync(Options(false, false, L"Sorvane Test SW failing"));
+    ASSERT_TRUE(sync.Ok()) << sync.Error();
+    ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30));
+    test::TransformFailures refuseInput;
+    refuseInput.processInput = E_FAIL;
+    sync.SetFailures(refuseInput);
+    encoder->EncodeFrame(frame.data(), kW, kH, kW * 4);
+    sync.SetFailures({});
+    encoder->EncodeFrame(frame.data(), kW, kH, kW * 4);
+    ASSERT_EQ(Units().size(), 1u);
+    EXPECT_EQ(Units()[0].timestampUs, 0u) << "a lost frame does not advance the time line";
+    EXPECT_NE(NewLog().find("ProcessInput failed 0x80004005"), std::string::npos);
+    encoder->Shutdown();
+  }
+
+  installid::SetEnableAsyncHwEncoders(true);
+  TestTransformOptions options = Options(true, true, L"Sorvane Test HW async failing");
+  options.failures.errorEvents = true;
+  options.failures.streamChangeOnFirstOutput = true;
+  TestTransformRegistration async(options);
+  ASSERT_TRUE(async.Ok()) << async.Error();
+  {
+    std::lock_guard<std::mutex> lock(unitsLock_);
+    units_.clear();
+  }
+  ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30));
+  ASSERT_TRUE(encoder->IsAsync());
+  std::vector<std::vector<uint8_t>> inputs;
+  for (int i = 0; i < 3; ++i) {
+    inputs.push_back(Picture(kW, kH, 30 + i));
+    encoder->EncodeFrame(inputs.back().data(), kW, kH, kW * 4);
+    ASSERT_TRUE(WaitForUnits(inputs.size())) << "frame " << i;
+  }
+  ExpectPicturesMatch(inputs);  // the stream change kept the parameter sets
+
+  test::TransformFailures noOutput;
+  noOutput.processOutput = MF_E_TRANSFORM_NEED_MORE_INPUT;
+  async.SetFailures(noOutput);
+  logStart_ = Log().size();
+  encoder->EncodeFrame(frame.data(), kW, kH, kW * 4);
+  for (int i = 0; i < 300 && NewLog().find("async: ProcessOutput failed") == std::string::npos; ++i)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_NE(
+      NewLog().find("async: ProcessOutput failed MF_E_TRANSFORM_NEED_MORE_INPUT (0xc00d6d72)"),
+      std::string::npos);
+  encoder->Shutdown();
+  EXPECT_EQ(async.State().LiveInstances(), 0);
+}
+
 TEST_F(MfEncoderTest, HundredReconfiguresAndHundredFailedAsyncCandidatesLeaveNothingBehind) {
   installid::SetEnableAsyncHwEncoders(true);
   TestTransformRegistration async(Options(true, true, L"Sorvane Test HW async cycles"));
