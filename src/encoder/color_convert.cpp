@@ -3,16 +3,22 @@
 #include <cstring>
 #include <vector>
 
+#include "encoder/bt709_q8.h"
 #include "encoder/color_convert_kernels.h"
 
 namespace Sorvane {
 namespace convert {
 namespace {
 
-// Q8 BT.709 limited-range coefficients.
-constexpr int kYR = 47, kYG = 157, kYB = 16;
-constexpr int kCbR = -26, kCbG = -87, kCbB = 112;
-constexpr int kCrR = 112, kCrG = -102, kCrB = -10;
+using bt709::kCbB;
+using bt709::kCbG;
+using bt709::kCbR;
+using bt709::kCrB;
+using bt709::kCrG;
+using bt709::kCrR;
+using bt709::kYB;
+using bt709::kYG;
+using bt709::kYR;
 
 inline uint8_t Clamp255(int v) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));

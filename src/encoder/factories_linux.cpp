@@ -1,5 +1,6 @@
 #include "diag/log_channels.h"
 #include "encoder/encoder_factory.h"
+#include "encoder/engine_list.h"
 #include "encoder/libav_encoder.h"
 #include "encoder/libav_probe.h"
 
@@ -9,13 +10,6 @@ namespace {
 constexpr uint32_t kVendorNvidia = 0x10DE;
 constexpr uint32_t kVendorIntel = 0x8086;
 constexpr uint32_t kVendorAmd = 0x1002;
-
-struct HardwareSeen {
-  bool nvidia = false;
-  bool intel = false;
-  bool amd = false;
-  bool other = false;
-};
 
 // A vendor counts when one of its encoders really opens here, for either codec. NVENC is
 // NVIDIA's and Quick Sync Intel's; a VAAPI encoder belongs to the vendor of the render node.
@@ -45,23 +39,7 @@ HardwareSeen ProbeHardware() {
 
 std::vector<EncoderEngine> EnumerateEngines() {
   const HardwareSeen seen = ProbeHardware();
-  std::vector<EncoderEngine> engines;
-  if (seen.nvidia)
-    engines.push_back({"nvidia", "NVIDIA NVENC", ""});
-  if (seen.intel)
-    engines.push_back({"intel", "Intel Quick Sync", ""});
-  if (seen.amd)
-    engines.push_back({"amd", "AMD AMF", ""});
-  const bool anyHardware = seen.nvidia || seen.intel || seen.amd || seen.other;
-  engines.push_back(
-      {"software", "Software (CPU)",
-       anyHardware ? "CPU encoder (libx264 / libx265)"
-                   : "No hardware encoder detected. Using CPU — expect higher CPU load and lower "
-                     "quality."});
-  Log(channels::kFactories, kLogInfo,
-      "EnumerateEngines: nvidia=%d intel=%d amd=%d other=%d → %zu entries", seen.nvidia ? 1 : 0,
-      seen.intel ? 1 : 0, seen.amd ? 1 : 0, seen.other ? 1 : 0, engines.size());
-  return engines;
+  return EngineListFor(seen, "CPU encoder (libx264 / libx265)");
 }
 
 std::shared_ptr<IHardwareEncoder> CreateDefaultEncoder() {

@@ -1,5 +1,8 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
+
+#include "diag/log_channels.h"
 
 namespace Sorvane {
 
@@ -16,6 +19,25 @@ inline FrameInput CheckFrameInput(const uint8_t* bgra, int width, int height, in
   if (static_cast<int64_t>(strideBytes) < static_cast<int64_t>(width) * 4)
     return FrameInput::ShortRows;
   return FrameInput::Encode;
+}
+
+// Whether EncodeFrame goes on with this frame; short rows are logged the first time only.
+inline bool AcceptFrameInput(const uint8_t* bgra, int width, int height, int strideBytes,
+                             std::atomic<bool>& shortRowsLogged) {
+  switch (CheckFrameInput(bgra, width, height, strideBytes)) {
+    case FrameInput::Ignore:
+      return false;
+    case FrameInput::ShortRows:
+      if (!shortRowsLogged.exchange(true)) {
+        Log(channels::kEncoder, kLogError,
+            "EncodeFrame: row bytes %d < width %d × 4 — frame refused (further ones silently)",
+            strideBytes, width);
+      }
+      return false;
+    case FrameInput::Encode:
+      break;
+  }
+  return true;
 }
 
 }  // namespace Sorvane

@@ -183,19 +183,8 @@ void LibavEncoder::EncodeFrame(const uint8_t* bgra, int width, int height, int s
   std::lock_guard<std::mutex> lock(lock_);
   if (session_ == nullptr)
     return;
-  switch (CheckFrameInput(bgra, width, height, strideBytes)) {
-    case FrameInput::Ignore:
-      return;
-    case FrameInput::ShortRows:
-      if (!shortRowsLogged_.exchange(true)) {
-        Log(channels::kEncoder, kLogError,
-            "EncodeFrame: row bytes %d < width %d × 4 — frame refused (further ones silently)",
-            strideBytes, width);
-      }
-      return;
-    case FrameInput::Encode:
-      break;
-  }
+  if (!AcceptFrameInput(bgra, width, height, strideBytes, shortRowsLogged_))
+    return;
   const int64_t convertStart = SteadyNowNs();
   const uint8_t* source = ScaledSourceLocked(bgra, width, height, &strideBytes);
   const bool written = session_->WritePicture(source, strideBytes);

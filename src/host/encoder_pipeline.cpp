@@ -4,6 +4,7 @@
 
 #include "base/clock.h"
 #include "diag/debug_topics.h"
+#include "encoder/encoder_thread.h"
 
 namespace Sorvane {
 namespace {
@@ -74,6 +75,7 @@ void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder) {
 
 void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int rowBytes) {
   {
+    std::lock_guard<std::mutex> exchange(exchangeLock_);
     std::shared_lock lock(primaryLock_);
     if (primary_)
       primary_->EncodeFrame(pixels, width, height, rowBytes);
@@ -92,8 +94,9 @@ void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int r
 }
 
 bool EncoderPipeline::Configure(int width, int height, uint32_t bitrateBps, int fps) {
-  std::shared_lock lock(primaryLock_);
-  return primary_ ? primary_->Configure(width, height, bitrateBps, fps) : false;
+  std::lock_guard<std::mutex> exchange(exchangeLock_);
+  const std::shared_ptr<IHardwareEncoder> primary = CopyPrimary();
+  return primary ? primary->Configure(width, height, bitrateBps, fps) : false;
 }
 
 void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
@@ -124,20 +127,25 @@ void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
   requestCv_.notify_one();
 }
 
+// The encoder is acted on through a reference held outside primaryLock_: an asynchronous
+// encoder's Configure waits for its output thread, whose callback may come back in through
+// primaryLock_ shared, so holding the lock exclusively here would deadlock the two.
+// exchangeLock_ keeps the frame path and other in-place reconfigures out meanwhile.
 void EncoderPipeline::ReconfigureInPlace(const EncoderSettings& s) {
-  std::unique_lock lock(primaryLock_);
-  if (!primary_)
+  std::lock_guard<std::mutex> exchange(exchangeLock_);
+  const std::shared_ptr<IHardwareEncoder> primary = CopyPrimary();
+  if (!primary)
     return;
-  const int fromW = primary_->Width(), fromH = primary_->Height();
+  const int fromW = primary->Width(), fromH = primary->Height();
   const int64_t started = SteadyNowNs();
-  primary_->SetCodec(s.codec);
-  primary_->SetGopSize(s.gopFrames > 1 ? s.gopFrames : 1);
-  primary_->SetRateControl(s.rateControl, s.quality);
-  primary_->SetFrameCap(s.frameCap != 0 ? s.frameCap : kDefaultFrameCap);
-  primary_->Configure(s.width, s.height, s.bitrateBps, s.fps);
+  primary->SetCodec(s.codec);
+  primary->SetGopSize(s.gopFrames > 1 ? s.gopFrames : 1);
+  primary->SetRateControl(s.rateControl, s.quality);
+  primary->SetFrameCap(s.frameCap != 0 ? s.frameCap : kDefaultFrameCap);
+  primary->Configure(s.width, s.height, s.bitrateBps, s.fps);
   if (s.peakBitrateBps != 0)
-    primary_->SetPeakBitrate(s.peakBitrateBps);
-  primary_->ForceKeyframe();
+    primary->SetPeakBitrate(s.peakBitrateBps);
+  primary->ForceKeyframe();
   const double durationMs = MsSince(started);
   DebugTopicLog(DebugTopic::Transitions,
                 "single-encoder reconfigure fromW=%d fromH=%d toW=%d toH=%d durationMs=%.1f "
@@ -148,6 +156,7 @@ void EncoderPipeline::ReconfigureInPlace(const EncoderSettings& s) {
 }
 
 void EncoderPipeline::CloneLoop() {
+  const EncoderThreadScope encoderThread;  // clones activate encoder transforms here
   for (;;) {
     EncoderSettings s;
     uint64_t generation = 0;
@@ -286,6 +295,7 @@ void EncoderPipeline::Retire(std::shared_ptr<IHardwareEncoder> encoder) {
 }
 
 void EncoderPipeline::RetireLoop() {
+  const EncoderThreadScope encoderThread;  // and release them here
   for (;;) {
     std::shared_ptr<IHardwareEncoder> encoder;
     {
@@ -421,14 +431,15 @@ void EncoderPipeline::Shutdown() {
     pending_.reset();
     pendingExists_ = false;
   }
+  // Taken out under the lock, shut down outside it (see ReconfigureInPlace).
+  std::shared_ptr<IHardwareEncoder> primary;
   {
     std::unique_lock lock(primaryLock_);
-    if (primary_) {
-      primary_->Shutdown();
-      primary_.reset();
-    }
+    primary = std::move(primary_);
     primaryIdentity_.store(nullptr);
   }
+  if (primary)
+    primary->Shutdown();
   // A promotion racing this Shutdown may hand its old encoder over after RetireLoop has ended.
   std::deque<std::shared_ptr<IHardwareEncoder>> leftovers;
   {

@@ -82,6 +82,10 @@ class EncoderPipeline {
   // primaryLock_ shared and pendingLock_, which is safe because a shared holder never waits for
   // a writer that is merely waiting.
   std::mutex shutdownLock_;  // serialises Shutdown (the control thread and the destructor)
+  // Held while the primary is configured in place or fed a frame, so frames wait for an
+  // in-place reconfigure to finish; taken before primaryLock_ and pendingLock_. The encoder
+  // itself is never configured or shut down under primaryLock_ exclusive.
+  std::mutex exchangeLock_;
 
   // A synchronous encoder delivers inside EncodeFrame while its caller holds primaryLock_ shared,
   // and the instance's output path comes back in (keyframe requests, emergency compression,

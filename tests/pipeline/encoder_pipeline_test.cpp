@@ -361,6 +361,42 @@ TEST_F(PipelineTest, ConservativeModeReconfiguresTheOnlyEncoderAtOnce) {
   EXPECT_EQ(RowsStarting("Conservative,640,360,1024,576,,,,").size(), 1u);
 }
 
+// An asynchronous encoder's Configure and Shutdown wait for its output thread, whose callback
+// may come back into the pipeline (a keyframe request, a query). Were the pipeline to hold its
+// primary lock exclusively around them, the two would wait for each other.
+TEST(PipelineLocking, EncodersAreConfiguredAndShutDownWithThePrimaryLockFree) {
+  auto world = std::make_shared<FakeEncoderWorld>();
+  EncoderPipeline* target = nullptr;
+  std::atomic<int> stuck{0}, passed{0};
+  std::vector<std::future<int>> callbacks;
+  world->whileClosing = [&] {
+    if (target == nullptr)
+      return;
+    // Kept beyond the call: a stuck callback must fail the test, not hang it here.
+    callbacks.push_back(std::async(std::launch::async, [&] {
+      target->RequestKeyframe();
+      return target->Width();
+    }));
+    if (callbacks.back().wait_for(2s) == std::future_status::ready)
+      ++passed;
+    else
+      ++stuck;
+  };
+  auto pipeline = std::make_unique<EncoderPipeline>(std::make_shared<FakeEncoder>(world));
+  target = pipeline.get();
+  ASSERT_TRUE(pipeline->Configure(640, 360, 1000000, 30));
+  pipeline->SetMode(EncoderPipeline::Mode::Conservative);
+  EncoderSettings s;
+  s.width = 1280;
+  s.height = 720;
+  pipeline->Reconfigure(s);
+  EXPECT_EQ(pipeline->Width(), 1280);
+  pipeline->Shutdown();
+  target = nullptr;
+  EXPECT_EQ(stuck.load(), 0);
+  EXPECT_EQ(passed.load(), 3) << "Configure, the in-place Configure and Shutdown";
+}
+
 TEST_F(PipelineTest, ForwardedSettersReachTheWarmingCopyToo) {
   world->cloneFramesBeforeKeyframe = 1000000;
   pipeline->Reconfigure(Settings(1280, 720));

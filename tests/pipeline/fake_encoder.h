@@ -24,6 +24,9 @@ struct FakeEncoderWorld {
   // While set, Clone waits inside the call (clonesWaiting counts the callers held there).
   std::atomic<bool> holdClones{false};
   std::atomic<int> clonesWaiting{0};
+  // Run inside Configure and Shutdown, as an asynchronous encoder waits there for its output
+  // thread. Set before the pipeline exists.
+  std::function<void()> whileClosing;
 
   // Live encoders by serial, so a test can look at a copy it never owned.
   std::mutex liveLock;
@@ -76,6 +79,8 @@ class FakeEncoder final : public IHardwareEncoder {
   }
 
   bool Configure(int w, int h, uint32_t bps, int fps) override {
+    if (world_->whileClosing)
+      world_->whileClosing();
     if (w < 16 || h < 16 || fps < 1)
       return false;
     width_ = w;
@@ -88,6 +93,8 @@ class FakeEncoder final : public IHardwareEncoder {
     return true;
   }
   void Shutdown() override {
+    if (world_->whileClosing)
+      world_->whileClosing();
     configured_ = false;
     ++world_->shutdowns;
   }
