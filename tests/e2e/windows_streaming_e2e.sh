@@ -15,9 +15,9 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export APPDATA="$work/roaming" XDG_STATE_HOME="$work/state" LOCALAPPDATA="$work/local"
 log="$work/local/Sorvane/plugin-x.log"
-# The receiver finds the scene's frame stamp only where the width is a multiple of 64; the test
-# transform's raw pictures keep runs at about this many pixels.
-size=448x256
+# The test transform's pictures are raw (1.5 bytes a pixel): 480x270 at 15 fps is about as much
+# as Wine's per-datagram sends keep up with on this machine.
+size=480x270 fps=15
 failures=0 passed=0
 
 # run MODE SECONDS: one streaming run; its summary lands in $work/MODE.json
@@ -25,7 +25,7 @@ run() {
   local mode="$1" seconds="$2" before
   before=$(sv_listen_count "$log")
   sv_start_windows_host "$hostExe" "$plugin" "$work/local" "$work/$mode.host.txt" \
-    "$((seconds + 90))" --test-encoder "$mode" --size "$size" --seconds "$((seconds + 4))"
+    "$((seconds + 90))" --test-encoder "$mode" --size "$size" --fps "$fps" --seconds "$((seconds + 4))"
   local host=$SV_WINDOWS_HOST_PID
   if ! sv_wait_for_listener "$log" "$host" "$before"; then
     wait "$host"
