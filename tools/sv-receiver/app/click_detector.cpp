@@ -50,8 +50,7 @@ void ClickDetector::OnSample(float x) {
   inPhase_[slot] = i;
   quadrature_[slot] = q;
   ++samples_;
-  if (samples_ < window_)
-    return;
+  // Before the window first fills, the ring's zeros stand for silence before the stream.
   const double amplitude = 2.0 * std::hypot(sumI_, sumQ_) / static_cast<double>(window_);
   if (armed_ && amplitude >= kTrigger) {
     armed_ = false;
