@@ -28,6 +28,8 @@ class FileSource {
   // Writes the next picture (info().width x info().height) into `bgra`. A picture that fails to
   // decode is replaced by the previous one, so the push rate never stalls.
   virtual void NextPicture(uint8_t* bgra, int rowBytes) = 0;
+  // Moves past the next picture without converting it (cheaper than NextPicture).
+  virtual void SkipPicture() = 0;
   // The next `frames` samples of both channels; valid until the next call. Silence once the
   // sound cannot be decoded any further.
   virtual float** NextAudio(uint32_t frames) = 0;

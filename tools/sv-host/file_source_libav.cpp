@@ -279,6 +279,12 @@ class LibavFileSource final : public FileSource {
     }
   }
 
+  void SkipPicture() override {
+    if (!firstPending_ && video_.Next() == nullptr)
+      ++repeated_;
+    firstPending_ = false;
+  }
+
   float** NextAudio(uint32_t frames) override {
     while (audioUsable_ && sound_.queued() < frames) {
       const AVFrame* frame = audio_.Next();

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(options->outDir, ec);
 
   VideoSink video(options->outDir, options->snapshotEverySeconds);
+  if (!options->referenceFile.empty())
+    video.SetReferenceFile(options->referenceFile);
   MediaReceiver media(options->videoPort, options->audioPort, options->dropRate, options->seed,
                       video, options->outDir);
   LipSyncMeter lipSync;

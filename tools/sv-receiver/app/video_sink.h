@@ -10,6 +10,7 @@
 
 #include "sv-host/test_scene.h"
 #include "sv-receiver/app/latency_stats.h"
+#include "sv-receiver/app/reference_pictures.h"
 #include "sv-receiver/app/video_decoder.h"
 #include "sv-receiver/lib/frame_assembler.h"
 
@@ -54,6 +55,8 @@ class VideoSink {
   // before frames arrive. Must not block for long: reception waits on it.
   using PictureObserver = std::function<void(const DecodedPicture&, int64_t nowNs)>;
   void AddPictureObserver(PictureObserver observer);
+  // Compare pictures with this video file (what the host pushes) instead of the test scene.
+  void SetReferenceFile(const std::string& path);
   std::string StreamFileName() const;
 
  private:
@@ -76,6 +79,7 @@ class VideoSink {
   int64_t decodeStartNs_ = 0;
   VideoSinkStats stats_;
   std::vector<PictureObserver> observers_;
+  std::unique_ptr<ReferencePictures> reference_;
 };
 
 }  // namespace Sorvane::receiver
