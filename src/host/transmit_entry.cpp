@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/version.h"
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 #include "encoder/encoder_factory.h"
@@ -47,6 +48,7 @@ const SPBasicSuite* BasicSuiteOf(const tmStdParms* stdParms) {
 
 tmResult Startup(tmStdParms*, tmPluginInfo* info) {
   InstallCrashHandler();
+  Log(channels::kMain, kLogInfo, "Startup: Sorvane %s", kVersion);
   if (info == nullptr)
     return tmResult_Success;
   static const char kName[] = "Sorvane";
