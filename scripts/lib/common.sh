@@ -10,7 +10,7 @@ SV_PACKAGES=(
   wine wine64 xvfb xauth
   libcm256cc-dev libavcodec-dev libavutil-dev libswscale-dev libavformat-dev
   libx264-dev libx265-dev libyuv-dev libavahi-client-dev ffmpeg
-  libswresample-dev libsdl2-dev
+  libswresample-dev
 )
 
 sv_log() { printf '\n== %s\n' "$*"; }
