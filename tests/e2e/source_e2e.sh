@@ -27,8 +27,10 @@ run() {
   # shellcheck disable=SC2086
   "$host" --plugin "$plugin" --seconds "$((seconds + 3))" $hostOptions >"$work/$name.host.txt" 2>&1 &
   local hostPid=$!
-  for _ in $(seq 100); do
-    [ "$(grep -c "Listening on" "$log" 2>/dev/null || true)" -gt "${before:-0}" ] && break
+  local now
+  for _ in $(seq 600); do
+    now=$(grep -c "Listening on" "$log" 2>/dev/null)
+    [ "${now:-0}" -gt "${before:-0}" ] && break
     sleep 0.05
   done
   "$receiver" --code-from-log "$log" --seconds "$seconds" --out "$work/$name" \
