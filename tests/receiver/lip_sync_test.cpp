@@ -119,6 +119,18 @@ TEST(LipSyncMatch, DriftIsTheSlopeInMillisecondsPerMinute) {
   EXPECT_NEAR(r.minMs, -8, 1e-9);
 }
 
+TEST(LipSyncMatch, ALateMarkerNowAndThenDoesNotFakeADrift) {
+  std::vector<int64_t> markers, clicks;
+  for (int k = 0; k < 120; ++k) {
+    markers.push_back(k * 1000000ll + (k % 17 == 16 ? 400000 : 0));  // a stalled picture
+    clicks.push_back(k * 1000000ll - 20000);
+  }
+  const LipSyncReport r = LipSyncMeter::Match(markers, clicks);
+  EXPECT_NEAR(r.driftMsPerMinute, 0.0, 0.5);
+  EXPECT_DOUBLE_EQ(r.medianMs, -20);
+  EXPECT_DOUBLE_EQ(r.minMs, -420);
+}
+
 TEST(LipSyncMatch, NothingPairsBeyondHalfASecondOrWithoutMarkers) {
   EXPECT_EQ(LipSyncMeter::Match({1000000}, {1600000}).pairs, 0u);
   EXPECT_EQ(LipSyncMeter::Match({}, {1000000, 2000000}).pairs, 0u);

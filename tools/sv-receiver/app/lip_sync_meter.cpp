@@ -16,18 +16,18 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Least-squares slope of y over x.
+// Slope of y over x as the median of the slopes between pairs of points (Theil-Sen): one late
+// picture on a busy machine moves it far less than it moves a least-squares fit.
 double Slope(const std::vector<double>& x, const std::vector<double>& y) {
-  const double n = static_cast<double>(x.size());
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  for (size_t i = 0; i < x.size(); ++i) {
-    sx += x[i];
-    sy += y[i];
-    sxx += x[i] * x[i];
-    sxy += x[i] * y[i];
+  std::vector<double> slopes;
+  const size_t step = std::max<size_t>(1, x.size() / 1000);  // bounded work on long soaks
+  for (size_t i = 0; i < x.size(); i += step) {
+    for (size_t j = i + step; j < x.size(); j += step) {
+      if (x[j] != x[i])
+        slopes.push_back((y[j] - y[i]) / (x[j] - x[i]));
+    }
   }
-  const double d = n * sxx - sx * sx;
-  return d > 0 ? (n * sxy - sx * sy) / d : 0;
+  return slopes.empty() ? 0 : Median(std::move(slopes));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ struct LipSyncReport {
   uint64_t clicks = 0;
   uint64_t pairs = 0;
   double medianMs = 0, minMs = 0, maxMs = 0;
-  double driftMsPerMinute = 0;  // least-squares slope of the offset over the run
+  double driftMsPerMinute = 0;  // the offset's slope over the run (median of pairwise slopes)
 };
 
 // Watches decoded pictures for the lip-sync marker and the sound for its click, and matches each
