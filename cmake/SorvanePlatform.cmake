@@ -20,6 +20,24 @@ if(MINGW)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
 
+if(WIN32)
+  enable_language(RC)
+endif()
+
+# sv_version_resource(target file description): on Windows, a version resource carrying the
+# project version, the file name and a description.
+function(sv_version_resource target file description)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(SV_RC_NAME "${target}")
+  set(SV_RC_FILE "${file}")
+  set(SV_RC_DESCRIPTION "${description}")
+  set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/templates/version.rc.in" "${rc}" @ONLY)
+  target_sources(${target} PRIVATE "${rc}")
+endfunction()
+
 # sv_add_platform_sources(target base...): adds base_win.cpp or base_posix.cpp for each base name.
 function(sv_add_platform_sources target)
   foreach(base IN LISTS ARGN)

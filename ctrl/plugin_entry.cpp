@@ -1,4 +1,5 @@
 // The control-surface plug-in's host entry and its bridge export.
+#include "base/version.h"
 #include "ctrl/bridge_dispatch.h"
 #include "ctrl/control_surface.h"
 #include "ctrl/ctrl_log.h"
@@ -18,7 +19,7 @@ SPErr Failed(SPErr err) {
 }
 
 SPErr Startup() {
-  Log(kCtrlChannel, kLogInfo, "ctrl: Startup begin");
+  Log(kCtrlChannel, kLogInfo, "ctrl: Startup begin — SorvaneCtrl %s", kVersion);
   PluginGlobals& g = Globals();
   const SPBasicSuite* basic = g.basic.load();
   if (basic == nullptr) {

@@ -13,6 +13,7 @@
 #include "encoder/color_convert.h"
 #include "encoder/libav_encoder.h"
 #include "host/encoder_pipeline.h"
+#include "sv-host/file_source.h"
 #include "sv-host/test_scene.h"
 #include "sv-receiver/app/video_decoder.h"
 #include "synthetic_scene.h"
@@ -33,7 +34,9 @@ struct Options {
   std::string preset;
   bool psnr = false;
   bool hostScene = false;
-  int switchWidth = 0;  // a seamless switch to this size through the encoder pipeline
+  std::string source;     // a video file's pictures instead of a generated scene
+  bool realtime = false;  // push at the frame rate, as a host does
+  int switchWidth = 0;    // a seamless switch to this size through the encoder pipeline
   int switchHeight = 0;
   int switchAt = -1;
 };
@@ -41,7 +44,8 @@ struct Options {
 constexpr const char* kUsage =
     "usage: sv-encode [--codec h264|hevc] [--size WxH] [--fps N] [--gop N] [--frames N]\n"
     "                 [--bitrate BPS] [--out FILE] [--psnr] [--preset NAME]\n"
-    "                 [--scene synthetic|host] [--switch-to WxH [--switch-at N]] [--help]\n"
+    "                 [--scene synthetic|host] [--switch-to WxH [--switch-at N]]\n"
+    "                 [--source FILE] [--realtime] [--help]\n"
     "Encodes N frames of a moving synthetic scene through the Linux encoder (the first\n"
     "libavcodec encoder that opens here, else libx264 / libx265) and the real output routine,\n"
     "and prints JSON: latency from EncodeFrame entry to the output callback (median, p99),\n"
@@ -51,6 +55,8 @@ constexpr const char* kUsage =
     "  --preset NAME libx264 / libx265 preset instead of the built-in one (measurements)\n"
     "  --scene NAME  synthetic (default: gradient, scrolling detail, text, moving shapes) or\n"
     "                host (the host simulator's scene)\n"
+    "  --source FILE the pictures of a video file (scaled to --size), looping\n"
+    "  --realtime    push frames at --fps as a host does instead of back to back\n"
     "  --switch-to WxH  push frames of WxH in real time through the encoder pipeline and ask\n"
     "                it at frame N (default a third of the frames) for a seamless switch to\n"
     "                WxH: reports the time from Reconfigure to the swap and the frames pushed\n"
@@ -120,6 +126,12 @@ bool Parse(int argc, char** argv, Options* o) {
         o->hostScene = true;
       else if (std::strcmp(value, "synthetic") != 0)
         return false;
+    } else if (arg == "--source") {
+      if (!needValue())
+        return false;
+      o->source = value;
+    } else if (arg == "--realtime") {
+      o->realtime = true;
     } else if (arg == "--preset") {
       if (!needValue())
         return false;
@@ -227,13 +239,23 @@ int Main(const Options& o) {
   } else {
     encoder->SetOutputCallback(onOutput);
   }
+  std::unique_ptr<hostsim::FileSource> file;
+  if (!o.source.empty()) {
+    std::string error;
+    if (!(file = hostsim::FileSource::Open(o.source, w, h, &error))) {
+      std::fprintf(stderr, "sv-encode: %s\n", error.c_str());
+      return 1;
+    }
+  }
   Switch change;
   const std::string description = encoder->Description();
   const int64_t started = SteadyNowNs();
   int64_t busyNs = 0;
   for (int i = 0; i < o.frames; ++i) {
     const auto index = static_cast<uint32_t>(i);
-    if (o.hostScene)
+    if (file != nullptr)
+      file->NextPicture(bgra.data(), w * 4);
+    else if (o.hostScene)
       hostsim::RenderTestScene(bgra.data(), w, h, w * 4,
                                {index, uint64_t{index} * 1'000'000 / o.fps});
     else
@@ -268,7 +290,7 @@ int Main(const Options& o) {
       change.swapMs = (SteadyNowNs() - change.reconfigureNs) / 1e6;
       change.framesUntilSwap = i - switchAt + 1;
     }
-    if (switching) {  // push in real time, as a host does
+    if (switching || o.realtime) {  // push in real time, as a host does
       const int64_t due = started + (i + 1) * 1'000'000'000LL / o.fps;
       const int64_t now = SteadyNowNs();
       if (due > now)
@@ -286,7 +308,10 @@ int Main(const Options& o) {
   std::printf("{\n");
   std::printf("  \"encoder\": \"%s\",\n", description.c_str());
   std::printf("  \"preset\": \"%s\", \"scene\": \"%s\",\n",
-              o.preset.empty() ? "default" : o.preset.c_str(), o.hostScene ? "host" : "synthetic");
+              o.preset.empty() ? "default" : o.preset.c_str(),
+              file != nullptr ? "file"
+              : o.hostScene   ? "host"
+                              : "synthetic");
   std::printf("  \"codec\": \"%s\", \"size\": \"%dx%d\", \"fps\": %d, \"gop\": %d,\n",
               o.codec == Codec::H264 ? "h264" : "hevc", w, h, o.fps, o.gop);
   std::printf("  \"frames\": %d, \"outputs\": %d, \"keyframes\": %d, \"bytes\": %llu,\n", o.frames,

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "base/version.h"
 #include "bridge/key_injector.h"
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
@@ -49,6 +50,7 @@ const SPBasicSuite* BasicSuiteOf(const tmStdParms* stdParms) {
 
 tmResult Startup(tmStdParms*, tmPluginInfo* info) {
   InstallCrashHandler();
+  Log(channels::kMain, kLogInfo, "Startup: Sorvane %s", kVersion);
   static std::once_flag announceKeys;
   std::call_once(announceKeys, AnnounceKeyInjector);
   if (info == nullptr)

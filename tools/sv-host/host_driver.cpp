@@ -5,8 +5,10 @@
 
 #include "base/clock.h"
 #include "sv-host/ctrl_host_run.h"
+#include "sv-host/file_source.h"
 #include "sv-host/host_suites.h"
 #include "sv-host/module_loader.h"
+#include "sv-host/sync_marks.h"
 #include "sv-host/test_scene.h"
 #include "sv-host/tone.h"
 
@@ -24,8 +26,9 @@ std::string NarrowName(const prUTF16Char* name) {
 
 class HostSession {
  public:
-  HostSession(const HostRunOptions& options, std::ostream& progress, HostRunReport& report)
-      : options_(options), progress_(progress), report_(report) {
+  HostSession(const HostRunOptions& options, std::ostream& progress, HostRunReport& report,
+              FileSource* source)
+      : options_(options), progress_(progress), report_(report), source_(source) {
     stdParms_.piSuites = HostSuites::Instance().PiSuites();
     instance_.inHasAudio = options.audio ? 1 : 0;
     instance_.inNumChannels = 2;
@@ -106,15 +109,20 @@ class HostSession {
       module.StartPushAudio(&stdParms_, &instance_, 0, 1.0f, 0, 0, 0, 0, &samplesPerChunk);
     }
     ToneGenerator tone(440.0, 48000, 2);
+    tone.AddSyncClicks();
+    const bool fileSound = source_ != nullptr && source_->info().hasAudio;
+    uint64_t audioFrames = 0;
     const int fps = options_.fps > 0 ? options_.fps : 30;
     const uint64_t total = static_cast<uint64_t>(options_.seconds * fps);
     const auto start = std::chrono::steady_clock::now();
     for (uint64_t i = 0; i < total; ++i) {
       std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / fps));
       PushFrame(static_cast<uint32_t>(i), i / static_cast<double>(fps));
-      while (options_.audio && module.PushAudio != nullptr &&
-             tone.framesProduced() < (i + 1) * 48000 / fps) {
-        tmPushAudio push{0, tone.Next(samplesPerChunk), samplesPerChunk, 2};
+      while (options_.audio && module.PushAudio != nullptr && audioFrames < (i + 1) * 48000 / fps) {
+        float** samples =
+            fileSound ? source_->NextAudio(samplesPerChunk) : tone.Next(samplesPerChunk);
+        audioFrames += samplesPerChunk;
+        tmPushAudio push{0, samples, samplesPerChunk, 2};
         module.PushAudio(&stdParms_, &instance_, &push);
         ++report_.audioPushes;
       }
@@ -147,12 +155,18 @@ class HostSession {
   void PushFrame(uint32_t index, double atSeconds) {
     const bool resized = options_.resizeAtSeconds >= 0 && atSeconds >= options_.resizeAtSeconds &&
                          options_.resizeWidth > 0 && options_.resizeHeight > 0;
-    const int w = resized ? options_.resizeWidth : options_.width;
-    const int h = resized ? options_.resizeHeight : options_.height;
+    const int w = resized && !source_ ? options_.resizeWidth : options_.width;
+    const int h = resized && !source_ ? options_.resizeHeight : options_.height;
     PPixHand frame = HostSuites::Instance().NewFrame(w, h, w * 4);
     // The push time is taken once the picture is drawn, so latency starts where the host hands
     // the frame over.
-    RenderTestScene(HostSuites::Pixels(frame), w, h, w * 4, SceneStamp{index, 0});
+    if (source_ != nullptr) {
+      source_->NextPicture(HostSuites::Pixels(frame), w * 4);
+    } else {
+      RenderTestScene(HostSuites::Pixels(frame), w, h, w * 4, SceneStamp{index, 0});
+      DrawSyncMarker(HostSuites::Pixels(frame), w, h, w * 4,
+                     IsSyncFrame(index, options_.fps > 0 ? options_.fps : 30));
+    }
     DrawSceneStamp(HostSuites::Pixels(frame), w, h, w * 4,
                    SceneStamp{index, static_cast<uint64_t>(SteadyNowNs() / 1000)});
     const tmLabeledFrame labeled{frame, nullptr};
@@ -164,6 +178,7 @@ class HostSession {
   const HostRunOptions& options_;
   std::ostream& progress_;
   HostRunReport& report_;
+  FileSource* source_;
   std::unique_ptr<LoadedModule> module_;
   xTransmitEntryFn entry_ = nullptr;
   tmStdParms stdParms_{};
@@ -172,9 +187,9 @@ class HostSession {
 
 }  // namespace
 
-HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress) {
+HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress, FileSource* source) {
   HostRunReport report;
-  HostSession session(options, progress, report);
+  HostSession session(options, progress, report, source);
   if (!session.Load())
     return report;
   CtrlHostRun ctrl(options, progress, report);

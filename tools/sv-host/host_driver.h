@@ -5,6 +5,8 @@
 
 namespace Sorvane::hostsim {
 
+class FileSource;
+
 struct HostRunOptions {
   std::string pluginPath;
   int width = 1280;
@@ -22,6 +24,10 @@ struct HostRunOptions {
   // Open the plug-in's setup dialog once the instance exists (on Linux it draws the pairing code
   // and the status rows on standard output).
   bool setup = false;
+  // Pictures and sound from a video file instead of the scene and tone.
+  std::string sourcePath;
+  bool sizeGiven = false;
+  bool fpsGiven = false;
 };
 
 // What the host saw the plug-in do.
@@ -43,8 +49,10 @@ struct HostRunReport {
 };
 
 // Drives one plug-in module the way the host does: load, entry, Startup, CreateInstance,
-// QueryVideoMode, activation, timed pushes of the scene and tone, deactivation, disposal, unload.
-HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress);
+// QueryVideoMode, activation, timed pushes of the scene and tone (or of `source`, whose size
+// `options` must carry), deactivation, disposal, unload.
+HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress,
+                      FileSource* source = nullptr);
 
 // The process exit code for a report: 0 streamed, 2 not loaded, 3 dormant instance, 1 otherwise.
 int ExitCodeFor(const HostRunReport& report);

@@ -33,6 +33,8 @@ const char* UsageText() {
          "  --ctrl PATH|auto       also load the control-surface plug-in (auto: SorvaneCtrl.acsrf\n"
          "                         beside --plugin) and play its host: transport, commands, play\n"
          "                         state\n"
+         "  --source FILE          push a video file's pictures (scaled to --size, else its own\n"
+         "                         size, at its own rate unless --fps) and sound, looping\n"
          "  --interface-version N  transmit interface version announced to the module (default 4)\n"
          "  --host-name NAME       run as if the host executable were NAME\n"
          "                         (e.g. \"Adobe Premiere Pro.exe\")\n"
@@ -73,10 +75,14 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     } else if (a == "--host-name" && value(&v)) {
       cmd.hostName = v;
     } else if (a == "--size" && value(&v) && ParseSize(v, &run.width, &run.height)) {
+      run.sizeGiven = true;
+    } else if (a == "--source" && value(&v)) {
+      run.sourcePath = v;
     } else if (a == "--resize-to" && value(&v) &&
                ParseSize(v, &run.resizeWidth, &run.resizeHeight)) {
     } else if (a == "--fps" && value(&v) && ParseNumber(v, &number) && number >= 1) {
       run.fps = static_cast<int>(number);
+      run.fpsGiven = true;
     } else if (a == "--seconds" && value(&v) && ParseNumber(v, &number) && number >= 0) {
       run.seconds = number;
     } else if (a == "--resize-at" && value(&v) && ParseNumber(v, &number) && number >= 0) {

@@ -3,6 +3,7 @@
 
 #include "sv-host/host_options.h"
 #include "sv-host/self_reexec.h"
+#include "sv-host/source_setup.h"
 #include "sv-host/test_encoder.h"
 
 using namespace Sorvane::hostsim;
@@ -35,8 +36,14 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::cout << "sv-host: loading " << cmd->run.pluginPath << "\n";
-  const HostRunReport report = RunHost(cmd->run, std::cout);
+  HostRunOptions run = cmd->run;
+  std::unique_ptr<FileSource> source;
+  if (!run.sourcePath.empty() && !(source = OpenRunSource(run, std::cout, &error))) {
+    std::cerr << "sv-host: " << error << "\n";
+    return 1;
+  }
+  std::cout << "sv-host: loading " << run.pluginPath << "\n";
+  const HostRunReport report = RunHost(run, std::cout, source.get());
   if (!report.loaded) {
     std::cerr << "sv-host: could not load the plug-in: " << report.error << "\n";
   }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "sv-host/sync_marks.h"
+
 namespace Sorvane::hostsim {
 namespace {
 
@@ -64,6 +66,7 @@ void RenderTestScene(uint8_t* bgra, int width, int height, int rowBytes, const S
   if (bgra == nullptr || width < 1 || height < 1 || rowBytes < width * 4)
     return;
   DrawBackground(bgra, width, height, rowBytes, stamp.frameIndex);
+  DrawSyncMarker(bgra, width, height, rowBytes, false);
   DrawSceneStamp(bgra, width, height, rowBytes, stamp);
 }
 

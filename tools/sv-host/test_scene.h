@@ -13,7 +13,8 @@ struct SceneStamp {
 
 // Draws the moving test scene into a BGRA frame. The top of the picture is a strip of large
 // black/white blocks (64 per row, three rows, each block width/64 pixels square) that carries the
-// stamp and survives compression and scaling.
+// stamp and survives compression and scaling. The lip-sync marker's square (sync_marks.h) is drawn
+// unlit.
 void RenderTestScene(uint8_t* bgra, int width, int height, int rowBytes, const SceneStamp& stamp);
 
 // Draws only the data strip: lets a host take the push time after the (slower) picture is drawn.

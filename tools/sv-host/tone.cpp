@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "sv-host/sync_marks.h"
+
 namespace Sorvane::hostsim {
 
 ToneGenerator::ToneGenerator(double frequencyHz, uint32_t sampleRate, uint32_t channels)
@@ -12,8 +14,16 @@ float** ToneGenerator::Next(uint32_t frames) {
   for (size_t c = 0; c < buffers_.size(); ++c) {
     buffers_[c].resize(frames);
     for (uint32_t i = 0; i < frames; ++i) {
-      const double t = static_cast<double>(position_ + i) / sampleRate_;
-      buffers_[c][i] = static_cast<float>(0.25 * std::sin(kTwoPi * frequencyHz_ * t));
+      const uint64_t n = position_ + i;
+      const uint64_t intoSecond = n % sampleRate_;
+      if (clicks_ && intoSecond < sampleRate_ / 50) {
+        const double t = static_cast<double>(intoSecond) / sampleRate_;
+        buffers_[c][i] =
+            kSyncClickAmplitude * static_cast<float>(std::sin(kTwoPi * kSyncClickHz * t));
+      } else {
+        const double t = static_cast<double>(n) / sampleRate_;
+        buffers_[c][i] = static_cast<float>(0.25 * std::sin(kTwoPi * frequencyHz_ * t));
+      }
     }
     pointers_[c] = buffers_[c].data();
   }

@@ -8,6 +8,9 @@ namespace Sorvane::hostsim {
 class ToneGenerator {
  public:
   ToneGenerator(double frequencyHz, uint32_t sampleRate, uint32_t channels);
+  // From now on every whole second of samples starts with a lip-sync click (sync_marks.h) in
+  // place of the tone.
+  void AddSyncClicks() { clicks_ = true; }
   // The next `frames` samples of every channel; the returned pointers stay valid until the next
   // call.
   float** Next(uint32_t frames);
@@ -18,6 +21,7 @@ class ToneGenerator {
   double frequencyHz_;
   uint32_t sampleRate_;
   uint64_t position_ = 0;
+  bool clicks_ = false;
   std::vector<std::vector<float>> buffers_;
   std::vector<float*> pointers_;
 };

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "sv-receiver/app/control_session.h"
+#include "sv-receiver/app/lip_sync_meter.h"
 #include "sv-receiver/app/media_receiver.h"
 #include "sv-receiver/app/receiver_options.h"
 #include "sv-receiver/app/service_browser.h"
@@ -34,8 +35,18 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(options->outDir, ec);
 
   VideoSink video(options->outDir, options->snapshotEverySeconds);
+  if (!options->referenceFile.empty())
+    video.SetReferenceFile(options->referenceFile);
   MediaReceiver media(options->videoPort, options->audioPort, options->dropRate, options->seed,
                       video, options->outDir);
+  LipSyncMeter lipSync;
+  video.AddPictureObserver([&lipSync](const DecodedPicture& p, int64_t nowNs) {
+    lipSync.OnPicture(p.luma, p.width, p.height, p.lumaStride, nowNs / 1000);
+  });
+  media.SetAudioObserver([&lipSync](const float* samples, size_t frames, uint32_t channels,
+                                    uint32_t rate, int64_t nowNs) {
+    lipSync.OnAudio(samples, frames, channels, rate, nowNs / 1000);
+  });
   if (!media.Start()) {
     std::cerr << "sv-receiver: cannot bind the media ports " << options->videoPort << "/"
               << options->audioPort << "\n";
@@ -64,14 +75,15 @@ int main(int argc, char** argv) {
   run.outDir = options->outDir;
   run.streamFile = video.StreamFileName();
   const VideoSinkStats stats = video.Stats();
+  const LipSyncReport lipSyncReport = lipSync.Report();
   std::string summaryPath = options->summaryJson;
   if (summaryPath.empty() && !options->outDir.empty()) {
     summaryPath = (std::filesystem::path(options->outDir) / "summary.json").string();
   }
   if (!summaryPath.empty()) {
-    std::ofstream(summaryPath) << SummaryJson(run, control, media, stats);
+    std::ofstream(summaryPath) << SummaryJson(run, control, media, stats, &lipSyncReport);
   }
-  std::cout << SummaryText(run, control, media, stats);
+  std::cout << SummaryText(run, control, media, stats, &lipSyncReport);
   if (!paired)
     return 2;
   if (control.connectionLost())

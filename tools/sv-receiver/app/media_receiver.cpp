@@ -95,6 +95,10 @@ void MediaReceiver::OnAudio(const AssembledFrame& frame) {
   std::vector<float> interleaved(samples);
   std::memcpy(interleaved.data(), p.data() + 8, samples * 4);
   audio_.sampleFrames += samples / audio_.channels;
+  if (audioObserver_) {
+    audioObserver_(interleaved.data(), samples / audio_.channels, audio_.channels,
+                   audio_.sampleRate, SteadyNowNs());
+  }
   if (!outDir_.empty()) {
     wav_.Append(outDir_ / "audio.wav", audio_.sampleRate, audio_.channels, interleaved.data(),
                 samples);

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -34,6 +35,11 @@ class MediaReceiver {
   AssemblerStats AudioAssembly() const;
   AudioStats Audio() const;
   uint64_t DroppedOnPurpose() const { return droppedOnPurpose_.load(); }
+  // Called from the audio thread with every well-formed packet's interleaved samples and its
+  // arrival time; set before Start.
+  using AudioObserver = std::function<void(const float* interleaved, size_t frames,
+                                           uint32_t channels, uint32_t sampleRate, int64_t nowNs)>;
+  void SetAudioObserver(AudioObserver observer) { audioObserver_ = std::move(observer); }
 
  private:
   void Loop(net::SocketHandle socket, FrameAssembler& assembler, std::mutex& lock, uint32_t seed);
@@ -54,6 +60,7 @@ class MediaReceiver {
   WavWriter wav_;
   AudioStats audio_;
   std::atomic<uint64_t> droppedOnPurpose_{0};
+  AudioObserver audioObserver_;  // set before the threads start
 };
 
 }  // namespace Sorvane::receiver

@@ -81,6 +81,8 @@ const char* ReceiverUsage() {
          "  --no-snapshot            do not send the settings snapshot after pairing\n"
          "  --out DIR                write snapshots, the stream, audio.wav, summary.json\n"
          "  --snapshot-every S       seconds between PNG snapshots (default 1)\n"
+         "  --reference FILE         the video file sv-host pushes (--source): PSNR against it\n"
+         "                           instead of the test scene\n"
          "  --drop-rate R            drop received datagrams at random (0..1) to exercise parity\n"
          "  --seed N                 seed for --drop-rate\n"
          "  --summary-json FILE      write the summary there (default <out>/summary.json)\n"
@@ -142,6 +144,8 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
       o.summaryJson = v;
     } else if (a == "--out") {
       o.outDir = v;
+    } else if (a == "--reference") {
+      o.referenceFile = v;
     } else if (a == "--snapshot-every") {
       ok = ToNumber(v, &o.snapshotEverySeconds) && o.snapshotEverySeconds > 0;
     } else if (a == "--drop-rate") {

@@ -22,6 +22,7 @@ struct ReceiverOptions {
   bool verbose = false;
   std::string summaryJson;
   std::string outDir;
+  std::string referenceFile;  // the host's --source file, the PSNR reference
   double snapshotEverySeconds = 1;
   double dropRate = 0;
   uint32_t seed = 1;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "sv-receiver/app/json_writer.h"
+#include "sv-receiver/app/lip_sync_summary.h"
 
 namespace Sorvane::receiver {
 namespace {
@@ -36,7 +37,8 @@ void Assembly(JsonWriter& json, const char* key, const AssemblerStats& s) {
 }  // namespace
 
 std::string SummaryJson(const RunFacts& run, const ControlSession& control,
-                        const MediaReceiver& media, const VideoSinkStats& v) {
+                        const MediaReceiver& media, const VideoSinkStats& v,
+                        const LipSyncReport* lipSync) {
   const StreamDescription d = control.Description();
   JsonWriter json;
   json.BeginObject();
@@ -113,12 +115,15 @@ std::string SummaryJson(const RunFacts& run, const ControlSession& control,
   json.Value("datagramsDroppedOnPurpose", media.DroppedOnPurpose());
   Assembly(json, "videoAssembly", media.VideoAssembly());
   Assembly(json, "audioAssembly", media.AudioAssembly());
+  if (lipSync != nullptr)
+    LipSync(json, *lipSync);
   json.EndObject();
   return json.text() + "\n";
 }
 
 std::string SummaryText(const RunFacts& run, const ControlSession& control,
-                        const MediaReceiver& media, const VideoSinkStats& v) {
+                        const MediaReceiver& media, const VideoSinkStats& v,
+                        const LipSyncReport* lipSync) {
   const AssemblerStats va = media.VideoAssembly();
   char text[1024];
   std::snprintf(
@@ -145,7 +150,7 @@ std::string SummaryText(const RunFacts& run, const ControlSession& control,
       run.outDir.empty() ? "(none)" : run.outDir.c_str(),
       static_cast<unsigned long long>(control.Description().playbackStateMessages),
       control.Description().playbackState);
-  return text;
+  return text + (lipSync != nullptr ? LipSyncText(*lipSync) : std::string());
 }
 
 }  // namespace Sorvane::receiver

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "encoder/color_convert.h"
+#include "sv-host/sync_marks.h"
 #include "sv-receiver/app/snapshot_writer.h"
 
 namespace Sorvane::receiver {
@@ -59,8 +60,20 @@ void VideoSink::OnFrame(const AssembledFrame& frame) {
   decoder_.Decode(*codec_, frame.data.data(), frame.data.size());
 }
 
+void VideoSink::AddPictureObserver(PictureObserver observer) {
+  std::lock_guard<std::mutex> lock(lock_);
+  observers_.push_back(std::move(observer));
+}
+
+void VideoSink::SetReferenceFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(lock_);
+  reference_ = std::make_unique<ReferencePictures>(path);
+}
+
 void VideoSink::OnPicture(const DecodedPicture& picture) {
   const int64_t nowNs = SteadyNowNs();
+  for (const auto& observer : observers_)
+    observer(picture, nowNs);
   ++stats_.framesDecoded;
   stats_.decodeUs.Add((nowNs - decodeStartNs_) / 1000.0);
   stats_.lastWidth = picture.width;
@@ -114,7 +127,14 @@ double VideoSink::Psnr(const DecodedPicture& picture, const hostsim::SceneStamp&
   const int sh = sourceHeight_ > 0 ? sourceHeight_ : picture.height;
   const int w = picture.width, h = picture.height;
   std::vector<uint8_t> source(static_cast<size_t>(sw) * sh * 4);
-  hostsim::RenderTestScene(source.data(), sw, sh, sw * 4, stamp);
+  if (reference_ != nullptr) {
+    if (!reference_->Draw(stamp, sw, sh, source.data()))
+      return 0;
+  } else {
+    hostsim::RenderTestScene(source.data(), sw, sh, sw * 4, stamp);
+  }
+  if (reference_ == nullptr && hostsim::ReadSyncMarker(picture.luma, w, h, picture.lumaStride))
+    hostsim::DrawSyncMarker(source.data(), sw, sh, sw * 4, true);
   std::vector<uint8_t> scaled;
   const uint8_t* bgra = source.data();
   if (sw != w || sh != h) {

@@ -2,12 +2,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sv-host/test_scene.h"
 #include "sv-receiver/app/latency_stats.h"
+#include "sv-receiver/app/reference_pictures.h"
 #include "sv-receiver/app/video_decoder.h"
 #include "sv-receiver/lib/frame_assembler.h"
 
@@ -48,6 +51,12 @@ class VideoSink {
   // The source size the plug-in announced (for regenerating the scene).
   void SetSourceSize(int width, int height);
   VideoSinkStats Stats() const;
+  // Called from the decoding thread with every decoded picture and the time it was decoded; set
+  // before frames arrive. Must not block for long: reception waits on it.
+  using PictureObserver = std::function<void(const DecodedPicture&, int64_t nowNs)>;
+  void AddPictureObserver(PictureObserver observer);
+  // Compare pictures with this video file (what the host pushes) instead of the test scene.
+  void SetReferenceFile(const std::string& path);
   std::string StreamFileName() const;
 
  private:
@@ -69,6 +78,8 @@ class VideoSink {
   bool currentHasSendTime_ = false;
   int64_t decodeStartNs_ = 0;
   VideoSinkStats stats_;
+  std::vector<PictureObserver> observers_;
+  std::unique_ptr<ReferencePictures> reference_;
 };
 
 }  // namespace Sorvane::receiver
