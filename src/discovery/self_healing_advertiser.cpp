@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 #include "discovery/service_names.h"
 
@@ -85,6 +86,7 @@ void SelfHealingAdvertiser::StartSelfHealLocked(const std::string& registeredNam
 }
 
 void SelfHealingAdvertiser::SelfHealLoop() {
+  PrepareThreadForCrashes();
   while (running_.load()) {
     {
       std::unique_lock<std::mutex> lock(wakeLock_);

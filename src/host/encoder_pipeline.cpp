@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "base/clock.h"
+#include "diag/crash_handler.h"
 #include "diag/debug_topics.h"
 #include "encoder/encoder_thread.h"
 
@@ -156,6 +157,7 @@ void EncoderPipeline::ReconfigureInPlace(const EncoderSettings& s) {
 }
 
 void EncoderPipeline::CloneLoop() {
+  PrepareThreadForCrashes();
   const EncoderThreadScope encoderThread;  // clones activate encoder transforms here
   for (;;) {
     EncoderSettings s;
@@ -295,6 +297,7 @@ void EncoderPipeline::Retire(std::shared_ptr<IHardwareEncoder> encoder) {
 }
 
 void EncoderPipeline::RetireLoop() {
+  PrepareThreadForCrashes();
   const EncoderThreadScope encoderThread;  // and release them here
   for (;;) {
     std::shared_ptr<IHardwareEncoder> encoder;

@@ -1,4 +1,5 @@
 // One connection's read thread: pairing, then every client message until the connection ends.
+#include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 #include "net/control_reader.h"
 #include "net/network_transport.h"
@@ -8,6 +9,7 @@
 namespace Sorvane {
 
 void NetworkTransport::ControlReadLoop(net::SocketHandle socket) {
+  PrepareThreadForCrashes();
   if (DoPairingHandshake(socket).empty()) {
     Log(channels::kNetwork, kLogInfo, "control: pair handshake failed fd=%lld — dropping",
         static_cast<long long>(socket));

@@ -1,5 +1,6 @@
 #include "net/network_transport.h"
 
+#include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 #include "diag/socket_error.h"
 #include "net/wire_opcodes.h"
@@ -99,6 +100,7 @@ void NetworkTransport::CloseRetiredSocket(SocketHandle socket) {
 }
 
 void NetworkTransport::AcceptLoop(uint16_t port) {
+  PrepareThreadForCrashes();
   const SocketHandle listener = net::CreateTcpListener(port);
   if (listener == kInvalidSocket) {
     Log(channels::kNetwork, kLogError, "CreateTcpListener(:%u) failed: %s", port,
@@ -279,6 +281,7 @@ void NetworkTransport::SendTransmitState(bool active) {
 }
 
 void NetworkTransport::HeartbeatLoop(SocketHandle socket) {
+  PrepareThreadForCrashes();
   Log(channels::kNetwork, kLogInfo, "HeartbeatLoop: START fd=%lld", static_cast<long long>(socket));
   int64_t deadline = clock_.NowNs() + 1'000'000'000;
   int ticks = 0;
@@ -306,6 +309,7 @@ void NetworkTransport::HeartbeatLoop(SocketHandle socket) {
 }
 
 void NetworkTransport::TransmitStatePollLoop() {
+  PrepareThreadForCrashes();
   Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: START");
   while (running_.load()) {
     {

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "diag/crash_handler.h"
 #include "diag/log.h"
 #include "diag/log_channels.h"
 #include "ui/wide_text.h"
@@ -163,6 +164,7 @@ bool Win32PairingDialog::CreateDialogWindow(const std::string& code,
 }
 
 void Win32PairingDialog::UiThread(std::string code, std::string deviceName) {
+  PrepareThreadForCrashes();
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const bool comStarted = com == S_OK || com == S_FALSE;
   if (RegisterDialogClass() && CreateDialogWindow(code, deviceName)) {

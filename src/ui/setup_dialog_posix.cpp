@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "diag/crash_handler.h"
 #include "diag/log.h"
 #include "diag/log_channels.h"
 #include "net/shared_transport.h"
@@ -50,6 +51,7 @@ class SetupConsole {
 
  private:
   void Run() {
+    PrepareThreadForCrashes();
     Log(channels::kSetupDialog, kLogInfo, "SetupDialog: terminal view on standard output");
     PrintPairingCode();
     std::unique_lock<std::mutex> lock(lock_);

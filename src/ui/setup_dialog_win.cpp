@@ -18,6 +18,7 @@ using std::min;
 #include <thread>
 
 #include "base/thread_annotations.h"
+#include "diag/crash_handler.h"
 #include "ui/setup_dialog.h"
 #include "ui/setup_window_win.h"
 
@@ -71,6 +72,7 @@ void RunMessageLoop(HWND window) {
 }
 
 void DialogThread() {
+  PrepareThreadForCrashes();
   DialogProcess& process = Process();
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   RegisterWindowClass();
