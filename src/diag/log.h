@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 namespace Sorvane {
 

@@ -4,7 +4,7 @@
 
 #include "bridge/transport_commands.h"
 #include "diag/log_channels.h"
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 #include "net/wire_opcodes.h"
 
 namespace Sorvane {

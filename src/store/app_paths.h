@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 // The per-user application-support folder and the identifiers and random values of the system.
 // Stateless free functions; every failure degrades to a fixed fallback.

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 namespace Sorvane {
 

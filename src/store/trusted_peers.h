@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 namespace Sorvane {
 

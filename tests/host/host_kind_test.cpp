@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 namespace Sorvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 namespace Sorvane {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 namespace Sorvane {
 

@@ -1,6 +1,6 @@
 #include <unistd.h>
 
-#include "host/host_kind.h"
+#include "base/host_kind.h"
 
 namespace Sorvane {
 
