@@ -30,22 +30,6 @@ LibavEncoder::~LibavEncoder() {
   TearDownLocked();
 }
 
-bool LibavEncoder::Configure(int width, int height, uint32_t bitrateBps, int fps) {
-  std::lock_guard<std::mutex> lock(lock_);
-  return ConfigureLocked(width, height, bitrateBps, fps);
-}
-
-void LibavEncoder::Shutdown() {
-  std::lock_guard<std::mutex> lock(lock_);
-  TearDownLocked();
-}
-
-void LibavEncoder::SetDescriptions(const std::string& text) {
-  SetCurrentEncoderDescription(text);
-  std::lock_guard<std::mutex> lock(descriptionLock_);
-  description_ = text;
-}
-
 void LibavEncoder::TearDownLocked() {
   if (session_ != nullptr)
     SetDescriptions(std::string());
@@ -142,11 +126,6 @@ bool LibavEncoder::OpenFirstCandidate(int codedWidth, int codedHeight) {
   return false;
 }
 
-std::string LibavEncoder::Description() const {
-  std::lock_guard<std::mutex> lock(descriptionLock_);
-  return description_;
-}
-
 bool LibavEncoder::DecideKeyframeLocked() {
   const int gop = gopFrames_.load();
   const bool dueByGop = gop > 1 && framesSinceKey_ >= gop;
@@ -156,15 +135,6 @@ bool LibavEncoder::DecideKeyframeLocked() {
     return true;
   }
   ++framesSinceKey_;
-  return false;
-}
-
-bool LibavEncoder::TakeEmergencyFrame() {
-  int left = emergencyFrames_.load();
-  while (left > 0) {
-    if (emergencyFrames_.compare_exchange_weak(left, left - 1))
-      return true;
-  }
   return false;
 }
 
@@ -295,63 +265,8 @@ void LibavEncoder::SetHrdBufferBits(int64_t bufferBits, int64_t avgBitrateBps) {
       static_cast<unsigned>(mean), static_cast<unsigned>(max), status, status);
 }
 
-void LibavEncoder::ReopenLocked() {
-  if (session_ != nullptr && width_.load() > 0)
-    ConfigureLocked(width_.load(), height_.load(), bitrate_.load(), fps_.load());
-}
-
-void LibavEncoder::SetGopSize(int frames) {
-  frames = std::max(frames, 1);
-  std::lock_guard<std::mutex> lock(lock_);
-  if (gopFrames_.exchange(frames) != frames)
-    ReopenLocked();
-}
-
-void LibavEncoder::SetCodec(Codec codec) {
-  std::lock_guard<std::mutex> lock(lock_);
-  if (codec_.exchange(codec) != codec)
-    ReopenLocked();
-}
-
-void LibavEncoder::SetRateControl(RateControlMode mode, float quality) {
-  std::lock_guard<std::mutex> lock(lock_);
-  if (mode == rateControl_.load() && std::fabs(quality_ - quality) < 0.005f)
-    return;
-  rateControl_.store(mode);
-  quality_ = std::clamp(quality, 0.0f, 1.0f);
-  ReopenLocked();
-}
-
-void LibavEncoder::CompressEmergency(int frames) {
-  if (frames <= 0)
-    return;
-  emergencyFrames_.store(frames);
-  keyframeRequested_.store(true);
-  Log(channels::kEncoder, kLogInfo, "emergency compression: %d frames at QP=51", frames);
-}
-
-void LibavEncoder::SetFrameCap(uint32_t cap) {
-  frameCap_.store(std::clamp(cap, kMinFrameCap, kMaxFrameCap));
-}
-
-std::unique_ptr<IHardwareEncoder> LibavEncoder::Clone(const EncoderSettings& s) {
-  auto clone = std::make_unique<LibavEncoder>();
-  clone->codec_.store(s.codec);
-  clone->rateControl_.store(s.rateControl);
-  {
-    std::lock_guard<std::mutex> lock(clone->lock_);
-    clone->quality_ = std::clamp(s.quality, 0.0f, 1.0f);
-  }
-  clone->gopFrames_.store(std::max(s.gopFrames, 1));
-  clone->peakBitrate_.store(s.peakBitrateBps);
-  clone->frameCap_.store(ClampFrameCap(s.frameCap));
-  if (!clone->Configure(s.width, s.height, s.bitrateBps, s.fps)) {
-    Log(channels::kEncoder, kLogError,
-        "Clone: Configure failed (%dx%d@%d bps=%u) — pipeline will fall back to Conservative",
-        s.width, s.height, s.fps, s.bitrateBps);
-    return nullptr;
-  }
-  return clone;
+std::unique_ptr<IHardwareEncoder> LibavEncoder::Clone(const EncoderSettings& settings) {
+  return CloneAs<LibavEncoder>(settings);
 }
 
 }  // namespace Sorvane

@@ -40,29 +40,8 @@ MediaFoundationEncoder::~MediaFoundationEncoder() {
   TearDownLocked();
 }
 
-bool MediaFoundationEncoder::Configure(int width, int height, uint32_t bitrateBps, int fps) {
-  std::lock_guard<std::mutex> lock(lock_);
-  return ConfigureLocked(width, height, bitrateBps, fps);
-}
-
-void MediaFoundationEncoder::Shutdown() {
-  std::lock_guard<std::mutex> lock(lock_);
-  TearDownLocked();
-}
-
-std::string MediaFoundationEncoder::Description() const {
-  std::lock_guard<std::mutex> lock(descriptionLock_);
-  return description_;
-}
-
 uint64_t MediaFoundationEncoder::GpuConversions() const {
   return gpuConversions_.load();
-}
-
-void MediaFoundationEncoder::SetDescriptions(const std::string& text) {
-  SetCurrentEncoderDescription(text);
-  std::lock_guard<std::mutex> lock(descriptionLock_);
-  description_ = text;
 }
 
 // The event loop ends before the transform is told anything; an asynchronous transform is shut

@@ -97,8 +97,7 @@ void MediaFoundationEncoder::EncodeSyncLocked(const uint8_t* src, int strideByte
   inputBuffer_->Unlock();
   inputSample_->SetSampleTime(sampleTime_);
   inputSample_->SetSampleDuration(frameDuration_);
-  if (emergencyFrames_.load() > 0) {
-    emergencyFrames_.fetch_sub(1);
+  if (TakeEmergencyFrame()) {
     if (codecApi_)
       SetCodecProperty(codecApi_.Get(), CodecProperty::EncodeQP, kCoarsestQp);
   }

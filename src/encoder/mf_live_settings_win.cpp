@@ -83,63 +83,8 @@ void MediaFoundationEncoder::SetHrdBufferBits(int64_t bufferBits, int64_t avgBit
       static_cast<unsigned long>(meanHr), static_cast<unsigned long>(maxHr));
 }
 
-void MediaFoundationEncoder::ReopenLocked() {
-  if (chosen_.transform && width_.load() > 0)
-    ConfigureLocked(width_.load(), height_.load(), bitrate_.load(), fps_.load());
-}
-
-void MediaFoundationEncoder::SetGopSize(int frames) {
-  frames = std::max(frames, 1);
-  std::lock_guard<std::mutex> lock(lock_);
-  if (gopFrames_.exchange(frames) != frames)
-    ReopenLocked();
-}
-
-void MediaFoundationEncoder::SetCodec(Codec codec) {
-  std::lock_guard<std::mutex> lock(lock_);
-  if (codec_.exchange(codec) != codec)
-    ReopenLocked();
-}
-
-void MediaFoundationEncoder::SetRateControl(RateControlMode mode, float quality) {
-  std::lock_guard<std::mutex> lock(lock_);
-  if (mode == rateControl_.load() && std::fabs(quality_ - quality) < 0.005f)
-    return;
-  rateControl_.store(mode);
-  quality_ = std::clamp(quality, 0.0f, 1.0f);
-  ReopenLocked();
-}
-
-void MediaFoundationEncoder::CompressEmergency(int frames) {
-  if (frames <= 0)
-    return;
-  emergencyFrames_.store(frames);
-  keyframeRequested_.store(true);
-  Log(channels::kEncoder, kLogInfo, "emergency compression: %d frames at QP=51", frames);
-}
-
-void MediaFoundationEncoder::SetFrameCap(uint32_t cap) {
-  frameCap_.store(std::clamp(cap, kMinFrameCap, kMaxFrameCap));
-}
-
-std::unique_ptr<IHardwareEncoder> MediaFoundationEncoder::Clone(const EncoderSettings& s) {
-  auto clone = std::make_unique<MediaFoundationEncoder>();
-  clone->codec_.store(s.codec);
-  clone->rateControl_.store(s.rateControl);
-  {
-    std::lock_guard<std::mutex> lock(clone->lock_);
-    clone->quality_ = std::clamp(s.quality, 0.0f, 1.0f);
-  }
-  clone->gopFrames_.store(std::max(s.gopFrames, 1));
-  clone->peakBitrate_.store(s.peakBitrateBps);
-  clone->frameCap_.store(ClampFrameCap(s.frameCap));
-  if (!clone->Configure(s.width, s.height, s.bitrateBps, s.fps)) {
-    Log(channels::kEncoder, kLogError,
-        "Clone: Configure failed (%dx%d@%d bps=%u) — pipeline will fall back to Conservative",
-        s.width, s.height, s.fps, s.bitrateBps);
-    return nullptr;
-  }
-  return clone;
+std::unique_ptr<IHardwareEncoder> MediaFoundationEncoder::Clone(const EncoderSettings& settings) {
+  return CloneAs<MediaFoundationEncoder>(settings);
 }
 
 }  // namespace Sorvane

@@ -384,8 +384,9 @@ TEST_F(MfEncoderTest, HundredReconfiguresAndHundredFailedAsyncCandidatesLeaveNot
   const std::vector<uint8_t> frame = Picture(kW, kH, 1);
   for (int i = 0; i < 100; ++i) {
     encoder->SetGopSize(i % 2 == 0 ? 30 : 60);  // reopens
-    if (i == 0)
+    if (i == 0) {
       ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30));
+    }
     ASSERT_TRUE(encoder->IsAsync()) << i;
     encoder->EncodeFrame(frame.data(), kW, kH, kW * 4);
   }
