@@ -282,11 +282,11 @@ void TransmitInstance::SwitchEncoderEngine(const std::string& id) {
   Log(channels::kTransmit, kLogInfo, "engine switch: '%s' → '%s' — full refresh",
       LogSafeText(engineId_).c_str(), safeId.c_str());
   SendEncoderInfoText("Switching encoder...");
-  std::shared_ptr<IHardwareEncoder> encoder = CreateForEngine(id);
+  std::shared_ptr<IHardwareEncoder> encoder = encoderFactory_ ? encoderFactory_(id) : nullptr;
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
         "engine switch: CreateForEngine('%s') failed — falling back to default", safeId.c_str());
-    encoder = CreateDefaultEncoder();
+    encoder = encoderFactory_ ? encoderFactory_(kDefaultEngine) : nullptr;
   }
   if (!encoder) {
     Log(channels::kTransmit, kLogError,

@@ -32,7 +32,7 @@ EncoderFactoryFn CurrentEncoderFactory() {
   std::lock_guard<std::mutex> lock(FactoryMutex());
   if (FactoryOverride())
     return FactoryOverride();
-  return [] { return CreateDefaultEncoder(); };
+  return PlatformEncoderFactory();
 }
 
 TransmitInstance* InstanceOf(const tmInstance* instance) {

@@ -12,6 +12,7 @@
 
 #include "base/clock.h"
 #include "base/thread_annotations.h"
+#include "encoder/encoder_factory.h"
 #include "encoder/hardware_encoder.h"
 #include "net/transport_client.h"
 #include "sdk/ppix_suite.h"
@@ -23,8 +24,6 @@ namespace Sorvane {
 
 class EncoderPipeline;
 class SharedTransport;
-
-using EncoderFactoryFn = std::function<std::shared_ptr<IHardwareEncoder>()>;
 
 // Width, height and frame rate of a source or stream; zeroes mean "none".
 struct SourceDims {
@@ -114,7 +113,8 @@ class TransmitInstance final : public ITransportClient {
 
   SharedTransport& transport_;
   const Clock& clock_;
-  const sdk::SPBasicSuite* basicSuite_;  // the host's; never owned
+  const sdk::SPBasicSuite* basicSuite_;    // the host's; never owned
+  const EncoderFactoryFn encoderFactory_;  // the initial encoder and every engine switch's
   std::atomic<const sdk::PrSDKPPixSuite*> ppixSuite_{nullptr};
   mutable std::shared_mutex pipelineLock_;
   std::shared_ptr<EncoderPipeline> pipeline_ GUARDED_BY(pipelineLock_);

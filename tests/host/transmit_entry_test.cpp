@@ -22,7 +22,7 @@ std::string LogText() {
 class TransmitEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetEncoderFactoryForTesting([] {
+    SetEncoderFactoryForTesting([](const std::string&) {
       return std::make_shared<test::FakeEncoder>(std::make_shared<test::FakeEncoderWorld>());
     });
     HostSuites::Instance().SetTicksPerSecond(HostSuites::kTicksPerSecond);
@@ -168,7 +168,8 @@ TEST_F(TransmitEntryTest, LifecycleStartsStopsAndDisposes) {
 }
 
 TEST_F(TransmitEntryTest, WithoutAnEncoderTheInstanceIsDormant) {
-  SetEncoderFactoryForTesting([] { return std::shared_ptr<IHardwareEncoder>(); });
+  SetEncoderFactoryForTesting(
+      [](const std::string&) { return std::shared_ptr<IHardwareEncoder>(); });
   record_.ioPrivateInstanceData = reinterpret_cast<void*>(0x1);
   EXPECT_EQ(module_.CreateInstance(&std_, &record_), -4);
   EXPECT_EQ(record_.ioPrivateInstanceData, nullptr);
