@@ -72,6 +72,8 @@ class TransmitInstance final : public ITransportClient {
   std::shared_ptr<EncoderPipeline> CopyPipeline() const;
 
  private:
+  static constexpr uint32_t kEncoderBitrate = 150'000'000;
+
   // Lifecycle and suites.
   void AcquireSuites();
   void ReleaseSuites();
@@ -83,6 +85,11 @@ class TransmitInstance final : public ITransportClient {
   bool AcceptFrameGeometry(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes);
   void SetUpEncoderIfNeeded(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps,
                             int32_t targetWidth, int32_t targetHeight);
+  // Configures the pipeline's encoder, falling back to H.264; false when it stays closed. A
+  // failed size is tried again only after a growing pause.
+  bool WaitingToRetryOpen(const SourceDims& target) const;
+  bool OpenEncoder(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps);
+  bool FallBackToH264(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps);
   void CheckForStall(EncoderPipeline& pipeline, int32_t targetWidth, int32_t targetHeight,
                      int32_t fps);
   void CheckSourceChange(int32_t width, int32_t height, int32_t fps);
@@ -148,6 +155,14 @@ class TransmitInstance final : public ITransportClient {
   FrameCache frameCache_ GUARDED_BY(frameCacheLock_);
   uint32_t lastUnsupportedFormat_ = 0;        // owned by the push thread
   std::pair<int32_t, int32_t> lastShortRow_;  // owned by the push thread: (width, rowBytes) logged
+  // The last size the encoder failed to open at, and when to try it again. Owned by the push
+  // thread.
+  struct OpenRetry {
+    SourceDims target;
+    int failures = 0;
+    int64_t nextAttemptNs = 0;
+  };
+  OpenRetry openRetry_;
   std::atomic<int64_t> lastEncoderOutputNs_{0};
   std::atomic<int64_t> lastStallRebuildNs_{0};
   bool registered_ = false;

@@ -9,7 +9,6 @@
 namespace Sorvane {
 namespace {
 
-constexpr uint32_t kEncoderBitrate = 150'000'000;
 constexpr uint32_t kPacerBitrate = 300'000'000;
 constexpr int64_t kSourceDebounceNs = 500'000'000;
 constexpr int64_t kStallAfterNs = 3'000'000'000;
@@ -122,15 +121,13 @@ void TransmitInstance::SetUpEncoderIfNeeded(EncoderPipeline& pipeline, int32_t w
     if (!changed)
       return;
   }
+  if (initial && WaitingToRetryOpen({targetWidth, targetHeight, fps}))
+    return;  // this size failed a moment ago; the encoder would only fail again
   Log(channels::kTransmit, kLogDebug,
       "[dx] PushVideo: dims changed — source=%dx%d cap=%d target=%dx%d fps=%d initial=%d", width,
       height, shortSideCap_.load(), targetWidth, targetHeight, fps, initial ? 1 : 0);
   if (initial) {
-    if (!pipeline.Configure(targetWidth, targetHeight, kEncoderBitrate, fps)) {
-      Log(channels::kTransmit, kLogError,
-          "encoder Configure failed (%dx%d @ %d fps) — Ready() stays false, retry on next frame",
-          targetWidth, targetHeight, fps);
-    }
+    OpenEncoder(pipeline, targetWidth, targetHeight, fps);
   } else {
     EncoderSettings settings;
     settings.width = targetWidth;

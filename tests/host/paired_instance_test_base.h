@@ -54,17 +54,19 @@ class PairedInstanceTest : public ::testing::Test {
     instance.reset();
     transport.reset();
   }
-  std::unique_ptr<TransmitInstance> MakeInstance() {
-    auto made = std::make_unique<TransmitInstance>(
-        hostsim::HostSuites::Instance().Basic(),
-        [this](const std::string& engine) -> std::shared_ptr<IHardwareEncoder> {
-          std::lock_guard<std::mutex> lock(factoryLock);
-          engineRequests.push_back(engine);
-          if (refusedEngines.count(engine) != 0)
-            return nullptr;
-          return std::make_shared<FakeEncoder>(world);
-        },
-        transport.get(), &clock);
+  // An instance on this test's transport and clock; fake encoders unless `factory` is given.
+  std::unique_ptr<TransmitInstance> MakeInstance(EncoderFactoryFn factory = nullptr) {
+    if (!factory) {
+      factory = [this](const std::string& engine) -> std::shared_ptr<IHardwareEncoder> {
+        std::lock_guard<std::mutex> lock(factoryLock);
+        engineRequests.push_back(engine);
+        if (refusedEngines.count(engine) != 0)
+          return nullptr;
+        return std::make_shared<FakeEncoder>(world);
+      };
+    }
+    auto made = std::make_unique<TransmitInstance>(hostsim::HostSuites::Instance().Basic(), factory,
+                                                   transport.get(), &clock);
     made->Start();
     return made;
   }

@@ -7,6 +7,7 @@
 
 #include "base/byte_order.h"
 #include "diag/log.h"
+#include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
 #include "host/paired_instance_test_base.h"
 #include "host/transmit_instance.h"
@@ -37,6 +38,43 @@ class PushPathTest : public test::PairedInstanceTest {
                                 labeled.data(), labeled.size()};
     instance->PushVideo(&push);
   }
+  // The messages the phone has received until none comes for a while.
+  std::vector<wire::ControlReadResult> Received(int timeoutMs = 300) {
+    std::vector<wire::ControlReadResult> messages;
+    while (auto m = client->Next(timeoutMs))
+      messages.push_back(*m);
+    return messages;
+  }
+  static std::vector<std::string> EncoderInfoTexts(
+      const std::vector<wire::ControlReadResult>& messages) {
+    std::vector<std::string> texts;
+    for (const auto& m : messages) {
+      if (m.opcode == wire::kEncoderInfo && !m.payload.empty())
+        texts.emplace_back(m.payload.begin() + 1, m.payload.end());
+    }
+    return texts;
+  }
+  static int StreamInfos(const std::vector<wire::ControlReadResult>& messages, int w, int h) {
+    int n = 0;
+    for (const auto& m : messages) {
+      n += m.opcode == wire::kStreamInfo && m.payload.size() >= 4 &&
+           GetU16LE(m.payload.data()) == w && GetU16LE(m.payload.data() + 2) == h;
+    }
+    return n;
+  }
+  static std::string LogText() {
+    return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  }
+  // Lines written since the test began (the log file is the whole program's).
+  int LogLines(const std::string& needle) const {
+    const std::string log = LogText();
+    int n = 0;
+    for (size_t at = log.find(needle, logStart); at != std::string::npos;
+         at = log.find(needle, at + 1))
+      ++n;
+    return n;
+  }
+  const size_t logStart = LogText().size();
   int SourceChangedMessages(int timeoutMs = 300) {
     int n = 0;
     while (auto m = client->Next(timeoutMs))
@@ -138,6 +176,74 @@ TEST_F(PushPathTest, AudioGoesOutAsOnePacketInChunksOf1440) {
   std::memcpy(first, packet.data() + 8, 8);
   EXPECT_EQ(first[0], 0.5f) << "interleaved: frame 0 channel 0, then channel 1";
   EXPECT_EQ(first[1], -0.5f);
+}
+
+// HEVC is the default; where it cannot be opened the stream goes on in H.264 and the phone is told
+// so, instead of getting no picture while every frame logs its failures.
+TEST_F(PushPathTest, WhereHevcCannotBeOpenedTheStreamGoesOnInH264) {
+  world->refuseHevc = true;
+  for (int i = 0; i < 10; ++i)
+    Push(1280, 720);
+  const auto pipeline = instance->CopyPipeline();
+  EXPECT_TRUE(pipeline->IsReady());
+  EXPECT_EQ(pipeline->GetCodec(), Codec::H264);
+  EXPECT_EQ(world->configures.load(), 2) << "HEVC once, then H.264; no attempt per frame";
+  const auto messages = Received();
+  EXPECT_EQ(StreamInfos(messages, 1280, 720), 1);
+  EXPECT_EQ(EncoderInfoTexts(messages), std::vector<std::string>{"fake [H.264]"});
+  EXPECT_EQ(transport->GetUiStatus().codecIsH264, 1);
+  EXPECT_EQ(LogLines("HEVC cannot be opened at 1280x720 @ 30 fps — streaming H.264 instead"), 1);
+  EXPECT_EQ(LogLines("encoder Configure failed"), 0);
+}
+
+TEST_F(PushPathTest, AnEncoderThatCannotBeOpenedIsTriedAgainAfterGrowingPauses) {
+  world->refuseHevc = true;
+  world->refuseH264 = true;
+  for (int i = 0; i < 10; ++i)
+    Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 2);
+  EXPECT_EQ(LogLines("encoder Configure failed (1280x720 @ 30 fps)"), 1);
+  EXPECT_EQ(instance->CopyPipeline()->GetCodec(), Codec::HEVC) << "still what the phone wants";
+  clock.Advance(499'000'000);
+  Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 2);
+  clock.Advance(1'000'000);
+  Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 4);
+  EXPECT_EQ(LogLines("Ready() stays false, next attempt in 1000 ms"), 1);
+  clock.Advance(999'000'000);
+  Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 4);
+  Push(1920, 1080);
+  EXPECT_EQ(world->configures.load(), 6) << "a new size is tried at once";
+  world->refuseHevc = false;
+  clock.Advance(500'000'000);
+  Push(1920, 1080);
+  EXPECT_TRUE(instance->CopyPipeline()->IsReady());
+  EXPECT_EQ(instance->CopyPipeline()->GetCodec(), Codec::HEVC);
+  EXPECT_EQ(LogLines("encoder opened after 1 failed attempts (1920x1080 @ 30 fps)"), 1);
+  EXPECT_EQ(LogLines("encoder Configure failed"), 3);
+}
+
+// The same with the machine's own encoder: the software HEVC encoder refuses sizes above 6 MPx.
+TEST_F(PushPathTest, ThePlatformEncoderStreamsH264AboveTheSoftwareHevcCap) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Wine has no H.264 or HEVC encoder transform to open";
+#else
+  instance.reset();
+  instance = MakeInstance(PlatformEncoderFactory());
+  for (int i = 0; i < 3; ++i)
+    Push(3840, 2160);
+  const auto pipeline = instance->CopyPipeline();
+  ASSERT_TRUE(pipeline->IsReady());
+  if (pipeline->GetCodec() == Codec::HEVC)
+    GTEST_SKIP() << "a hardware HEVC encoder opened here: " << pipeline->Description();
+  const auto texts = EncoderInfoTexts(Received());
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_NE(texts[0].find("3840x2160 H.264"), std::string::npos) << texts[0];
+  EXPECT_EQ(LogLines("HEVC cannot be opened at 3840x2160 @ 30 fps — streaming H.264 instead"), 1);
+  EXPECT_EQ(LogLines("Refusing 3840x2160 on SW HEVC"), 1) << "tried once, not per frame";
+#endif
 }
 
 }  // namespace
