@@ -37,7 +37,12 @@ EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
     primaryIdentity_.store(primary_.get());
   }
   retireThread_ = std::thread(&EncoderPipeline::RetireLoop, this);
-  cloneThread_ = std::thread(&EncoderPipeline::CloneLoop, this);
+  try {
+    cloneThread_ = std::thread(&EncoderPipeline::CloneLoop, this);
+  } catch (...) {
+    Shutdown();  // a joinable thread member would end the process as the exception unwinds
+    throw;
+  }
   if (auto primary = CopyPrimary())
     InstallPrimaryCallback(*primary);
 }

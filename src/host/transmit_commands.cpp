@@ -8,6 +8,7 @@
 #include "diag/log_text.h"
 #include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
+#include "host/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
 #include "net/wire_opcodes.h"
@@ -92,6 +93,11 @@ bool IsRetiredWithoutName(uint8_t opcode) {
 }  // namespace
 
 void TransmitInstance::HandleControl(uint8_t opcode, const uint8_t* payload, size_t length) {
+  static HostEntryGuard guard(channels::kTransmit, "HandleControl");
+  guard.Run([&] { ApplyControl(opcode, payload, length); });
+}
+
+void TransmitInstance::ApplyControl(uint8_t opcode, const uint8_t* payload, size_t length) {
   if (payload == nullptr)
     length = 0;
   const std::shared_ptr<EncoderPipeline> pipeline = CopyPipeline();
@@ -311,6 +317,11 @@ void TransmitInstance::SwitchEncoderEngine(const std::string& id) {
 }
 
 void TransmitInstance::OnNewClient() {
+  static HostEntryGuard guard(channels::kTransmit, "OnNewClient");
+  guard.Run([this] { GreetNewClient(); });
+}
+
+void TransmitInstance::GreetNewClient() {
   Log(channels::kTransmit, kLogInfo, "new client — forcing IDR, re-pushing StreamInfo");
   transport_.ClearPacerQueue();
   if (const auto pipeline = CopyPipeline())

@@ -56,7 +56,7 @@ class TransmitInstance final : public ITransportClient {
   void PushVideo(const sdk::tmPushVideo* push);
   void PushAudio(const sdk::tmPushAudio* push);
 
-  // ITransportClient
+  // ITransportClient: called on the transport's threads, which no exception may reach.
   void HandleControl(uint8_t opcode, const uint8_t* payload, size_t length) override;
   void OnNewClient() override;
   void OnUdpFailures() override;
@@ -95,6 +95,7 @@ class TransmitInstance final : public ITransportClient {
   void CheckSourceChange(int32_t width, int32_t height, int32_t fps);
   void CacheFrame(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes);
   void OnEncodedFrame(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
+  void SendEncodedFrame(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
   uint64_t MicrosecondsSinceCreation() const;
 
   // Stream descriptions.
@@ -107,6 +108,8 @@ class TransmitInstance final : public ITransportClient {
   void PublishUiStatus() REQUIRES(descriptionLock_);
 
   // Client commands.
+  void ApplyControl(uint8_t opcode, const uint8_t* payload, size_t length);
+  void GreetNewClient();
   void HandleSetGopMode(EncoderPipeline* pipeline, const uint8_t* payload, size_t length);
   void HandleSetCodec(EncoderPipeline* pipeline, const uint8_t* payload, size_t length);
   void HandleSetMaxResolution(const uint8_t* payload, size_t length);

@@ -1,5 +1,6 @@
 // The host's frames: checks, target size, encoder set-up and stall recovery.
 #include <cstdlib>
+#include <exception>
 
 #include "diag/log_channels.h"
 #include "host/encoder_pipeline.h"
@@ -37,16 +38,24 @@ void TransmitInstance::PushVideo(const sdk::tmPushVideo* push) {
       static_cast<unsigned long long>(push->inFrameCount), hasClient ? 1 : 0);
   if (push->inFrames == nullptr)
     return;
+  // Every frame goes back to the host even when the encode throws; the entry reports it after.
+  std::exception_ptr failure;
   for (sdk::csSDK_size_t i = 0; i < push->inFrameCount; ++i) {
     const sdk::PPixHand frame = push->inFrames[i].inFrame;
     if (frame == nullptr)
       continue;
     // One encoded frame per push: later frames of the same push are only disposed.
     if (i == 0 && started_.load() && hasClient && ppixSuite_.load() != nullptr) {
-      EncodeHostFrame(frame);
+      try {
+        EncodeHostFrame(frame);
+      } catch (...) {
+        failure = std::current_exception();
+      }
     }
     DisposeFrame(frame);
   }
+  if (failure)
+    std::rethrow_exception(failure);
 }
 
 bool TransmitInstance::AcceptFrameGeometry(const uint8_t* pixels, int32_t width, int32_t height,

@@ -10,6 +10,7 @@
 #include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
 #include "host/paired_instance_test_base.h"
+#include "host/transmit_entry.h"
 #include "host/transmit_instance.h"
 #include "net/datagram_header.h"
 #include "net/shared_transport.h"
@@ -176,6 +177,42 @@ TEST_F(PushPathTest, AudioGoesOutAsOnePacketInChunksOf1440) {
   std::memcpy(first, packet.data() + 8, 8);
   EXPECT_EQ(first[0], 0.5f) << "interleaved: frame 0 channel 0, then channel 1";
   EXPECT_EQ(first[1], -0.5f);
+}
+
+// No exception reaches the host or the transport's threads: a push whose encode throws (as an
+// allocation failure would) answers the host −4, every frame still goes back to the host, the
+// log has one line however many frames fail, and streaming resumes once encoding works again.
+TEST_F(PushPathTest, AnEncodeThatThrowsAnswersAnErrorAndEveryFrameIsDisposed) {
+  sdk::tmModule module{};
+  ASSERT_EQ(TransmitEntry(sdk::tmInterfaceVersion4, 1, nullptr, &module), sdk::tmResult_Success);
+  sdk::tmStdParms stdParms{};
+  sdk::tmInstance record{};
+  record.ioPrivateInstanceData = instance.get();
+  auto& counters = HostSuites::Instance().counters();
+  auto pushTwo = [&] {
+    sdk::tmLabeledFrame frames[2] = {{HostSuites::Instance().NewFrame(640, 360, 2560), nullptr},
+                                     {HostSuites::Instance().NewFrame(640, 360, 2560), nullptr}};
+    const sdk::tmPushVideo push{-1, sdk::playmode_Playing, sdk::kPrRenderQuality_High, frames, 2};
+    return module.PushVideo(&stdParms, &record, &push);
+  };
+  ASSERT_EQ(pushTwo(), sdk::tmResult_Success);
+  world->throwOnEncode = true;
+  EXPECT_EQ(pushTwo(), -4);
+  EXPECT_EQ(pushTwo(), -4);
+  EXPECT_EQ(counters.framesDisposed.load(), counters.framesCreated.load());
+  EXPECT_EQ(LogLines(":transmit:FAULT] PushVideo: exception stopped at the entry (std::bad_alloc)"),
+            1);
+  instance->OnNewClient();  // replays the cached frame through the throwing encoder
+  EXPECT_EQ(LogLines("OnNewClient: exception stopped at the entry (std::bad_alloc)"), 1);
+  world->throwOnEncode = false;
+  auto encoded = [&] {
+    int frames = -1;
+    test::WithEncoder(*world, 1, [&](test::FakeEncoder& e) { frames = e.Frames(); });
+    return frames;
+  };
+  const int encodedBefore = encoded();
+  EXPECT_EQ(pushTwo(), sdk::tmResult_Success);
+  EXPECT_EQ(encoded(), encodedBefore + 1) << "the same encoder goes on";
 }
 
 // HEVC is the default; where it cannot be opened the stream goes on in H.264 and the phone is told
