@@ -20,6 +20,11 @@
 #include "sv-host/host_suites.h"
 #include "transport/spy_dialog.h"
 #include "transport/test_client.h"
+#if defined(_WIN32)
+#include <objbase.h>
+
+#include "support/test_transform/test_transform.h"
+#endif
 
 namespace Sorvane {
 namespace {
@@ -262,11 +267,36 @@ TEST_F(PushPathTest, AnEncoderThatCannotBeOpenedIsTriedAgainAfterGrowingPauses) 
   EXPECT_EQ(LogLines("encoder Configure failed"), 3);
 }
 
+#if defined(_WIN32)
+// The same with the machine's own encoder on a PC with no HEVC transform at all (Wine has none;
+// the only H.264 one is the test transform registered here).
+TEST_F(PushPathTest, ThePlatformEncoderStreamsH264WithoutAnHevcTransform) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  test::TestTransformOptions options;
+  options.friendlyName = L"Sorvane Test SW (push path)";
+  {
+    test::TestTransformRegistration registration(options);
+    ASSERT_TRUE(registration.Ok()) << registration.Error();
+    instance.reset();
+    instance = MakeInstance(PlatformEncoderFactory());
+    for (int i = 0; i < 3; ++i)
+      Push(1280, 720);
+    const auto pipeline = instance->CopyPipeline();
+    EXPECT_TRUE(pipeline->IsReady());
+    EXPECT_EQ(pipeline->GetCodec(), Codec::H264);
+    const auto texts = EncoderInfoTexts(Received());
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("1280x720 H.264"), std::string::npos) << texts[0];
+    EXPECT_EQ(LogLines("HEVC cannot be opened at 1280x720 @ 30 fps — streaming H.264 instead"), 1);
+    EXPECT_EQ(LogLines("No encoder MFT accepted our media types (codec=HEVC"), 1)
+        << "tried once, not per frame";
+    instance.reset();
+  }
+  CoUninitialize();
+}
+#else
 // The same with the machine's own encoder: the software HEVC encoder refuses sizes above 6 MPx.
 TEST_F(PushPathTest, ThePlatformEncoderStreamsH264AboveTheSoftwareHevcCap) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "Wine has no H.264 or HEVC encoder transform to open";
-#else
   instance.reset();
   instance = MakeInstance(PlatformEncoderFactory());
   for (int i = 0; i < 3; ++i)
@@ -280,8 +310,8 @@ TEST_F(PushPathTest, ThePlatformEncoderStreamsH264AboveTheSoftwareHevcCap) {
   EXPECT_NE(texts[0].find("3840x2160 H.264"), std::string::npos) << texts[0];
   EXPECT_EQ(LogLines("HEVC cannot be opened at 3840x2160 @ 30 fps — streaming H.264 instead"), 1);
   EXPECT_EQ(LogLines("Refusing 3840x2160 on SW HEVC"), 1) << "tried once, not per frame";
-#endif
 }
+#endif
 
 }  // namespace
 }  // namespace Sorvane
