@@ -10,6 +10,7 @@
 #include "ctrl/play_pause.h"
 #include "ctrl/transport_ctx.h"
 #include "ctrl/ui_dispatcher.h"
+#include "host/host_entry_guard.h"
 
 namespace Sorvane::ctrl {
 namespace {
@@ -21,6 +22,13 @@ CtrlBridge bridgeRecord{nullptr, kCtrlBridgeVersion};
 
 std::mutex ctxRegistryLock;
 std::shared_ptr<TransportCtx> currentCtx;  // guarded by ctxRegistryLock
+
+// The transmit plug-in calls the dispatch from its own threads; an exception must not reach them.
+int32_t GuardedDispatch(int32_t op) {
+  static HostEntryGuard guard(kCtrlChannel, "bridge dispatch");
+  return guard.Run(kCtrlDispatchUnavailable, kCtrlDispatchUnavailable,
+                   [op] { return BridgeDispatchImpl(op); });
+}
 
 void SetDispatch(CtrlDispatchFn fn) {
   // The transmit plug-in reads the pointer without a lock.
@@ -101,7 +109,7 @@ void MakeCurrentContext(std::shared_ptr<TransportCtx> ctx) {
     std::lock_guard<std::mutex> lock(ctxRegistryLock);
     currentCtx = std::move(ctx);
   }
-  SetDispatch(BridgeDispatchImpl);
+  SetDispatch(GuardedDispatch);
   Log(kCtrlChannel, kLogInfo, "ctrl: bridge dispatch installed");
 }
 

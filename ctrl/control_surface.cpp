@@ -1,5 +1,6 @@
 #include "ctrl/control_surface.h"
 
+#include "ctrl/ctrl_entry_guard.h"
 #include "ctrl/ctrl_log.h"
 #include "sdk/control_surface_base.h"
 
@@ -48,7 +49,9 @@ ControlSurfaceCommandBase* Command(ControlSurfaceCommandRef ref) {
 
 template <typename Ref, typename Call>
 SPErr Forward(Ref ref, Call call) {
-  return ref == nullptr ? kSPBadParameterError : call();
+  if (ref == nullptr)
+    return kSPBadParameterError;
+  return RunGuarded<CtrlEntryFailure>("control surface suite", call);
 }
 
 const ADOBESDK_ControlSurfaceSuite2 kSurfaceSuite = {

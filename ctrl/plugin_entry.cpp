@@ -2,6 +2,7 @@
 #include "base/version.h"
 #include "ctrl/bridge_dispatch.h"
 #include "ctrl/control_surface.h"
+#include "ctrl/ctrl_entry_guard.h"
 #include "ctrl/ctrl_log.h"
 #include "ctrl/plugin_globals.h"
 #include "ctrl/plugin_instance.h"
@@ -102,12 +103,6 @@ SPErr GetSuiteList(SPSuiteListRef* out) {
 }
 
 }  // namespace
-
-PluginGlobals& Globals() {
-  static PluginGlobals globals;
-  return globals;
-}
-
 }  // namespace Sorvane::ctrl
 
 extern "C" SV_EXPORT Sorvane::sdk::SPErr EntryPoint(
@@ -121,8 +116,12 @@ extern "C" SV_EXPORT Sorvane::sdk::SPErr EntryPoint(
                majorVersion, minorVersion, hostId, static_cast<void*>(basic));
   if (basic == nullptr)
     return Sorvane::sdk::kSPBadParameterError;
-  if (outFuncs != nullptr)
-    *outFuncs = {Startup, Shutdown, CreatePluginInstance, DeletePluginInstance, GetSuiteList};
+  if (outFuncs != nullptr) {
+    *outFuncs = {CtrlGuarded<"Startup", Startup>, CtrlGuarded<"Shutdown", Shutdown>,
+                 CtrlGuarded<"CreatePluginInstance", CreatePluginInstance>,
+                 CtrlGuarded<"DeletePluginInstance", DeletePluginInstance>,
+                 CtrlGuarded<"GetSuiteList", GetSuiteList>};
+  }
   return Sorvane::sdk::kSPNoError;
 }
 

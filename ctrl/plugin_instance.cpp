@@ -2,6 +2,7 @@
 
 #include "ctrl/bridge_dispatch.h"
 #include "ctrl/control_surface.h"
+#include "ctrl/ctrl_entry_guard.h"
 #include "ctrl/ctrl_log.h"
 #include "ctrl/host_string.h"
 #include "ctrl/play_state_poll.h"
@@ -53,14 +54,18 @@ const ADOBESDK_ControlSurfacePluginSuite1 kPluginSuite = {
     [](ControlSurfacePluginRef p, ControlSurfaceHostRef host, ControlSurfaceRef* out) -> SPErr {
       if (p == nullptr || out == nullptr)
         return kSPBadParameterError;
-      *out = Connect(*Instance(p), host);
-      return kSPNoError;
+      return RunGuarded<CtrlEntryFailure>("Connect", [&] {
+        *out = Connect(*Instance(p), host);
+        return kSPNoError;
+      });
     },
     [](ControlSurfacePluginRef p) -> SPErr {
       if (p == nullptr)
         return kSPBadParameterError;
-      Disconnect(*Instance(p));
-      return kSPNoError;
+      return RunGuarded<CtrlEntryFailure>("Disconnect", [&] {
+        Disconnect(*Instance(p));
+        return kSPNoError;
+      });
     },
     [](ControlSurfacePluginRef, ADOBESDK_String* out) {
       return MakeString(u"com.sorvane.controlsurface", out);

@@ -37,7 +37,12 @@ EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
     primaryIdentity_.store(primary_.get());
   }
   retireThread_ = std::thread(&EncoderPipeline::RetireLoop, this);
-  cloneThread_ = std::thread(&EncoderPipeline::CloneLoop, this);
+  try {
+    cloneThread_ = std::thread(&EncoderPipeline::CloneLoop, this);
+  } catch (...) {
+    Shutdown();  // a joinable thread member would end the process as the exception unwinds
+    throw;
+  }
   if (auto primary = CopyPrimary())
     InstallPrimaryCallback(*primary);
 }
@@ -257,24 +262,25 @@ void EncoderPipeline::TryPromotePending() {
   double swapMs = 0, totalMs = 0;
   uint64_t generation = 0;
   {
+    // The primary lock first, never while holding pendingLock_: another thread's synchronous
+    // encode holds the primary lock shared, and its output path comes back for pendingLock_
+    // (a keyframe request is forwarded to the warming copy too).
+    const int64_t swapStarted = SteadyNowNs();
+    std::unique_lock primaryGuard(primaryLock_);
     std::lock_guard<std::mutex> pendingGuard(pendingLock_);
     if (!pendingExists_ || !pending_->HasProducedKeyframe())
       return;
-    const int64_t swapStarted = SteadyNowNs();
-    {
-      std::unique_lock primaryGuard(primaryLock_);
-      fromW = primary_ ? primary_->Width() : 0;
-      fromH = primary_ ? primary_->Height() : 0;
-      toW = pending_->Width();
-      toH = pending_->Height();
-      old = std::move(primary_);
-      primary_ = std::move(pending_);
-      pendingExists_ = false;
-      generation = pendingGeneration_;
-      primaryIdentity_.store(primary_.get());
-      InstallPrimaryCallback(*primary_);
-      primary_->RequestKeyframe();
-    }
+    fromW = primary_ ? primary_->Width() : 0;
+    fromH = primary_ ? primary_->Height() : 0;
+    toW = pending_->Width();
+    toH = pending_->Height();
+    old = std::move(primary_);
+    primary_ = std::move(pending_);
+    pendingExists_ = false;
+    generation = pendingGeneration_;
+    primaryIdentity_.store(primary_.get());
+    InstallPrimaryCallback(*primary_);
+    primary_->RequestKeyframe();
     swapMs = MsSince(swapStarted);
     totalMs = MsSince(transitionStartedAtNs_);
   }

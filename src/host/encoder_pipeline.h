@@ -75,12 +75,13 @@ class EncoderPipeline {
   void ClearTarget(uint64_t generation);
   std::shared_ptr<IHardwareEncoder> CopyPrimary() const;
 
-  // Lock order: shutdownLock_ first; pendingLock_ before primaryLock_ and before requestLock_
-  // (the duplicate check); retireLock_ may nest inside pendingLock_, targetLock_ inside
-  // requestLock_. callbackLock_ is taken by the output filter, inside a synchronous encode under
-  // primaryLock_ shared; the instance's callback it guards may come back in through
+  // Lock order: shutdownLock_ first; primaryLock_ before pendingLock_ (the swap, and the output
+  // path coming back in); pendingLock_ before requestLock_ (the duplicate check); retireLock_ may
+  // nest inside pendingLock_, targetLock_ inside requestLock_. Nobody waits for primaryLock_
+  // while holding pendingLock_. callbackLock_ is taken by the output filter, inside a synchronous
+  // encode under primaryLock_ shared; the instance's callback it guards may come back in through
   // primaryLock_ shared and pendingLock_, which is safe because a shared holder never waits for
-  // a writer that is merely waiting.
+  // a writer that is merely waiting, and a swap waiting for the lock holds nothing else.
   std::mutex shutdownLock_;  // serialises Shutdown (the control thread and the destructor)
   // Held while the primary is configured in place or fed a frame, so frames wait for an
   // in-place reconfigure to finish; taken before primaryLock_ and pendingLock_. The encoder

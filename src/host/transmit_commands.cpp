@@ -8,6 +8,7 @@
 #include "diag/log_text.h"
 #include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
+#include "host/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
 #include "net/wire_opcodes.h"
@@ -92,6 +93,11 @@ bool IsRetiredWithoutName(uint8_t opcode) {
 }  // namespace
 
 void TransmitInstance::HandleControl(uint8_t opcode, const uint8_t* payload, size_t length) {
+  static HostEntryGuard guard(channels::kTransmit, "HandleControl");
+  guard.Run([&] { ApplyControl(opcode, payload, length); });
+}
+
+void TransmitInstance::ApplyControl(uint8_t opcode, const uint8_t* payload, size_t length) {
   if (payload == nullptr)
     length = 0;
   const std::shared_ptr<EncoderPipeline> pipeline = CopyPipeline();
@@ -282,11 +288,11 @@ void TransmitInstance::SwitchEncoderEngine(const std::string& id) {
   Log(channels::kTransmit, kLogInfo, "engine switch: '%s' → '%s' — full refresh",
       LogSafeText(engineId_).c_str(), safeId.c_str());
   SendEncoderInfoText("Switching encoder...");
-  std::shared_ptr<IHardwareEncoder> encoder = CreateForEngine(id);
+  std::shared_ptr<IHardwareEncoder> encoder = encoderFactory_ ? encoderFactory_(id) : nullptr;
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
         "engine switch: CreateForEngine('%s') failed — falling back to default", safeId.c_str());
-    encoder = CreateDefaultEncoder();
+    encoder = encoderFactory_ ? encoderFactory_(kDefaultEngine) : nullptr;
   }
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
@@ -311,6 +317,11 @@ void TransmitInstance::SwitchEncoderEngine(const std::string& id) {
 }
 
 void TransmitInstance::OnNewClient() {
+  static HostEntryGuard guard(channels::kTransmit, "OnNewClient");
+  guard.Run([this] { GreetNewClient(); });
+}
+
+void TransmitInstance::GreetNewClient() {
   Log(channels::kTransmit, kLogInfo, "new client — forcing IDR, re-pushing StreamInfo");
   transport_.ClearPacerQueue();
   if (const auto pipeline = CopyPipeline())

@@ -32,7 +32,7 @@ EncoderFactoryFn CurrentEncoderFactory() {
   std::lock_guard<std::mutex> lock(FactoryMutex());
   if (FactoryOverride())
     return FactoryOverride();
-  return [] { return CreateDefaultEncoder(); };
+  return PlatformEncoderFactory();
 }
 
 TransmitInstance* InstanceOf(const tmInstance* instance) {
@@ -94,6 +94,7 @@ tmResult NeedsReset(const tmStdParms*, prBool* outReset) {
 tmResult CreateInstance(const tmStdParms* stdParms, tmInstance* record) {
   if (record == nullptr)
     return tmResult_ErrorUnsupported;
+  record->ioPrivateInstanceData = nullptr;  // also when the construction throws
   auto* instance = new TransmitInstance(BasicSuiteOf(stdParms), CurrentEncoderFactory());
   if (!instance->HasPipeline()) {
     delete instance;
@@ -208,6 +209,9 @@ tmResult IsStreamingActive(const tmStdParms*, prBool* outActive) {
   return tmResult_Success;
 }
 
+template <EntryName Name, auto Entry>
+constexpr auto Guarded = &GuardedEntry<TransmitEntryFailure, Name, Entry>::Call;
+
 }  // namespace
 
 void SetEncoderFactoryForTesting(EncoderFactoryFn factory) {
@@ -222,27 +226,28 @@ tmResult TransmitEntry(csSDK_int32 interfaceVersion, prBool loadModule, piSuites
   gHostInterfaceVersion.store(interfaceVersion);
   if (outModule == nullptr)
     return tmResult_Success;
-  outModule->Startup = Startup;
-  outModule->Shutdown = Shutdown;
-  outModule->SetupDialog = SetupDialog;
-  outModule->NeedsReset = NeedsReset;
-  outModule->CreateInstance = CreateInstance;
-  outModule->DisposeInstance = DisposeInstance;
-  outModule->QueryAudioMode = QueryAudioMode;
-  outModule->QueryVideoMode = QueryVideoMode;
-  outModule->ActivateDeactivate = ActivateDeactivate;
-  outModule->StartPlaybackClock = StartPlaybackClock;
-  outModule->StopPlaybackClock = StopPlaybackClock;
-  outModule->PushVideo = PushVideo;
+  outModule->Startup = Guarded<"Startup", Startup>;
+  outModule->Shutdown = Guarded<"Shutdown", Shutdown>;
+  outModule->SetupDialog = Guarded<"SetupDialog", SetupDialog>;
+  outModule->NeedsReset = Guarded<"NeedsReset", NeedsReset>;
+  outModule->CreateInstance = Guarded<"CreateInstance", CreateInstance>;
+  outModule->DisposeInstance = Guarded<"DisposeInstance", DisposeInstance>;
+  outModule->QueryAudioMode = Guarded<"QueryAudioMode", QueryAudioMode>;
+  outModule->QueryVideoMode = Guarded<"QueryVideoMode", QueryVideoMode>;
+  outModule->ActivateDeactivate = Guarded<"ActivateDeactivate", ActivateDeactivate>;
+  outModule->StartPlaybackClock = Guarded<"StartPlaybackClock", StartPlaybackClock>;
+  outModule->StopPlaybackClock = Guarded<"StopPlaybackClock", StopPlaybackClock>;
+  outModule->PushVideo = Guarded<"PushVideo", PushVideo>;
   if (interfaceVersion < tmInterfaceVersion4)
     return tmResult_Success;
-  outModule->StartPushAudio = StartPushAudio;
-  outModule->PushAudio = PushAudio;
-  outModule->StopPushAudio = StopPushAudio;
-  outModule->SetStreamingStateChangedCallback = SetStreamingStateChangedCallback;
-  outModule->EnableStreaming = EnableStreaming;
-  outModule->IsStreamingEnabled = IsStreamingEnabled;
-  outModule->IsStreamingActive = IsStreamingActive;
+  outModule->StartPushAudio = Guarded<"StartPushAudio", StartPushAudio>;
+  outModule->PushAudio = Guarded<"PushAudio", PushAudio>;
+  outModule->StopPushAudio = Guarded<"StopPushAudio", StopPushAudio>;
+  outModule->SetStreamingStateChangedCallback =
+      Guarded<"SetStreamingStateChangedCallback", SetStreamingStateChangedCallback>;
+  outModule->EnableStreaming = Guarded<"EnableStreaming", EnableStreaming>;
+  outModule->IsStreamingEnabled = Guarded<"IsStreamingEnabled", IsStreamingEnabled>;
+  outModule->IsStreamingActive = Guarded<"IsStreamingActive", IsStreamingActive>;
   return tmResult_Success;
 }
 

@@ -1,8 +1,17 @@
 #pragma once
+#include "diag/log_channels.h"
+#include "host/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "sdk/transmit.h"
 
 namespace Sorvane {
+
+// What a transmit entry answers when it throws: −4, the one error value the table uses.
+struct TransmitEntryFailure {
+  static constexpr LogChannel kChannel = channels::kTransmit;
+  static constexpr sdk::tmResult kOutOfMemory = sdk::tmResult_ErrorUnsupported;
+  static constexpr sdk::tmResult kFailed = sdk::tmResult_ErrorUnsupported;
+};
 
 // The body of the exported xTransmitEntry: fills the host's module table.
 sdk::tmResult TransmitEntry(sdk::csSDK_int32 interfaceVersion, sdk::prBool loadModule,

@@ -15,8 +15,10 @@ TransmitInstance::TransmitInstance(const sdk::SPBasicSuite* basicSuite,
     : transport_(transport ? *transport : SharedTransport::Instance()),
       clock_(clock ? *clock : SteadyClock()),
       basicSuite_(basicSuite),
+      encoderFactory_(encoderFactory),
       createdAtNs_(clock_.NowNs()) {
-  std::shared_ptr<IHardwareEncoder> encoder = encoderFactory ? encoderFactory() : nullptr;
+  std::shared_ptr<IHardwareEncoder> encoder =
+      encoderFactory_ ? encoderFactory_(kDefaultEngine) : nullptr;
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
         "TransmitInstance: encoder factory returned null — dormant");

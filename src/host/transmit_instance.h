@@ -12,6 +12,7 @@
 
 #include "base/clock.h"
 #include "base/thread_annotations.h"
+#include "encoder/encoder_factory.h"
 #include "encoder/hardware_encoder.h"
 #include "net/transport_client.h"
 #include "sdk/ppix_suite.h"
@@ -23,8 +24,6 @@ namespace Sorvane {
 
 class EncoderPipeline;
 class SharedTransport;
-
-using EncoderFactoryFn = std::function<std::shared_ptr<IHardwareEncoder>()>;
 
 // Width, height and frame rate of a source or stream; zeroes mean "none".
 struct SourceDims {
@@ -57,7 +56,7 @@ class TransmitInstance final : public ITransportClient {
   void PushVideo(const sdk::tmPushVideo* push);
   void PushAudio(const sdk::tmPushAudio* push);
 
-  // ITransportClient
+  // ITransportClient: called on the transport's threads, which no exception may reach.
   void HandleControl(uint8_t opcode, const uint8_t* payload, size_t length) override;
   void OnNewClient() override;
   void OnUdpFailures() override;
@@ -73,6 +72,8 @@ class TransmitInstance final : public ITransportClient {
   std::shared_ptr<EncoderPipeline> CopyPipeline() const;
 
  private:
+  static constexpr uint32_t kEncoderBitrate = 150'000'000;
+
   // Lifecycle and suites.
   void AcquireSuites();
   void ReleaseSuites();
@@ -84,11 +85,17 @@ class TransmitInstance final : public ITransportClient {
   bool AcceptFrameGeometry(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes);
   void SetUpEncoderIfNeeded(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps,
                             int32_t targetWidth, int32_t targetHeight);
+  // Configures the pipeline's encoder, falling back to H.264; false when it stays closed. A
+  // failed size is tried again only after a growing pause.
+  bool WaitingToRetryOpen(const SourceDims& target) const;
+  bool OpenEncoder(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps);
+  bool FallBackToH264(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps);
   void CheckForStall(EncoderPipeline& pipeline, int32_t targetWidth, int32_t targetHeight,
                      int32_t fps);
   void CheckSourceChange(int32_t width, int32_t height, int32_t fps);
   void CacheFrame(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes);
   void OnEncodedFrame(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
+  void SendEncodedFrame(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
   uint64_t MicrosecondsSinceCreation() const;
 
   // Stream descriptions.
@@ -101,6 +108,8 @@ class TransmitInstance final : public ITransportClient {
   void PublishUiStatus() REQUIRES(descriptionLock_);
 
   // Client commands.
+  void ApplyControl(uint8_t opcode, const uint8_t* payload, size_t length);
+  void GreetNewClient();
   void HandleSetGopMode(EncoderPipeline* pipeline, const uint8_t* payload, size_t length);
   void HandleSetCodec(EncoderPipeline* pipeline, const uint8_t* payload, size_t length);
   void HandleSetMaxResolution(const uint8_t* payload, size_t length);
@@ -114,7 +123,8 @@ class TransmitInstance final : public ITransportClient {
 
   SharedTransport& transport_;
   const Clock& clock_;
-  const sdk::SPBasicSuite* basicSuite_;  // the host's; never owned
+  const sdk::SPBasicSuite* basicSuite_;    // the host's; never owned
+  const EncoderFactoryFn encoderFactory_;  // the initial encoder and every engine switch's
   std::atomic<const sdk::PrSDKPPixSuite*> ppixSuite_{nullptr};
   mutable std::shared_mutex pipelineLock_;
   std::shared_ptr<EncoderPipeline> pipeline_ GUARDED_BY(pipelineLock_);
@@ -148,6 +158,14 @@ class TransmitInstance final : public ITransportClient {
   FrameCache frameCache_ GUARDED_BY(frameCacheLock_);
   uint32_t lastUnsupportedFormat_ = 0;        // owned by the push thread
   std::pair<int32_t, int32_t> lastShortRow_;  // owned by the push thread: (width, rowBytes) logged
+  // The last size the encoder failed to open at, and when to try it again. Owned by the push
+  // thread.
+  struct OpenRetry {
+    SourceDims target;
+    int failures = 0;
+    int64_t nextAttemptNs = 0;
+  };
+  OpenRetry openRetry_;
   std::atomic<int64_t> lastEncoderOutputNs_{0};
   std::atomic<int64_t> lastStallRebuildNs_{0};
   bool registered_ = false;

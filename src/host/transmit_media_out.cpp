@@ -5,6 +5,7 @@
 #include "base/byte_order.h"
 #include "diag/log_channels.h"
 #include "host/encoder_pipeline.h"
+#include "host/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "net/framer.h"
 #include "net/shared_transport.h"
@@ -24,8 +25,20 @@ DatagramSink CollectInto(Datagrams& out) {
 
 }  // namespace
 
+// Runs inside a frame's encode or on the encoder's own output thread, neither of which an
+// exception may reach (a datagram buffer that cannot be allocated): the frame is lost, and the
+// next one is a keyframe so that the phone can decode again.
 void TransmitInstance::OnEncodedFrame(const uint8_t* data, size_t size, bool keyframe,
                                       uint64_t timestampUs) {
+  static HostEntryGuard guard(channels::kTransmit, "encoded frame");
+  if (guard.Run([&] { SendEncodedFrame(data, size, keyframe, timestampUs); }))
+    return;
+  if (const std::shared_ptr<EncoderPipeline> pipeline = CopyPipeline())
+    pipeline->RequestKeyframe();
+}
+
+void TransmitInstance::SendEncodedFrame(const uint8_t* data, size_t size, bool keyframe,
+                                        uint64_t timestampUs) {
   lastEncoderOutputNs_.store(clock_.NowNs());
   if (!transport_.HasClient())
     return;

@@ -7,14 +7,21 @@
 extern "C" SV_EXPORT Sorvane::sdk::tmResult xTransmitEntry(
     Sorvane::sdk::csSDK_int32 interfaceVersion, Sorvane::sdk::prBool loadModule,
     Sorvane::sdk::piSuitesPtr suites, Sorvane::sdk::tmModule* outModule) {
-  return Sorvane::TransmitEntry(interfaceVersion, loadModule, suites, outModule);
+  return Sorvane::RunGuarded<Sorvane::TransmitEntryFailure>("xTransmitEntry", [&] {
+    return Sorvane::TransmitEntry(interfaceVersion, loadModule, suites, outModule);
+  });
 }
 
 // Called by the control-surface plug-in's poll when the host's play state changes: tells the
 // phone. 1 when the message was queued, 0 when not (no paired client).
 extern "C" SV_EXPORT uint8_t sv_transmit_publish_playback_state(uint32_t playing) {
-  const uint8_t state = playing != 0 ? 1 : 0;
-  return Sorvane::SharedTransport::Instance().SendControl(Sorvane::wire::kPlaybackState, &state, 1)
-             ? 1
-             : 0;
+  static Sorvane::HostEntryGuard guard(Sorvane::channels::kTransmit,
+                                       "sv_transmit_publish_playback_state");
+  return guard.Run<uint8_t>(0, 0, [playing]() -> uint8_t {
+    const uint8_t state = playing != 0 ? 1 : 0;
+    return Sorvane::SharedTransport::Instance().SendControl(Sorvane::wire::kPlaybackState, &state,
+                                                            1)
+               ? 1
+               : 0;
+  });
 }

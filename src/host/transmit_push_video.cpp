@@ -1,5 +1,6 @@
 // The host's frames: checks, target size, encoder set-up and stall recovery.
 #include <cstdlib>
+#include <exception>
 
 #include "diag/log_channels.h"
 #include "host/encoder_pipeline.h"
@@ -9,7 +10,6 @@
 namespace Sorvane {
 namespace {
 
-constexpr uint32_t kEncoderBitrate = 150'000'000;
 constexpr uint32_t kPacerBitrate = 300'000'000;
 constexpr int64_t kSourceDebounceNs = 500'000'000;
 constexpr int64_t kStallAfterNs = 3'000'000'000;
@@ -38,16 +38,24 @@ void TransmitInstance::PushVideo(const sdk::tmPushVideo* push) {
       static_cast<unsigned long long>(push->inFrameCount), hasClient ? 1 : 0);
   if (push->inFrames == nullptr)
     return;
+  // Every frame goes back to the host even when the encode throws; the entry reports it after.
+  std::exception_ptr failure;
   for (sdk::csSDK_size_t i = 0; i < push->inFrameCount; ++i) {
     const sdk::PPixHand frame = push->inFrames[i].inFrame;
     if (frame == nullptr)
       continue;
     // One encoded frame per push: later frames of the same push are only disposed.
     if (i == 0 && started_.load() && hasClient && ppixSuite_.load() != nullptr) {
-      EncodeHostFrame(frame);
+      try {
+        EncodeHostFrame(frame);
+      } catch (...) {
+        failure = std::current_exception();
+      }
     }
     DisposeFrame(frame);
   }
+  if (failure)
+    std::rethrow_exception(failure);
 }
 
 bool TransmitInstance::AcceptFrameGeometry(const uint8_t* pixels, int32_t width, int32_t height,
@@ -122,15 +130,13 @@ void TransmitInstance::SetUpEncoderIfNeeded(EncoderPipeline& pipeline, int32_t w
     if (!changed)
       return;
   }
+  if (initial && WaitingToRetryOpen({targetWidth, targetHeight, fps}))
+    return;  // this size failed a moment ago; the encoder would only fail again
   Log(channels::kTransmit, kLogDebug,
       "[dx] PushVideo: dims changed — source=%dx%d cap=%d target=%dx%d fps=%d initial=%d", width,
       height, shortSideCap_.load(), targetWidth, targetHeight, fps, initial ? 1 : 0);
   if (initial) {
-    if (!pipeline.Configure(targetWidth, targetHeight, kEncoderBitrate, fps)) {
-      Log(channels::kTransmit, kLogError,
-          "encoder Configure failed (%dx%d @ %d fps) — Ready() stays false, retry on next frame",
-          targetWidth, targetHeight, fps);
-    }
+    OpenEncoder(pipeline, targetWidth, targetHeight, fps);
   } else {
     EncoderSettings settings;
     settings.width = targetWidth;

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
@@ -52,12 +54,29 @@ class PairedInstanceTest : public ::testing::Test {
     instance.reset();
     transport.reset();
   }
-  std::unique_ptr<TransmitInstance> MakeInstance() {
-    auto made = std::make_unique<TransmitInstance>(
-        hostsim::HostSuites::Instance().Basic(),
-        [this] { return std::make_shared<FakeEncoder>(world); }, transport.get(), &clock);
+  // An instance on this test's transport and clock; fake encoders unless `factory` is given.
+  std::unique_ptr<TransmitInstance> MakeInstance(EncoderFactoryFn factory = nullptr) {
+    if (!factory) {
+      factory = [this](const std::string& engine) -> std::shared_ptr<IHardwareEncoder> {
+        std::lock_guard<std::mutex> lock(factoryLock);
+        engineRequests.push_back(engine);
+        if (refusedEngines.count(engine) != 0)
+          return nullptr;
+        return std::make_shared<FakeEncoder>(world);
+      };
+    }
+    auto made = std::make_unique<TransmitInstance>(hostsim::HostSuites::Instance().Basic(), factory,
+                                                   transport.get(), &clock);
     made->Start();
     return made;
+  }
+  std::vector<std::string> EngineRequests() {
+    std::lock_guard<std::mutex> lock(factoryLock);
+    return engineRequests;
+  }
+  void RefuseEngine(const std::string& engine) {
+    std::lock_guard<std::mutex> lock(factoryLock);
+    refusedEngines.insert(engine);
   }
 
   uint16_t port = 0;
@@ -67,6 +86,10 @@ class PairedInstanceTest : public ::testing::Test {
   std::shared_ptr<FakeEncoderWorld> world;
   std::unique_ptr<TransmitInstance> instance;
   std::unique_ptr<TestClient> client;
+  // What the instances' encoder factory was asked for, and the engine ids it cannot make.
+  std::mutex factoryLock;
+  std::vector<std::string> engineRequests;
+  std::set<std::string> refusedEngines;
 };
 
 }  // namespace Sorvane::test

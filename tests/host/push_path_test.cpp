@@ -7,8 +7,10 @@
 
 #include "base/byte_order.h"
 #include "diag/log.h"
+#include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
 #include "host/paired_instance_test_base.h"
+#include "host/transmit_entry.h"
 #include "host/transmit_instance.h"
 #include "net/datagram_header.h"
 #include "net/shared_transport.h"
@@ -18,6 +20,11 @@
 #include "sv-host/host_suites.h"
 #include "transport/spy_dialog.h"
 #include "transport/test_client.h"
+#if defined(_WIN32)
+#include <objbase.h>
+
+#include "support/test_transform/test_transform.h"
+#endif
 
 namespace Sorvane {
 namespace {
@@ -37,6 +44,43 @@ class PushPathTest : public test::PairedInstanceTest {
                                 labeled.data(), labeled.size()};
     instance->PushVideo(&push);
   }
+  // The messages the phone has received until none comes for a while.
+  std::vector<wire::ControlReadResult> Received(int timeoutMs = 300) {
+    std::vector<wire::ControlReadResult> messages;
+    while (auto m = client->Next(timeoutMs))
+      messages.push_back(*m);
+    return messages;
+  }
+  static std::vector<std::string> EncoderInfoTexts(
+      const std::vector<wire::ControlReadResult>& messages) {
+    std::vector<std::string> texts;
+    for (const auto& m : messages) {
+      if (m.opcode == wire::kEncoderInfo && !m.payload.empty())
+        texts.emplace_back(m.payload.begin() + 1, m.payload.end());
+    }
+    return texts;
+  }
+  static int StreamInfos(const std::vector<wire::ControlReadResult>& messages, int w, int h) {
+    int n = 0;
+    for (const auto& m : messages) {
+      n += m.opcode == wire::kStreamInfo && m.payload.size() >= 4 &&
+           GetU16LE(m.payload.data()) == w && GetU16LE(m.payload.data() + 2) == h;
+    }
+    return n;
+  }
+  static std::string LogText() {
+    return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  }
+  // Lines written since the test began (the log file is the whole program's).
+  int LogLines(const std::string& needle) const {
+    const std::string log = LogText();
+    int n = 0;
+    for (size_t at = log.find(needle, logStart); at != std::string::npos;
+         at = log.find(needle, at + 1))
+      ++n;
+    return n;
+  }
+  const size_t logStart = LogText().size();
   int SourceChangedMessages(int timeoutMs = 300) {
     int n = 0;
     while (auto m = client->Next(timeoutMs))
@@ -139,6 +183,135 @@ TEST_F(PushPathTest, AudioGoesOutAsOnePacketInChunksOf1440) {
   EXPECT_EQ(first[0], 0.5f) << "interleaved: frame 0 channel 0, then channel 1";
   EXPECT_EQ(first[1], -0.5f);
 }
+
+// No exception reaches the host or the transport's threads: a push whose encode throws (as an
+// allocation failure would) answers the host −4, every frame still goes back to the host, the
+// log has one line however many frames fail, and streaming resumes once encoding works again.
+TEST_F(PushPathTest, AnEncodeThatThrowsAnswersAnErrorAndEveryFrameIsDisposed) {
+  sdk::tmModule module{};
+  ASSERT_EQ(TransmitEntry(sdk::tmInterfaceVersion4, 1, nullptr, &module), sdk::tmResult_Success);
+  sdk::tmStdParms stdParms{};
+  sdk::tmInstance record{};
+  record.ioPrivateInstanceData = instance.get();
+  auto& counters = HostSuites::Instance().counters();
+  auto pushTwo = [&] {
+    sdk::tmLabeledFrame frames[2] = {{HostSuites::Instance().NewFrame(640, 360, 2560), nullptr},
+                                     {HostSuites::Instance().NewFrame(640, 360, 2560), nullptr}};
+    const sdk::tmPushVideo push{-1, sdk::playmode_Playing, sdk::kPrRenderQuality_High, frames, 2};
+    return module.PushVideo(&stdParms, &record, &push);
+  };
+  ASSERT_EQ(pushTwo(), sdk::tmResult_Success);
+  world->throwOnEncode = true;
+  EXPECT_EQ(pushTwo(), -4);
+  EXPECT_EQ(pushTwo(), -4);
+  EXPECT_EQ(counters.framesDisposed.load(), counters.framesCreated.load());
+  EXPECT_EQ(LogLines(":transmit:FAULT] PushVideo: exception stopped at the entry (std::bad_alloc)"),
+            1);
+  instance->OnNewClient();  // replays the cached frame through the throwing encoder
+  EXPECT_EQ(LogLines("OnNewClient: exception stopped at the entry (std::bad_alloc)"), 1);
+  world->throwOnEncode = false;
+  auto encoded = [&] {
+    int frames = -1;
+    test::WithEncoder(*world, 1, [&](test::FakeEncoder& e) { frames = e.Frames(); });
+    return frames;
+  };
+  const int encodedBefore = encoded();
+  EXPECT_EQ(pushTwo(), sdk::tmResult_Success);
+  EXPECT_EQ(encoded(), encodedBefore + 1) << "the same encoder goes on";
+}
+
+// HEVC is the default; where it cannot be opened the stream goes on in H.264 and the phone is told
+// so, instead of getting no picture while every frame logs its failures.
+TEST_F(PushPathTest, WhereHevcCannotBeOpenedTheStreamGoesOnInH264) {
+  world->refuseHevc = true;
+  for (int i = 0; i < 10; ++i)
+    Push(1280, 720);
+  const auto pipeline = instance->CopyPipeline();
+  EXPECT_TRUE(pipeline->IsReady());
+  EXPECT_EQ(pipeline->GetCodec(), Codec::H264);
+  EXPECT_EQ(world->configures.load(), 2) << "HEVC once, then H.264; no attempt per frame";
+  const auto messages = Received();
+  EXPECT_EQ(StreamInfos(messages, 1280, 720), 1);
+  EXPECT_EQ(EncoderInfoTexts(messages), std::vector<std::string>{"fake [H.264]"});
+  EXPECT_EQ(transport->GetUiStatus().codecIsH264, 1);
+  EXPECT_EQ(LogLines("HEVC cannot be opened at 1280x720 @ 30 fps — streaming H.264 instead"), 1);
+  EXPECT_EQ(LogLines("encoder Configure failed"), 0);
+}
+
+TEST_F(PushPathTest, AnEncoderThatCannotBeOpenedIsTriedAgainAfterGrowingPauses) {
+  world->refuseHevc = true;
+  world->refuseH264 = true;
+  for (int i = 0; i < 10; ++i)
+    Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 2);
+  EXPECT_EQ(LogLines("encoder Configure failed (1280x720 @ 30 fps)"), 1);
+  EXPECT_EQ(instance->CopyPipeline()->GetCodec(), Codec::HEVC) << "still what the phone wants";
+  clock.Advance(499'000'000);
+  Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 2);
+  clock.Advance(1'000'000);
+  Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 4);
+  EXPECT_EQ(LogLines("Ready() stays false, next attempt in 1000 ms"), 1);
+  clock.Advance(999'000'000);
+  Push(1280, 720);
+  EXPECT_EQ(world->configures.load(), 4);
+  Push(1920, 1080);
+  EXPECT_EQ(world->configures.load(), 6) << "a new size is tried at once";
+  world->refuseHevc = false;
+  clock.Advance(500'000'000);
+  Push(1920, 1080);
+  EXPECT_TRUE(instance->CopyPipeline()->IsReady());
+  EXPECT_EQ(instance->CopyPipeline()->GetCodec(), Codec::HEVC);
+  EXPECT_EQ(LogLines("encoder opened after 1 failed attempts (1920x1080 @ 30 fps)"), 1);
+  EXPECT_EQ(LogLines("encoder Configure failed"), 3);
+}
+
+#if defined(_WIN32)
+// The same with the machine's own encoder on a PC with no HEVC transform at all (Wine has none;
+// the only H.264 one is the test transform registered here).
+TEST_F(PushPathTest, ThePlatformEncoderStreamsH264WithoutAnHevcTransform) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  test::TestTransformOptions options;
+  options.friendlyName = L"Sorvane Test SW (push path)";
+  {
+    test::TestTransformRegistration registration(options);
+    ASSERT_TRUE(registration.Ok()) << registration.Error();
+    instance.reset();
+    instance = MakeInstance(PlatformEncoderFactory());
+    for (int i = 0; i < 3; ++i)
+      Push(1280, 720);
+    const auto pipeline = instance->CopyPipeline();
+    EXPECT_TRUE(pipeline->IsReady());
+    EXPECT_EQ(pipeline->GetCodec(), Codec::H264);
+    const auto texts = EncoderInfoTexts(Received());
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("1280x720 H.264"), std::string::npos) << texts[0];
+    EXPECT_EQ(LogLines("HEVC cannot be opened at 1280x720 @ 30 fps — streaming H.264 instead"), 1);
+    EXPECT_EQ(LogLines("No encoder MFT accepted our media types (codec=HEVC"), 1)
+        << "tried once, not per frame";
+    instance.reset();
+  }
+  CoUninitialize();
+}
+#else
+// The same with the machine's own encoder: the software HEVC encoder refuses sizes above 6 MPx.
+TEST_F(PushPathTest, ThePlatformEncoderStreamsH264AboveTheSoftwareHevcCap) {
+  instance.reset();
+  instance = MakeInstance(PlatformEncoderFactory());
+  for (int i = 0; i < 3; ++i)
+    Push(3840, 2160);
+  const auto pipeline = instance->CopyPipeline();
+  ASSERT_TRUE(pipeline->IsReady());
+  if (pipeline->GetCodec() == Codec::HEVC)
+    GTEST_SKIP() << "a hardware HEVC encoder opened here: " << pipeline->Description();
+  const auto texts = EncoderInfoTexts(Received());
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_NE(texts[0].find("3840x2160 H.264"), std::string::npos) << texts[0];
+  EXPECT_EQ(LogLines("HEVC cannot be opened at 3840x2160 @ 30 fps — streaming H.264 instead"), 1);
+  EXPECT_EQ(LogLines("Refusing 3840x2160 on SW HEVC"), 1) << "tried once, not per frame";
+}
+#endif
 
 }  // namespace
 }  // namespace Sorvane

@@ -86,16 +86,42 @@ TEST_F(CommandTest, EngineRequestsAndSnapshots) {
   auto info = client->NextOf(wire::kEncoderInfo);
   ASSERT_TRUE(info);
   EXPECT_EQ(std::string(info->payload.begin() + 1, info->payload.end()), "Switching encoder...");
-  // A different id rebuilds the pipeline with the platform's encoder; without one the current
-  // pipeline stays.
-  if (CreateForEngine("other")) {
-    EXPECT_NE(instance->CopyPipeline(), before);
-    EXPECT_NE(LogText().find("engine switch: rebuilt pipeline with 'other'"), std::string::npos);
-  } else {
-    EXPECT_EQ(instance->CopyPipeline(), before);
-    EXPECT_NE(LogText().find("engine switch: no encoder available — keeping current pipeline"),
-              std::string::npos);
-  }
+  EXPECT_NE(instance->CopyPipeline(), before) << "a different id rebuilds the pipeline";
+  EXPECT_NE(LogText().find("engine switch: rebuilt pipeline with 'other'"), std::string::npos);
+  EXPECT_EQ(EngineRequests(), (std::vector<std::string>{"", "other"}))
+      << "the instance's own factory made both encoders";
+}
+
+// The engine switch makes its encoders with the factory the instance was given: an engine that
+// cannot be made falls back to the default one, and with no encoder at all the stream goes on
+// with the current pipeline.
+TEST_F(CommandTest, AnEngineThatCannotBeMadeFallsBackToTheDefaultThenKeepsTheCurrentOne) {
+  const uint8_t seed[] = {5, 'f', 'i', 'r', 's', 't'};
+  instance->HandleControl(wire::kSetEncoderEngine, seed, sizeof seed);
+  RefuseEngine("gone");
+  const uint8_t gone[] = {4, 'g', 'o', 'n', 'e'};
+  const auto before = instance->CopyPipeline();
+  instance->HandleControl(wire::kSetEncoderEngine, gone, sizeof gone);
+  EXPECT_EQ(EngineRequests(), (std::vector<std::string>{"", "gone", ""}));
+  EXPECT_NE(instance->CopyPipeline(), before) << "rebuilt with the default encoder";
+  std::string log = LogText();
+  EXPECT_NE(log.find("engine switch: CreateForEngine('gone') failed — falling back to default"),
+            std::string::npos);
+  EXPECT_NE(log.find("engine switch: rebuilt pipeline with 'gone'"), std::string::npos);
+
+  RefuseEngine("");
+  RefuseEngine("none");
+  const auto current = instance->CopyPipeline();
+  const uint8_t none[] = {4, 'n', 'o', 'n', 'e'};
+  instance->HandleControl(wire::kSetEncoderEngine, none, sizeof none);
+  EXPECT_EQ(EngineRequests(), (std::vector<std::string>{"", "gone", "", "none", ""}));
+  EXPECT_EQ(instance->CopyPipeline(), current);
+  log = LogText();
+  EXPECT_NE(log.find("engine switch: no encoder available — keeping current pipeline"),
+            std::string::npos);
+  EXPECT_EQ(log.find("rebuilt pipeline with 'none'"), std::string::npos);
+  instance->HandleControl(wire::kSetEncoderEngine, none, sizeof none);
+  EXPECT_EQ(EngineRequests().size(), 7u) << "the failed id was not adopted: tried again";
 }
 
 TEST_F(CommandTest, UnknownAndRetiredOpcodesAreLoggedNotAcknowledged) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "diag/log.h"
@@ -22,7 +23,7 @@ std::string LogText() {
 class TransmitEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetEncoderFactoryForTesting([] {
+    SetEncoderFactoryForTesting([](const std::string&) {
       return std::make_shared<test::FakeEncoder>(std::make_shared<test::FakeEncoderWorld>());
     });
     HostSuites::Instance().SetTicksPerSecond(HostSuites::kTicksPerSecond);
@@ -168,7 +169,8 @@ TEST_F(TransmitEntryTest, LifecycleStartsStopsAndDisposes) {
 }
 
 TEST_F(TransmitEntryTest, WithoutAnEncoderTheInstanceIsDormant) {
-  SetEncoderFactoryForTesting([] { return std::shared_ptr<IHardwareEncoder>(); });
+  SetEncoderFactoryForTesting(
+      [](const std::string&) { return std::shared_ptr<IHardwareEncoder>(); });
   record_.ioPrivateInstanceData = reinterpret_cast<void*>(0x1);
   EXPECT_EQ(module_.CreateInstance(&std_, &record_), -4);
   EXPECT_EQ(record_.ioPrivateInstanceData, nullptr);
@@ -177,6 +179,27 @@ TEST_F(TransmitEntryTest, WithoutAnEncoderTheInstanceIsDormant) {
   // Entries on an instance-less record are harmless.
   EXPECT_EQ(module_.ActivateDeactivate(&std_, &record_, PrActivationEvent_Unspecified, 1, 1), 0);
   EXPECT_EQ(module_.DisposeInstance(&std_, &record_), tmResult_Success);
+}
+
+// No exception reaches the host: an instance that cannot be made answers −4, the log has one
+// line however often it happens, and the module goes on serving.
+TEST_F(TransmitEntryTest, AnInstanceThatCannotBeMadeAnswersAnErrorLoggedOnce) {
+  SetEncoderFactoryForTesting(
+      [](const std::string&) -> std::shared_ptr<IHardwareEncoder> { throw std::bad_alloc(); });
+  record_.ioPrivateInstanceData = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(module_.CreateInstance(&std_, &record_), -4);
+  EXPECT_EQ(record_.ioPrivateInstanceData, nullptr) << "nothing for DisposeInstance to free";
+  EXPECT_EQ(module_.CreateInstance(&std_, &record_), -4);
+  const std::string log = LogText();
+  const std::string line =
+      ":transmit:FAULT] CreateInstance: exception stopped at the entry (std::bad_alloc)";
+  const size_t first = log.find(line);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(log.find(line, first + 1), std::string::npos) << "logged once";
+  SetEncoderFactoryForTesting([](const std::string&) {
+    return std::make_shared<test::FakeEncoder>(std::make_shared<test::FakeEncoderWorld>());
+  });
+  EXPECT_EQ(module_.CreateInstance(&std_, &record_), tmResult_Success);
 }
 
 struct FrameRateCase {

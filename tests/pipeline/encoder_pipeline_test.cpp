@@ -491,6 +491,40 @@ TEST_F(PipelineTest, ReentrantOutputUnderConcurrentSwitchesDoesNotDeadlock) {
   EXPECT_GE(world->clones.load(), 1);
 }
 
+// Two threads encode at once (the host's pushes, and a new client's cached frame replayed on the
+// network thread) while warming copies keep taking over, and the output path asks for keyframes.
+// A swap made by one encoding thread must not wait for the encoder lock while holding what the
+// other thread's output path needs next.
+TEST_F(PipelineTest, SwapsWithTwoEncodingThreadsAndReentrantOutputDoNotDeadlock) {
+  pipeline->SetOutputCallback([this](const uint8_t*, size_t, bool, uint64_t) {
+    const auto until = std::chrono::steady_clock::now() + 50us;
+    while (std::chrono::steady_clock::now() < until)
+      std::this_thread::yield();
+    pipeline->RequestKeyframe();
+  });
+  std::atomic<int> swaps{0};
+  auto run = std::async(std::launch::async, [&] {
+    std::atomic<bool> stop{false};
+    std::thread replay([&] {
+      while (!stop)
+        Push(1);
+    });
+    for (int i = 0; i < 200; ++i) {
+      const int width = i % 2 == 0 ? 1280 : 640;
+      pipeline->Reconfigure(Settings(width, 360));
+      if (Eventually([&] {
+            Push(1);
+            return pipeline->Width() == width;
+          }))
+        ++swaps;
+    }
+    stop = true;
+    replay.join();
+  });
+  ExitIfStuck(run, 60s);
+  EXPECT_EQ(swaps.load(), 200);
+}
+
 // What the pipeline relies on for that: a thread holding the lock shared takes it shared again
 // even while a writer is waiting.
 TEST(ReaderPreferringSharedMutexTest, ASecondSharedHoldDoesNotWaitForAWaitingWriter) {

@@ -5,6 +5,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <string>
 #include <thread>
 
 #include "encoder/hardware_encoder.h"
@@ -19,6 +21,12 @@ struct FakeEncoderWorld {
   std::atomic<int> clones{0};
   std::atomic<int> shutdowns{0};
   std::atomic<bool> failClone{false};
+  // Configure fails for these codecs, as on a machine that cannot open them at that size.
+  std::atomic<bool> refuseHevc{false};
+  std::atomic<bool> refuseH264{false};
+  std::atomic<int> configures{0};  // Configure calls, refused ones included
+  // EncodeFrame throws this (as an allocation failure on the frame path would), when set.
+  std::atomic<bool> throwOnEncode{false};
   // A clone's first keyframe comes after this many frames (a large value: never).
   std::atomic<int> cloneFramesBeforeKeyframe{0};
   // While set, Clone waits inside the call (clonesWaiting counts the callers held there).
@@ -81,7 +89,11 @@ class FakeEncoder final : public IHardwareEncoder {
   bool Configure(int w, int h, uint32_t bps, int fps) override {
     if (world_->whileClosing)
       world_->whileClosing();
+    ++world_->configures;
+    configured_ = false;
     if (w < 16 || h < 16 || fps < 1)
+      return false;
+    if (codec_ == Codec::HEVC ? world_->refuseHevc.load() : world_->refuseH264.load())
       return false;
     width_ = w;
     height_ = h;
@@ -102,10 +114,16 @@ class FakeEncoder final : public IHardwareEncoder {
   int Width() const override { return width_; }
   int Height() const override { return height_; }
   int FrameRate() const override { return fps_; }
-  std::string Description() const override { return configured_ ? "fake" : ""; }
+  std::string Description() const override {
+    if (!configured_)
+      return "";
+    return codec_ == Codec::H264 ? "fake [H.264]" : "fake [HEVC]";
+  }
   void EncodeFrame(const uint8_t*, int, int, int) override {
     if (!configured_)
       return;
+    if (world_->throwOnEncode)
+      throw std::bad_alloc();
     ++frames_;
     const bool key = frames_ > keyAfter_ && keyRequested_.exchange(false);
     if (key)
