@@ -10,7 +10,7 @@
 #include "ctrl/play_pause.h"
 #include "ctrl/transport_ctx.h"
 #include "ctrl/ui_dispatcher.h"
-#include "host/host_entry_guard.h"
+#include "diag/host_entry_guard.h"
 
 namespace Sorvane::ctrl {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 #include "ctrl/ctrl_log.h"
-#include "host/host_entry_guard.h"
+#include "diag/host_entry_guard.h"
 #include "sdk/control_surface_types.h"
 
 namespace Sorvane::ctrl {

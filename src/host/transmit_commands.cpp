@@ -8,7 +8,7 @@
 #include "diag/log_text.h"
 #include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
-#include "host/host_entry_guard.h"
+#include "diag/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
 #include "net/wire_opcodes.h"

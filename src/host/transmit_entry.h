@@ -1,6 +1,6 @@
 #pragma once
 #include "diag/log_channels.h"
-#include "host/host_entry_guard.h"
+#include "diag/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "sdk/transmit.h"
 

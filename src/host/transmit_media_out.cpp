@@ -5,7 +5,7 @@
 #include "base/byte_order.h"
 #include "diag/log_channels.h"
 #include "host/encoder_pipeline.h"
-#include "host/host_entry_guard.h"
+#include "diag/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "net/framer.h"
 #include "net/shared_transport.h"
