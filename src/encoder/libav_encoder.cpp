@@ -8,6 +8,7 @@
 #include "diag/log_channels.h"
 #include "encoder/color_convert.h"
 #include "encoder/encoder_description.h"
+#include "encoder/encoder_settings_text.h"
 #include "encoder/frame_input.h"
 #include "encoder/libav_probe.h"
 
@@ -105,7 +106,40 @@ bool LibavEncoder::ConfigureLocked(int width, int height, uint32_t bitrateBps, i
   Log(channels::kEncoder, kLogInfo,
       "Configure OK: %dx%d @ %d fps, %u bps, codec=%s, gop=%d, ps=%zuB", width, height, fps,
       bitrateBps, CodecLabel(codec), gopFrames_.load(), output_.ParameterSets().size());
+  Log(channels::kEncoder, kLogInfo, "encoder settings: %s",
+      FormatEncoderSettings(SettingsLocked()).c_str());
   return true;
+}
+
+EncoderSettings LibavEncoder::SettingsLocked() const {
+  EncoderSettings s;
+  s.width = width_.load();
+  s.height = height_.load();
+  s.fps = fps_.load();
+  s.bitrateBps = bitrate_.load();
+  s.peakBitrateBps = peakBitrate_.load();
+  s.gopFrames = gopFrames_.load();
+  s.codec = codec_.load();
+  s.rateControl = rateControl_.load();
+  s.quality = quality_;
+  s.frameCap = frameCap_.load();
+  return s;
+}
+
+EncoderSettings LibavEncoder::Settings() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return SettingsLocked();
+}
+
+bool LibavEncoder::Apply(const EncoderSettings& s) {
+  std::lock_guard<std::mutex> lock(lock_);
+  codec_.store(s.codec);
+  rateControl_.store(s.rateControl);
+  quality_ = std::clamp(s.quality, 0.0f, 1.0f);
+  gopFrames_.store(std::max(s.gopFrames, 1));
+  peakBitrate_.store(s.peakBitrateBps);
+  frameCap_.store(ClampFrameCap(s.frameCap));
+  return ConfigureLocked(s.width, s.height, s.bitrateBps, s.fps);
 }
 
 bool LibavEncoder::OpenFirstCandidate(int codedWidth, int codedHeight) {
@@ -336,16 +370,7 @@ void LibavEncoder::SetFrameCap(uint32_t cap) {
 
 std::unique_ptr<IHardwareEncoder> LibavEncoder::Clone(const EncoderSettings& s) {
   auto clone = std::make_unique<LibavEncoder>();
-  clone->codec_.store(s.codec);
-  clone->rateControl_.store(s.rateControl);
-  {
-    std::lock_guard<std::mutex> lock(clone->lock_);
-    clone->quality_ = std::clamp(s.quality, 0.0f, 1.0f);
-  }
-  clone->gopFrames_.store(std::max(s.gopFrames, 1));
-  clone->peakBitrate_.store(s.peakBitrateBps);
-  clone->frameCap_.store(ClampFrameCap(s.frameCap));
-  if (!clone->Configure(s.width, s.height, s.bitrateBps, s.fps)) {
+  if (!clone->Apply(s)) {
     Log(channels::kEncoder, kLogError,
         "Clone: Configure failed (%dx%d@%d bps=%u) — pipeline will fall back to Conservative",
         s.width, s.height, s.fps, s.bitrateBps);

@@ -49,6 +49,12 @@ class LibavEncoder final : public IHardwareEncoder {
   void SetQualityMode(float quality) override;
   void SetHrdBufferBits(int64_t bufferBits, int64_t avgBitrateBps) override;
 
+  // Takes every field of `settings` and opens the encoder with them: how the pipeline's clones
+  // and the measurements open an encoder like the stream's. False when no encoder opens.
+  bool Apply(const EncoderSettings& settings);
+  // The settings as they stand (what Apply would take to open the same encoder again).
+  EncoderSettings Settings() const;
+
   // Nanoseconds spent scaling and converting frames since construction (for measurements).
   uint64_t ConversionNs() const { return conversionNs_.load(); }
   // Measurements only: the libx264 / libx265 preset for the next Configure instead of ours.
@@ -62,6 +68,7 @@ class LibavEncoder final : public IHardwareEncoder {
   bool DecideKeyframeLocked() REQUIRES(lock_);
   bool TakeEmergencyFrame();
   RateFields CurrentRatesLocked() const REQUIRES(lock_);
+  EncoderSettings SettingsLocked() const REQUIRES(lock_);
   const uint8_t* ScaledSourceLocked(const uint8_t* bgra, int width, int height, int* strideBytes)
       REQUIRES(lock_);
   void SetDescriptions(const std::string& text);
