@@ -11,6 +11,7 @@
 
 #include "base/clock.h"
 #include "encoder/color_convert.h"
+#include "encoder/encoder_settings_text.h"
 #include "encoder/libav_encoder.h"
 #include "host/encoder_pipeline.h"
 #include "sv-host/file_source.h"
@@ -22,14 +23,21 @@ namespace {
 
 using namespace Sorvane;
 
+EncoderSettings DefaultSettings() {
+  EncoderSettings s;
+  s.codec = Codec::H264;
+  s.width = 1920;
+  s.height = 1080;
+  s.fps = 30;
+  s.gopFrames = 60;
+  s.bitrateBps = 15'000'000;
+  s.rateControl = RateControlMode::Bitrate;
+  return s;
+}
+
 struct Options {
-  Codec codec = Codec::H264;
-  int width = 1920;
-  int height = 1080;
-  int fps = 30;
-  int gop = 60;
+  EncoderSettings settings = DefaultSettings();  // opened through LibavEncoder::Apply
   int frames = 300;
-  uint32_t bitrate = 15'000'000;
   std::string out;
   std::string preset;
   bool psnr = false;
@@ -45,7 +53,7 @@ constexpr const char* kUsage =
     "usage: sv-encode [--codec h264|hevc] [--size WxH] [--fps N] [--gop N] [--frames N]\n"
     "                 [--bitrate BPS] [--out FILE] [--psnr] [--preset NAME]\n"
     "                 [--scene synthetic|host] [--switch-to WxH [--switch-at N]]\n"
-    "                 [--source FILE] [--realtime] [--help]\n"
+    "                 [--source FILE] [--realtime] [--settings TEXT] [--help]\n"
     "Encodes N frames of a moving synthetic scene through the Linux encoder (the first\n"
     "libavcodec encoder that opens here, else libx264 / libx265) and the real output routine,\n"
     "and prints JSON: latency from EncodeFrame entry to the output callback (median, p99),\n"
@@ -57,6 +65,10 @@ constexpr const char* kUsage =
     "                host (the host simulator's scene)\n"
     "  --source FILE the pictures of a video file (scaled to --size), looping\n"
     "  --realtime    push frames at --fps as a host does instead of back to back\n"
+    "  --settings TEXT  every encoder setting at once, as the plug-in's encoder log prints\n"
+    "                them (\"encoder settings: codec=H264 size=WxH fps=N bitrate=BPS peak=BPS\n"
+    "                gop=N rc=Bitrate|Quality|VBR quality=Q cap=BYTES\"): opens the encoder\n"
+    "                exactly as the stream's (replaces --codec --size --fps --gop --bitrate)\n"
     "  --switch-to WxH  push frames of WxH in real time through the encoder pipeline and ask\n"
     "                it at frame N (default a third of the frames) for a seamless switch to\n"
     "                WxH: reports the time from Reconfigure to the swap and the frames pushed\n"
@@ -86,14 +98,23 @@ bool Parse(int argc, char** argv, Options* o) {
       if (!needValue())
         return false;
       if (std::strcmp(value, "h264") == 0)
-        o->codec = Codec::H264;
+        o->settings.codec = Codec::H264;
       else if (std::strcmp(value, "hevc") == 0)
-        o->codec = Codec::HEVC;
+        o->settings.codec = Codec::HEVC;
       else
         return false;
     } else if (arg == "--size") {
-      if (!needValue() || !ParseSize(value, &o->width, &o->height))
+      if (!needValue() || !ParseSize(value, &o->settings.width, &o->settings.height))
         return false;
+    } else if (arg == "--settings") {
+      if (!needValue())
+        return false;
+      const auto settings = ParseEncoderSettings(value);
+      if (!settings) {
+        std::fprintf(stderr, "sv-encode: unreadable --settings \"%s\"\n", value);
+        return false;
+      }
+      o->settings = *settings;
     } else if (arg == "--fps" || arg == "--gop" || arg == "--frames" || arg == "--bitrate") {
       if (!needValue())
         return false;
@@ -101,13 +122,13 @@ bool Parse(int argc, char** argv, Options* o) {
       if (n < 1)
         return false;
       if (arg == "--fps")
-        o->fps = static_cast<int>(n);
+        o->settings.fps = static_cast<int>(n);
       else if (arg == "--gop")
-        o->gop = static_cast<int>(n);
+        o->settings.gopFrames = static_cast<int>(n);
       else if (arg == "--frames")
         o->frames = static_cast<int>(n);
       else
-        o->bitrate = static_cast<uint32_t>(n);
+        o->settings.bitrateBps = static_cast<uint32_t>(n);
     } else if (arg == "--out") {
       if (!needValue())
         return false;
@@ -189,14 +210,13 @@ struct Switch {
 };
 
 int Main(const Options& o) {
+  const EncoderSettings& settings = o.settings;
   auto encoder = std::make_shared<LibavEncoder>();
-  encoder->SetCodec(o.codec);
-  encoder->SetGopSize(o.gop);
   if (!o.preset.empty())
     encoder->SetSoftwarePresetForMeasurement(o.preset);
-  if (!encoder->Configure(o.width, o.height, o.bitrate, o.fps)) {
-    std::fprintf(stderr, "sv-encode: Configure %dx%d@%d failed (see the encoder log)\n", o.width,
-                 o.height, o.fps);
+  if (!encoder->Apply(settings)) {
+    std::fprintf(stderr, "sv-encode: opening %s failed (see the encoder log)\n",
+                 FormatEncoderSettings(settings).c_str());
     return 1;
   }
   std::FILE* out = nullptr;
@@ -211,8 +231,8 @@ int Main(const Options& o) {
   const int h = switching ? o.switchHeight : encoder->Height();
   std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
   std::vector<uint8_t> sourceY(static_cast<size_t>(w) * h), sourceUV(static_cast<size_t>(w) * h);
-  const auto decoderCodec = o.codec == Codec::H264 ? receiver::VideoDecoder::Codec::H264
-                                                   : receiver::VideoDecoder::Codec::HEVC;
+  const auto decoderCodec = settings.codec == Codec::H264 ? receiver::VideoDecoder::Codec::H264
+                                                          : receiver::VideoDecoder::Codec::HEVC;
   Run run;
   receiver::VideoDecoder decoder([&](const receiver::DecodedPicture& p) {
     if (p.width == w && p.height == h)
@@ -257,19 +277,15 @@ int Main(const Options& o) {
       file->NextPicture(bgra.data(), w * 4);
     else if (o.hostScene)
       hostsim::RenderTestScene(bgra.data(), w, h, w * 4,
-                               {index, uint64_t{index} * 1'000'000 / o.fps});
+                               {index, uint64_t{index} * 1'000'000 / settings.fps});
     else
       bench::DrawSyntheticScene(bgra.data(), w, h, w * 4, index);
     if (o.psnr)
       ConvertCpu(bgra.data(), w * 4, sourceY.data(), sourceUV.data(), w, h);
     if (switching && i == switchAt) {
-      EncoderSettings to;
+      EncoderSettings to = settings;
       to.width = o.switchWidth;
       to.height = o.switchHeight;
-      to.fps = o.fps;
-      to.bitrateBps = o.bitrate;
-      to.gopFrames = o.gop;
-      to.codec = o.codec;
       change.reconfigureNs = SteadyNowNs();
       pipeline->Reconfigure(to);
     }
@@ -291,7 +307,7 @@ int Main(const Options& o) {
       change.framesUntilSwap = i - switchAt + 1;
     }
     if (switching || o.realtime) {  // push in real time, as a host does
-      const int64_t due = started + (i + 1) * 1'000'000'000LL / o.fps;
+      const int64_t due = started + (i + 1) * 1'000'000'000LL / settings.fps;
       const int64_t now = SteadyNowNs();
       if (due > now)
         SteadyClock().SleepForNs(due - now);
@@ -303,7 +319,7 @@ int Main(const Options& o) {
   if (out != nullptr)
     std::fclose(out);
 
-  const double budgetMs = 1000.0 / o.fps;
+  const double budgetMs = 1000.0 / settings.fps;
   const double meanCall = Mean(run.callMs);
   std::printf("{\n");
   std::printf("  \"encoder\": \"%s\",\n", description.c_str());
@@ -313,7 +329,9 @@ int Main(const Options& o) {
               : o.hostScene   ? "host"
                               : "synthetic");
   std::printf("  \"codec\": \"%s\", \"size\": \"%dx%d\", \"fps\": %d, \"gop\": %d,\n",
-              o.codec == Codec::H264 ? "h264" : "hevc", w, h, o.fps, o.gop);
+              settings.codec == Codec::H264 ? "h264" : "hevc", w, h, settings.fps,
+              settings.gopFrames);
+  std::printf("  \"settings\": \"%s\",\n", FormatEncoderSettings(encoder->Settings()).c_str());
   std::printf("  \"frames\": %d, \"outputs\": %d, \"keyframes\": %d, \"bytes\": %llu,\n", o.frames,
               run.outputs, run.keyframes, static_cast<unsigned long long>(run.bytes));
   std::printf("  \"frames_without_output_in_their_call\": %d,\n", run.missing);

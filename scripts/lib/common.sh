@@ -13,7 +13,7 @@ SV_PACKAGES=(
   avahi-daemon avahi-utils dbus iproute2 util-linux
   libzbar-dev zbar-tools
   ccache clang libclang-rt-14-dev nftables
-  libswresample-dev
+  libswresample-dev libsdl2-dev xdotool
 )
 
 sv_log() { printf '\n== %s\n' "$*"; }

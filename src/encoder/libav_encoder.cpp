@@ -8,6 +8,7 @@
 #include "diag/log_channels.h"
 #include "encoder/color_convert.h"
 #include "encoder/encoder_description.h"
+#include "encoder/encoder_settings_text.h"
 #include "encoder/frame_input.h"
 #include "encoder/libav_probe.h"
 
@@ -89,6 +90,8 @@ bool LibavEncoder::ConfigureLocked(int width, int height, uint32_t bitrateBps, i
   Log(channels::kEncoder, kLogInfo,
       "Configure OK: %dx%d @ %d fps, %u bps, codec=%s, gop=%d, ps=%zuB", width, height, fps,
       bitrateBps, CodecLabel(codec), gopFrames_.load(), output_.ParameterSets().size());
+  Log(channels::kEncoder, kLogInfo, "encoder settings: %s",
+      FormatEncoderSettings(SettingsLocked()).c_str());
   return true;
 }
 

@@ -77,22 +77,41 @@ void LiveSettingsEncoder::SetFrameCap(uint32_t cap) {
   frameCap_.store(std::clamp(cap, kMinFrameCap, kMaxFrameCap));
 }
 
-bool LiveSettingsEncoder::ConfigureWith(const EncoderSettings& s) {
+EncoderSettings LiveSettingsEncoder::SettingsLocked() const {
+  EncoderSettings s;
+  s.width = width_.load();
+  s.height = height_.load();
+  s.fps = fps_.load();
+  s.bitrateBps = bitrate_.load();
+  s.peakBitrateBps = peakBitrate_.load();
+  s.gopFrames = gopFrames_.load();
+  s.codec = codec_.load();
+  s.rateControl = rateControl_.load();
+  s.quality = quality_;
+  s.frameCap = frameCap_.load();
+  return s;
+}
+
+EncoderSettings LiveSettingsEncoder::Settings() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return SettingsLocked();
+}
+
+bool LiveSettingsEncoder::Apply(const EncoderSettings& s) {
+  std::lock_guard<std::mutex> lock(lock_);
   codec_.store(s.codec);
   rateControl_.store(s.rateControl);
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    quality_ = std::clamp(s.quality, 0.0f, 1.0f);
-  }
+  quality_ = std::clamp(s.quality, 0.0f, 1.0f);
   gopFrames_.store(std::max(s.gopFrames, 1));
   peakBitrate_.store(s.peakBitrateBps);
   frameCap_.store(ClampFrameCap(s.frameCap));
-  if (Configure(s.width, s.height, s.bitrateBps, s.fps))
-    return true;
+  return ConfigureLocked(s.width, s.height, s.bitrateBps, s.fps);
+}
+
+void LiveSettingsEncoder::LogCloneFailure(const EncoderSettings& s) {
   Log(channels::kEncoder, kLogError,
       "Clone: Configure failed (%dx%d@%d bps=%u) — pipeline will fall back to Conservative",
       s.width, s.height, s.fps, s.bitrateBps);
-  return false;
 }
 
 }  // namespace Sorvane

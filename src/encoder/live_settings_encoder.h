@@ -36,6 +36,12 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   uint32_t FrameCap() const override { return frameCap_.load(); }
   bool HasProducedKeyframe() const override { return output_.KeyframeProduced(); }
 
+  // Takes every field of `settings` and opens the encoder with them: how the pipeline's clones
+  // and the measurements open an encoder like the stream's. False when no encoder opens.
+  bool Apply(const EncoderSettings& settings);
+  // The settings as they stand (what Apply would take to open the same encoder again).
+  EncoderSettings Settings() const;
+
  protected:
   virtual bool ConfigureLocked(int width, int height, uint32_t bitrateBps, int fps)
       REQUIRES(lock_) = 0;
@@ -44,6 +50,7 @@ class LiveSettingsEncoder : public IHardwareEncoder {
 
   // Opens again at the current size, rate and bit rate, when open.
   void ReopenLocked() REQUIRES(lock_);
+  EncoderSettings SettingsLocked() const REQUIRES(lock_);
   // Takes one of the frames that emergency compression asked for, if any are left.
   bool TakeEmergencyFrame();
   // The description this encoder answers and the process-wide one, together.
@@ -54,10 +61,10 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   template <class Encoder>
   static std::unique_ptr<IHardwareEncoder> CloneAs(const EncoderSettings& settings) {
     auto clone = std::make_unique<Encoder>();
-    LiveSettingsEncoder& base = *clone;
-    if (!base.ConfigureWith(settings))
-      return nullptr;
-    return clone;
+    if (clone->Apply(settings))
+      return clone;
+    LogCloneFailure(settings);
+    return nullptr;
   }
 
   // The encoder lock: Configure, teardown, EncodeFrame and the setters that touch the codec.
@@ -82,7 +89,7 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   std::atomic<bool> shortRowsLogged_{false};
 
  private:
-  bool ConfigureWith(const EncoderSettings& settings);
+  static void LogCloneFailure(const EncoderSettings& settings);
 
   mutable std::mutex descriptionLock_;  // guards only the description, so reading never waits
   std::string description_ GUARDED_BY(descriptionLock_);

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "diag/log.h"
 #include "encoder/encoder_description.h"
 #include "encoder/encoder_factory.h"
+#include "encoder/encoder_settings_text.h"
 #include "encoder/libav_encoder.h"
 #include "encoder/libav_rate_control.h"
 #include "support/temp_profile.h"
+#include "sv-host/test_scene.h"
 
 namespace Sorvane {
 namespace {
@@ -50,6 +53,87 @@ TEST(LibavRateControl, ModesMapToLibavcodecFields) {
 
   EXPECT_EQ(EncoderKeyframeInterval(1), 1);
   EXPECT_EQ(EncoderKeyframeInterval(60), 61);
+}
+
+TEST(EncoderSettingsText, ReadsBackWhatItWritesAndRefusesBrokenLines) {
+  EncoderSettings s;
+  s.width = 1918;
+  s.height = 1080;
+  s.fps = 60;
+  s.bitrateBps = 150'000'000;
+  s.peakBitrateBps = 4'000'000'000u;
+  s.gopFrames = 5;
+  s.codec = Codec::H264;
+  s.rateControl = RateControlMode::Quality;
+  s.quality = 0.7f;
+  s.frameCap = 340'000;
+  const std::string text = FormatEncoderSettings(s);
+  EXPECT_EQ(text,
+            "codec=H264 size=1918x1080 fps=60 bitrate=150000000 peak=4000000000 gop=5 "
+            "rc=Quality quality=0.70 cap=340000");
+  const auto back = ParseEncoderSettings(text);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(FormatEncoderSettings(*back), text);
+  EXPECT_EQ(back->codec, Codec::H264);
+  EXPECT_EQ(back->rateControl, RateControlMode::Quality);
+  EXPECT_EQ(back->peakBitrateBps, 4'000'000'000u);
+
+  for (const char* broken :
+       {"codec=H264 size=1918x1080 fps=60 bitrate=1 peak=0 gop=5 rc=Quality quality=0.70",
+        "codec=AV1 size=64x64 fps=60 bitrate=1 peak=0 gop=5 rc=Quality quality=0.70 cap=0",
+        "codec=HEVC size=64x64x2 fps=60 bitrate=1 peak=0 gop=5 rc=VBR quality=0.70 cap=0",
+        "codec=HEVC size=0x64 fps=60 bitrate=1 peak=0 gop=5 rc=VBR quality=0.70 cap=0",
+        "codec=HEVC size=64x64 fps=60 bitrate=-1 peak=0 gop=5 rc=VBR quality=0.70 cap=0",
+        "codec=HEVC size=64x64 fps=60 bitrate=1 peak=0 gop=0 rc=VBR quality=0.70 cap=0",
+        "codec=HEVC size=64x64 fps=60 bitrate=1 peak=0 gop=5 rc=CBR quality=0.70 cap=0",
+        "codec=HEVC size=64x64 fps=60 bitrate=1 peak=0 gop=5 rc=VBR quality=1.5 cap=0",
+        "codec=HEVC size=64x64 fps=60 bitrate=1 peak=0 gop=5 rc=VBR quality=0.7x cap=0",
+        "codec=HEVC size=64x64 fps=60 bitrate=9999999999 peak=0 gop=5 rc=VBR quality=0 cap=0",
+        ""}) {
+    EXPECT_FALSE(ParseEncoderSettings(broken).has_value()) << broken;
+  }
+}
+
+// A measurement reopens the stream's encoder from the line the encoder logs: the same settings
+// must give the same encoder, byte for byte.
+TEST(LibavEncoderApply, TheLoggedSettingsOpenTheSameEncoder) {
+  LibavEncoder stream;  // set up as the plug-in does: opened, then the phone's settings
+  ASSERT_TRUE(stream.Configure(320, 240, 150'000'000, 60));
+  stream.SetCodec(Codec::H264);
+  stream.SetGopSize(5);
+  stream.SetRateControl(RateControlMode::Quality, 0.7f);
+  const std::string log = test::ReadFile(LogFolder() / "plugin-x.log");
+  const std::string prefix = "encoder settings: ";
+  const size_t at = log.rfind(prefix);
+  ASSERT_NE(at, std::string::npos);
+  const std::string line =
+      log.substr(at + prefix.size(), log.find_first_of("\r\n", at) - at - prefix.size());
+  EXPECT_EQ(line, FormatEncoderSettings(stream.Settings()));
+  const auto settings = ParseEncoderSettings(line);
+  ASSERT_TRUE(settings.has_value()) << line;
+
+  LibavEncoder measured;
+  ASSERT_TRUE(measured.Apply(*settings));
+  EXPECT_EQ(FormatEncoderSettings(measured.Settings()), line);
+  std::vector<std::vector<uint8_t>> fromStream, fromMeasured;
+  stream.SetOutputCallback([&fromStream](const uint8_t* d, size_t n, bool, uint64_t) {
+    fromStream.emplace_back(d, d + n);
+  });
+  measured.SetOutputCallback([&fromMeasured](const uint8_t* d, size_t n, bool, uint64_t) {
+    fromMeasured.emplace_back(d, d + n);
+  });
+  std::vector<uint8_t> bgra(320 * 240 * 4);
+  for (uint32_t i = 0; i < 12; ++i) {
+    hostsim::RenderTestScene(bgra.data(), 320, 240, 320 * 4, {i, i * 16667ull});
+    stream.EncodeFrame(bgra.data(), 320, 240, 320 * 4);
+    measured.EncodeFrame(bgra.data(), 320, 240, 320 * 4);
+  }
+  ASSERT_EQ(fromStream.size(), 12u);
+  EXPECT_EQ(fromStream, fromMeasured);
+
+  LibavEncoder defaults;  // the encoder's own defaults differ: the comparison has teeth
+  ASSERT_TRUE(defaults.Configure(320, 240, 150'000'000, 60));
+  EXPECT_NE(FormatEncoderSettings(defaults.Settings()), line);
 }
 
 TEST(LibavEncoderLiveSetters, StoreApplyAndLogAsTheirRulesSay) {

@@ -8,6 +8,7 @@
 #include "sv-receiver/app/control_session.h"
 #include "sv-receiver/app/lip_sync_meter.h"
 #include "sv-receiver/app/media_receiver.h"
+#include "sv-receiver/app/preview.h"
 #include "sv-receiver/app/receiver_options.h"
 #include "sv-receiver/app/service_browser.h"
 #include "sv-receiver/app/summary.h"
@@ -47,6 +48,14 @@ int main(int argc, char** argv) {
                                     uint32_t rate, int64_t nowNs) {
     lipSync.OnAudio(samples, frames, channels, rate, nowNs / 1000);
   });
+  std::unique_ptr<Preview> preview;
+  if (options->preview) {
+    std::string why;
+    preview = Preview::Open(video, media, &why);
+    if (!preview)
+      std::cout << "sv-receiver: no display for the preview (" << why
+                << "); receiving without the window\n";
+  }
   if (!media.Start()) {
     std::cerr << "sv-receiver: cannot bind the media ports " << options->videoPort << "/"
               << options->audioPort << "\n";
@@ -64,11 +73,16 @@ int main(int argc, char** argv) {
       const auto d = control.Description();
       if (d.sourceWidth > 0)
         video.SetSourceSize(d.sourceWidth, d.sourceHeight);
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (preview && !preview->Pump()) {
+        std::cout << "sv-receiver: preview closed, ending the run\n";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(preview ? 4 : 20));
     }
   }
   control.Close();
   media.Stop();
+  preview.reset();
 
   RunFacts run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -86,6 +86,12 @@ const char* ReceiverUsage() {
          "  --drop-rate R            drop received datagrams at random (0..1) to exercise parity\n"
          "  --seed N                 seed for --drop-rate\n"
          "  --summary-json FILE      write the summary there (default <out>/summary.json)\n"
+         "  --preview                show the decoded video live in a window (scaled to fit) with\n"
+         "                           a status line (decoded fps, push-to-decoded latency median\n"
+         "                           over the last second, frames lost / rebuilt by parity,\n"
+         "                           codec and size); i toggles the line, Esc or closing the\n"
+         "                           window ends the run; without a display it carries on\n"
+         "                           without the window\n"
          "  --verbose                print every plug-in message\n"
          "exit code: 0 on a clean run, 1 bad arguments, 2 pairing failed, 3 connection lost,\n"
          "           4 nothing discovered (--list: 0 found something, 1 found nothing)\n";
@@ -113,6 +119,8 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
       o.sendSnapshot = false;
     } else if (a == "--idr") {
       o.commands.push_back({wire::kRequestIdr});
+    } else if (a == "--preview") {
+      o.preview = true;
     } else if (a == "--list") {
       o.list = true;
     } else if (a == "--discover" || a.rfind("--discover=", 0) == 0) {

@@ -66,6 +66,7 @@ bool VideoDecoder::Decode(Codec codec, const uint8_t* data, size_t size) {
     picture.luma = f->data[0];
     picture.lumaStride = f->linesize[0];
     picture.keyframe = f->key_frame != 0;
+    picture.hevc = codec == Codec::HEVC;
     picture.avFrame = f;
     ++pictures_;
     any = true;

@@ -14,6 +14,7 @@ struct DecodedPicture {
   const uint8_t* luma = nullptr;
   int lumaStride = 0;
   bool keyframe = false;
+  bool hevc = false;              // else H.264
   const void* avFrame = nullptr;  // the AVFrame, valid during the callback only
 };
 
