@@ -169,7 +169,7 @@ void PreviewWindow::DrawOverlay() {
   const SDL_Rect bar{0, 0, TextWidth(status_) * kOverlayScale + 2 * kOverlayPadding,
                      kGlyphHeight * kOverlayScale + 2 * kOverlayPadding};
   SDL_SetRenderDrawBlendMode(renderer_, SDL_BLENDMODE_BLEND);
-  SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 170);
+  SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 225);
   SDL_RenderFillRect(renderer_, &bar);
   std::vector<SDL_Rect> pixels;
   ForEachLitPixel(status_, [&pixels](int x, int y) {
