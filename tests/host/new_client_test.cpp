@@ -105,11 +105,5 @@ TEST_F(NewClientTest, NoReplayWhileTheEncodedSizeDiffersFromTheCachedPicture) {
             std::string::npos);
 }
 
-TEST_F(NewClientTest, WithoutACachedPictureNothingIsEncoded) {
-  auto phone = PairAnotherPhone();
-  OpcodesUpToTransmitState(*phone);
-  EXPECT_EQ(EncodedFrames(), 0);
-}
-
 }  // namespace
 }  // namespace Sorvane

@@ -55,7 +55,7 @@ class SharedTransportReplayTest : public ::testing::Test {
     shared->EnsureStarted();
   }
   ~SharedTransportReplayTest() override {
-    for (RecordingInstance* r : {&beforePairing, &pairedNothingCached, &pairedCached, &afterLeave})
+    for (RecordingInstance* r : {&beforePairing, &pairedCached, &afterLeave})
       shared->Release(r);
   }
 
@@ -76,7 +76,7 @@ class SharedTransportReplayTest : public ::testing::Test {
   static constexpr uint16_t kPort = 47690;
   test::DialogSpy spy;
   std::unique_ptr<SharedTransport> shared;
-  RecordingInstance beforePairing, pairedNothingCached, pairedCached, afterLeave;
+  RecordingInstance beforePairing, pairedCached, afterLeave;
 };
 
 TEST_F(SharedTransportReplayTest, CachedSettingsAreReplayedOnlyIntoInstancesJoiningWhilePaired) {
@@ -99,13 +99,6 @@ TEST_F(SharedTransportReplayTest, CachedSettingsAreReplayedOnlyIntoInstancesJoin
   ASSERT_TRUE(Eventually([&] { return !shared->HasClient(); }));
   shared->Acquire(&afterLeave);
   EXPECT_TRUE(afterLeave.Commands().empty()) << "the phone has gone";
-}
-
-TEST_F(SharedTransportReplayTest, NothingIsReplayedBeforeThePhoneSentASetting) {
-  test::TestClient paired(kPort);
-  ASSERT_NO_FATAL_FAILURE(Pair(paired));
-  shared->Acquire(&pairedNothingCached);
-  EXPECT_TRUE(pairedNothingCached.Commands().empty());
 }
 
 }  // namespace
