@@ -4,6 +4,7 @@
 
 #include "diag/debug_topics.h"
 #include "diag/log_channels.h"
+#include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
 #include "net/shared_transport.h"
 
@@ -15,8 +16,10 @@ TransmitInstance::TransmitInstance(const sdk::SPBasicSuite* basicSuite,
     : transport_(transport ? *transport : SharedTransport::Instance()),
       clock_(clock ? *clock : SteadyClock()),
       basicSuite_(basicSuite),
-      createdAtNs_(clock_.NowNs()) {
-  std::shared_ptr<IHardwareEncoder> encoder = encoderFactory ? encoderFactory() : nullptr;
+      createdAtNs_(clock_.NowNs()),
+      encoderFactory_(encoderFactory),
+      engineFactory_(CreateForEngine) {
+  std::shared_ptr<IHardwareEncoder> encoder = encoderFactory_ ? encoderFactory_() : nullptr;
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
         "TransmitInstance: encoder factory returned null — dormant");
@@ -47,6 +50,11 @@ TransmitInstance::~TransmitInstance() {
   Stop();
   pipeline->Shutdown();
   ReleaseSuites();
+}
+
+void TransmitInstance::SetEngineFactoryForTesting(EngineFactoryFn factory) {
+  std::lock_guard<std::mutex> lock(engineLock_);
+  engineFactory_ = std::move(factory);
 }
 
 bool TransmitInstance::HasPipeline() const {

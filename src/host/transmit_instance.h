@@ -25,6 +25,8 @@ class EncoderPipeline;
 class SharedTransport;
 
 using EncoderFactoryFn = std::function<std::shared_ptr<IHardwareEncoder>()>;
+// An encoder for the engine the phone chose; null when that engine cannot be opened.
+using EngineFactoryFn = std::function<std::shared_ptr<IHardwareEncoder>(const std::string& id)>;
 
 // Width, height and frame rate of a source or stream; zeroes mean "none".
 struct SourceDims {
@@ -64,6 +66,8 @@ class TransmitInstance final : public ITransportClient {
   bool IsActive() const override { return started_.load(); }
 
   bool HasPipeline() const;
+  // Tests choose what the phone's engine ids open (the platform's engine list otherwise).
+  void SetEngineFactoryForTesting(EngineFactoryFn factory);
 
   // Read-outs for tests and the status rows.
   int32_t Fps() const { return fps_.load(); }
@@ -137,6 +141,9 @@ class TransmitInstance final : public ITransportClient {
   std::vector<float> audioScratch_;  // owned by the audio push thread
   std::mutex engineLock_;            // serialises engine switches
   std::string engineId_ GUARDED_BY(engineLock_) = "auto";
+  // The default encoder of this instance, also the engine switch's fallback.
+  const EncoderFactoryFn encoderFactory_;
+  EngineFactoryFn engineFactory_ GUARDED_BY(engineLock_);
   struct FrameCache {
     std::vector<uint8_t> bytes;
     int32_t width = 0;

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "diag/log.h"
-#include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
 #include "host/paired_instance_test_base.h"
 #include "host/transmit_instance.h"
@@ -76,26 +75,54 @@ TEST_F(CommandTest, EngineRequestsAndSnapshots) {
   EXPECT_EQ(instance->CopyPipeline()->GopSize(), 600);
   EXPECT_NE(LogText().find("control: SetEncoderEngine malformed (idLen=5 payloadLen=3)"),
             std::string::npos);
+}
 
-  const uint8_t first[] = {8, 's', 'o', 'f', 't', 'w', 'a', 'r', 'e'};
-  const auto before = instance->CopyPipeline();
-  instance->HandleControl(wire::kSetEncoderEngine, first, sizeof first);
-  EXPECT_EQ(instance->CopyPipeline(), before) << "the first id only renames the seed";
-  const uint8_t second[] = {5, 'o', 't', 'h', 'e', 'r'};
-  instance->HandleControl(wire::kSetEncoderEngine, second, sizeof second);
+// Engine ids open what the test's engine factory says: the chosen engine, else the instance's
+// default encoder, else nothing (the pipeline stays).
+TEST_F(CommandTest, EngineSwitchRebuildsFallsBackOrKeepsThePipeline) {
+  auto defaultWorks = std::make_shared<std::atomic<bool>>(true);
+  instance = std::make_unique<TransmitInstance>(
+      HostSuites::Instance().Basic(),
+      [world = world, defaultWorks]() -> std::shared_ptr<IHardwareEncoder> {
+        return *defaultWorks ? std::make_shared<test::FakeEncoder>(world) : nullptr;
+      },
+      transport.get(), &clock);
+  instance->SetEngineFactoryForTesting(
+      [world = world](const std::string& id) -> std::shared_ptr<IHardwareEncoder> {
+        return id == "other" ? std::make_shared<test::FakeEncoder>(world) : nullptr;
+      });
+  auto switchTo = [&](const std::string& id) {
+    std::vector<uint8_t> payload{static_cast<uint8_t>(id.size())};
+    payload.insert(payload.end(), id.begin(), id.end());
+    instance->HandleControl(wire::kSetEncoderEngine, payload.data(), payload.size());
+  };
+  const auto seed = instance->CopyPipeline();
+  switchTo("software");
+  EXPECT_EQ(instance->CopyPipeline(), seed) << "the first id only renames the seed";
+
+  const int created = world->created.load();
+  switchTo("other");
   auto info = client->NextOf(wire::kEncoderInfo);
   ASSERT_TRUE(info);
   EXPECT_EQ(std::string(info->payload.begin() + 1, info->payload.end()), "Switching encoder...");
-  // A different id rebuilds the pipeline with the platform's encoder; without one the current
-  // pipeline stays.
-  if (CreateForEngine("other")) {
-    EXPECT_NE(instance->CopyPipeline(), before);
-    EXPECT_NE(LogText().find("engine switch: rebuilt pipeline with 'other'"), std::string::npos);
-  } else {
-    EXPECT_EQ(instance->CopyPipeline(), before);
-    EXPECT_NE(LogText().find("engine switch: no encoder available — keeping current pipeline"),
-              std::string::npos);
-  }
+  const auto other = instance->CopyPipeline();
+  EXPECT_NE(other, seed);
+  EXPECT_EQ(world->created.load(), created + 1) << "the chosen engine's encoder";
+  EXPECT_NE(LogText().find("engine switch: rebuilt pipeline with 'other'"), std::string::npos);
+
+  switchTo("gone");
+  const auto fallback = instance->CopyPipeline();
+  EXPECT_NE(fallback, other);
+  EXPECT_EQ(world->created.load(), created + 2) << "the default encoder stands in";
+  EXPECT_NE(LogText().find("engine switch: CreateForEngine('gone') failed — falling back to "
+                           "default"),
+            std::string::npos);
+
+  *defaultWorks = false;
+  switchTo("none");
+  EXPECT_EQ(instance->CopyPipeline(), fallback);
+  EXPECT_NE(LogText().find("engine switch: no encoder available — keeping current pipeline"),
+            std::string::npos);
 }
 
 TEST_F(CommandTest, UnknownAndRetiredOpcodesAreLoggedNotAcknowledged) {

@@ -73,7 +73,7 @@ class SharedTransportReplayTest : public ::testing::Test {
     ASSERT_TRUE(Eventually([&] { return shared->HasClient(); }));
   }
 
-  static constexpr uint16_t kPort = 47690;
+  static constexpr uint16_t kPort = 47670;
   test::DialogSpy spy;
   std::unique_ptr<SharedTransport> shared;
   RecordingInstance beforePairing, pairedCached, afterLeave;
