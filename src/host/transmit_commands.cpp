@@ -6,7 +6,6 @@
 #include "bridge/transport_commands.h"
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
-#include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
@@ -282,11 +281,11 @@ void TransmitInstance::SwitchEncoderEngine(const std::string& id) {
   Log(channels::kTransmit, kLogInfo, "engine switch: '%s' → '%s' — full refresh",
       LogSafeText(engineId_).c_str(), safeId.c_str());
   SendEncoderInfoText("Switching encoder...");
-  std::shared_ptr<IHardwareEncoder> encoder = CreateForEngine(id);
+  std::shared_ptr<IHardwareEncoder> encoder = engineFactory_ ? engineFactory_(id) : nullptr;
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
         "engine switch: CreateForEngine('%s') failed — falling back to default", safeId.c_str());
-    encoder = CreateDefaultEncoder();
+    encoder = encoderFactory_ ? encoderFactory_() : nullptr;
   }
   if (!encoder) {
     Log(channels::kTransmit, kLogError,
