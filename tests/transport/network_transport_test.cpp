@@ -322,7 +322,13 @@ TEST_F(TransportTest, DatagramsReachThePairedPhonesOwnAddressOnTheVideoAndAudioP
     net::CloseSocket(audio);
     GTEST_SKIP() << "this machine cannot bind " << test::kLoopbackAlias;
   }
-  TestClient client(TestClient::Connected{test::ConnectTcpFrom(test::kLoopbackAlias, port)});
+  net::SocketHandle connection = net::kInvalidSocket;
+  for (int i = 0; i < 50 && connection == net::kInvalidSocket; ++i) {  // the listener may be late
+    connection = test::ConnectTcpFrom(test::kLoopbackAlias, port);
+    if (connection == net::kInvalidSocket)
+      std::this_thread::sleep_for(20ms);
+  }
+  TestClient client(TestClient::Connected{connection});
   ASSERT_TRUE(client.connected());
   ASSERT_FALSE(PairWithCode(client, "phone-udp-ok").empty());
   ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
