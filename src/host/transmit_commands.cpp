@@ -4,11 +4,11 @@
 
 #include "base/byte_order.h"
 #include "bridge/transport_commands.h"
+#include "diag/host_entry_guard.h"
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
 #include "encoder/encoder_factory.h"
 #include "host/encoder_pipeline.h"
-#include "diag/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
 #include "net/wire_opcodes.h"

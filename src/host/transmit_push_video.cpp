@@ -211,8 +211,9 @@ void TransmitInstance::CheckForStall(EncoderPipeline& pipeline, int32_t targetWi
                                      int32_t targetHeight, int32_t fps) {
   const int64_t now = clock_.NowNs();
   const int64_t lastOutput = lastEncoderOutputNs_.load();
+  const int64_t lastRebuild = lastStallRebuildNs_.load();  // 0: never rebuilt, nothing to space
   if (lastOutput <= 0 || now - lastOutput <= kStallAfterNs ||
-      now - lastStallRebuildNs_.load() <= kStallRebuildSpacingNs) {
+      (lastRebuild > 0 && now - lastRebuild <= kStallRebuildSpacingNs)) {
     return;
   }
   lastStallRebuildNs_.store(now);

@@ -17,8 +17,7 @@ void NetworkTransport::ControlReadLoop(net::SocketHandle socket) {
     if (newClientHandler_)
       newClientHandler_();
     const bool active = AnyInstanceActive();
-    transmitActive_.store(active);
-    inactiveTicks_.store(0);
+    transmitState_.Reset(active);
     SendTransmitState(active);
     ServeControlMessages(socket);
   }

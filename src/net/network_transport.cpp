@@ -56,9 +56,9 @@ void NetworkTransport::StartAdvertising(uint16_t port) {
     Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
     return;
   }
-  transmitActive_.store(AnyInstanceActive());
+  transmitState_.Reset(AnyInstanceActive());
   if (!advertiser_->Start(
-          port, AdvertisementRecord{identity.id, identity.name, transmitActive_.load()})) {
+          port, AdvertisementRecord{identity.id, identity.name, transmitState_.Active()})) {
     Log(channels::kNetwork, kLogError,
         "ServiceAdvertiser::Start failed — Bonjour discovery disabled");
     advertiser_.reset();
@@ -318,22 +318,16 @@ void NetworkTransport::TransmitStatePollLoop() {
     }
     if (!running_.load())
       break;
-    if (AnyInstanceActive()) {
-      inactiveTicks_.store(0);
-      if (!transmitActive_.load()) {
-        Log(channels::kNetwork, kLogInfo, "transmit: edge inactive → active");
-        transmitActive_.store(true);
-        SendTransmitState(true);
-      }
-    } else if (transmitActive_.load()) {
-      const int32_t ticks = inactiveTicks_.fetch_add(1) + 1;
-      if (ticks >= 3) {
-        Log(channels::kNetwork, kLogInfo, "transmit: edge active → inactive after %d ticks", ticks);
-        transmitActive_.store(false);
-        inactiveTicks_.store(0);
-        SendTransmitState(false);
-      }
+    const auto edge = transmitState_.Poll(AnyInstanceActive());
+    if (!edge)
+      continue;
+    if (edge->active) {
+      Log(channels::kNetwork, kLogInfo, "transmit: edge inactive → active");
+    } else {
+      Log(channels::kNetwork, kLogInfo, "transmit: edge active → inactive after %d ticks",
+          edge->inactivePolls);
     }
+    SendTransmitState(edge->active);
   }
   Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: END");
 }

@@ -13,6 +13,7 @@
 #include "discovery/service_advertiser.h"
 #include "net/pairing_throttle.h"
 #include "net/socket_ops.h"
+#include "net/transmit_state_debounce.h"
 #include "ui/pairing_dialog.h"
 
 namespace Sorvane {
@@ -71,7 +72,7 @@ class NetworkTransport {
   bool PeerKnown() const { return peerKnown_.load(); }
   bool IsRunning() const { return running_.load(); }
   uint16_t ControlPort() const { return controlPort_.load(); }
-  bool TransmitActive() const { return transmitActive_.load(); }
+  bool TransmitActive() const { return transmitState_.Active(); }
 
  private:
   void AcceptLoop(uint16_t port);
@@ -140,8 +141,7 @@ class NetworkTransport {
   std::unique_ptr<IServiceAdvertiser> advertiser_;  // owned by StartListening / Stop
   std::atomic<bool> discoverable_{true};
   std::atomic<uint16_t> controlPort_{47100};
-  std::atomic<bool> transmitActive_{false};
-  std::atomic<int32_t> inactiveTicks_{0};
+  TransmitStateDebounce transmitState_;
   PairingThrottle pairingThrottle_;
 };
 

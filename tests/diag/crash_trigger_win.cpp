@@ -21,6 +21,10 @@ void TriggerHarmlessEvent() {
   RemoveVectoredExceptionHandler(handler);
 }
 
+const char* NoHarmlessEventReason() {
+  return nullptr;
+}
+
 const char* AccessViolationCodeText() {
   return "code=0xC0000005";
 }

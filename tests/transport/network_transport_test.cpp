@@ -10,6 +10,7 @@
 #include "net/wire_opcodes.h"
 #include "store/trusted_peers.h"
 #include "support/temp_profile.h"
+#include "transport/loopback_alias.h"
 #include "transport/spy_dialog.h"
 #include "transport/test_client.h"
 
@@ -44,7 +45,7 @@ class TransportTest : public ::testing::Test {
     transport->SetPairingDialogFactory([this] { return std::make_unique<test::SpyDialog>(spy); });
     transport->SetNewClientHandler([this] { ++newClients; });
     transport->SetUdpFailureHandler([this] { ++udpFailureCalls; });
-    transport->SetActivityQuery([] { return true; });
+    transport->SetActivityQuery([this] { return active.load(); });
     transport->StartListening(port);
   }
   void TearDown() override { transport->Stop(); }
@@ -75,6 +76,7 @@ class TransportTest : public ::testing::Test {
   test::DialogSpy spy;
   std::atomic<int> newClients{0};
   std::atomic<int> udpFailureCalls{0};
+  std::atomic<bool> active{true};  // what the instances' activity query answers
 };
 
 TEST_F(TransportTest, CodePairingThenTrustedReconnectWithoutADialog) {
@@ -310,6 +312,122 @@ TEST_F(TransportTest, FiveFailedDatagramsAskForOneKeyframeAndASuccessRearms) {
     transport->SendVideo(&byte, 1);
   EXPECT_EQ(udpFailureCalls.load(), 2) << "a success re-arms the request";
   EXPECT_NE(LogText().find("UDP: 5 consecutive send failures — requesting IDR"), std::string::npos);
+}
+
+TEST_F(TransportTest, DatagramsReachThePairedPhonesOwnAddressOnTheVideoAndAudioPorts) {
+  const net::SocketHandle video = test::CreateUdpReceiverOn(test::kLoopbackAlias, port + 1);
+  const net::SocketHandle audio = test::CreateUdpReceiverOn(test::kLoopbackAlias, port + 2);
+  if (video == net::kInvalidSocket || audio == net::kInvalidSocket) {
+    net::CloseSocket(video);
+    net::CloseSocket(audio);
+    GTEST_SKIP() << "this machine cannot bind " << test::kLoopbackAlias;
+  }
+  net::SocketHandle connection = net::kInvalidSocket;
+  for (int i = 0; i < 50 && connection == net::kInvalidSocket; ++i) {  // the listener may be late
+    connection = test::ConnectTcpFrom(test::kLoopbackAlias, port);
+    if (connection == net::kInvalidSocket)
+      std::this_thread::sleep_for(20ms);
+  }
+  TestClient client(TestClient::Connected{connection});
+  ASSERT_TRUE(client.connected());
+  ASSERT_FALSE(PairWithCode(client, "phone-udp-ok").empty());
+  ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
+  EXPECT_EQ(transport->PeerAddress(), test::kLoopbackAlias);
+
+  const std::vector<uint8_t> frame = {0x11, 0x22, 0x33, 0x44, 0x55};
+  const std::vector<uint8_t> sound = {0xA1, 0xA2, 0xA3};
+  EXPECT_TRUE(transport->SendVideo(frame.data(), frame.size()));
+  EXPECT_TRUE(transport->SendAudio(sound.data(), sound.size()));
+  uint8_t buffer[64];
+  const int videoBytes = net::ReceiveDatagram(video, buffer, sizeof buffer, 2000);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + std::max(videoBytes, 0)), frame);
+  const int audioBytes = net::ReceiveDatagram(audio, buffer, sizeof buffer, 2000);
+  EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + std::max(audioBytes, 0)), sound);
+  EXPECT_EQ(net::ReceiveDatagram(video, buffer, sizeof buffer, 200), 0) << "one datagram each";
+  EXPECT_EQ(net::ReceiveDatagram(audio, buffer, sizeof buffer, 200), 0);
+  net::CloseSocket(video);
+  net::CloseSocket(audio);
+}
+
+// After the read loop ends the connection stays open (its heartbeat goes on) but is no longer
+// trusted: nothing the phone sends after the bad message is acted on.
+TEST_F(TransportTest, AnUnknownOpcodeEndsTheReadLoopOfAPairedPhone) {
+  std::vector<uint8_t> handled;
+  std::mutex handledLock;
+  transport->SetControlMessageHandler([&](uint8_t opcode, const uint8_t*, size_t) {
+    std::lock_guard<std::mutex> lock(handledLock);
+    handled.push_back(opcode);
+  });
+  TestClient client(port);
+  ASSERT_FALSE(PairWithCode(client, "phone-unknown").empty());
+  ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
+  ASSERT_TRUE(client.Send({wire::kSetCodec, 1, 0x7E, wire::kSetCodec, 0}));
+  EXPECT_TRUE(Eventually([&] { return !transport->PeerKnown(); }));
+  EXPECT_TRUE(Eventually([] {
+    return LogText().find("control: unknown opcode 0x7e — dropping client") != std::string::npos;
+  }));
+  std::this_thread::sleep_for(100ms);
+  std::lock_guard<std::mutex> lock(handledLock);
+  EXPECT_EQ(handled, (std::vector<uint8_t>{wire::kSetCodec})) << "only the message before it";
+}
+
+TEST_F(TransportTest, AMessageCutShortEndsTheReadLoopWithoutReachingTheHandler) {
+  std::atomic<int> handled{0};
+  transport->SetControlMessageHandler([&](uint8_t, const uint8_t*, size_t) { ++handled; });
+  {
+    TestClient client(port);
+    ASSERT_FALSE(PairWithCode(client, "phone-cut").empty());
+    ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
+    ASSERT_TRUE(client.Send({wire::kSetMaxResolution, 0x38}));  // one of its two bytes
+  }
+  EXPECT_TRUE(Eventually([&] { return !transport->PeerKnown(); }));
+  EXPECT_TRUE(Eventually(
+      [] { return LogText().find("control: truncated SetMaxResolution") != std::string::npos; }));
+  EXPECT_EQ(handled.load(), 0);
+}
+
+TEST_F(TransportTest, AForgottenPhoneMustPairAgainAndGetsANewToken) {
+  std::string first;
+  {
+    TestClient client(port);
+    first = PairWithCode(client, "phone-forgotten");
+    ASSERT_EQ(first.size(), 64u);
+  }
+  trusted::Remove("phone-forgotten");
+  {
+    std::lock_guard<std::mutex> lock(spy.lock);
+    spy.code.clear();
+  }
+  TestClient again(port);
+  again.Hello("phone-forgotten", "Test Phone", first);
+  ASSERT_TRUE(again.NextOf(wire::kPairingCodeRequired)) << "the old token counts for nothing";
+  again.Code(ShownCode());
+  const auto accepted = again.NextOf(wire::kPairingAccepted);
+  ASSERT_TRUE(accepted);
+  const std::string second(accepted->payload.begin() + 1, accepted->payload.end());
+  EXPECT_EQ(second.size(), 64u);
+  EXPECT_NE(second, first);
+  const auto stored = trusted::FindById("phone-forgotten");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->token, second);
+}
+
+TEST_F(TransportTest, ThePairedPhoneHearsEachTransmitStateEdge) {
+  TestClient client(port);
+  ASSERT_FALSE(PairWithCode(client, "phone-state").empty());
+  auto state = client.NextOf(wire::kTransmitState);
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->payload[0], 1) << "the state at pairing";
+  active = false;
+  state = client.NextOf(wire::kTransmitState, 8000);
+  ASSERT_TRUE(state) << "inactivity is reported after three polls";
+  EXPECT_EQ(state->payload[0], 0);
+  EXPECT_FALSE(transport->TransmitActive());
+  active = true;
+  state = client.NextOf(wire::kTransmitState, 3000);
+  ASSERT_TRUE(state);
+  EXPECT_EQ(state->payload[0], 1);
+  EXPECT_TRUE(transport->TransmitActive());
 }
 
 }  // namespace

@@ -23,6 +23,13 @@ class TestClient {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
+  // Takes over a connection made elsewhere (another local address, say).
+  struct Connected {
+    net::SocketHandle socket;
+  };
+  explicit TestClient(Connected connected) : socket_(connected.socket) {
+    net::SocketLibraryAcquire();
+  }
   ~TestClient() {
     net::CloseSocket(socket_);
     net::SocketLibraryRelease();

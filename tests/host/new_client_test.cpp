@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diag/log.h"
+#include "host/encoder_pipeline.h"
+#include "host/host_frames.h"
+#include "host/paired_instance_test_base.h"
+#include "net/datagram_header.h"
+#include "support/temp_profile.h"
+
+// What a phone that has just paired is told, and the picture it is given before the host pushes
+// the next frame.
+namespace Sorvane {
+namespace {
+
+std::string LogText() {
+  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+}
+
+class NewClientTest : public test::PairedInstanceTest {
+ protected:
+  // A second phone pairs by code, which replaces the first; returns once it was accepted.
+  std::unique_ptr<test::TestClient> PairAnotherPhone() {
+    {
+      std::lock_guard<std::mutex> lock(spy.lock);
+      spy.code.clear();
+    }
+    auto phone = std::make_unique<test::TestClient>(port);
+    phone->Hello("second-phone", "Phone 2", "");
+    EXPECT_TRUE(phone->NextOf(wire::kPairingCodeRequired));
+    std::string code;
+    for (int i = 0; i < 300 && code.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::lock_guard<std::mutex> lock(spy.lock);
+      code = spy.code;
+    }
+    phone->Code(code);
+    EXPECT_TRUE(phone->NextOf(wire::kPairingAccepted));
+    return phone;
+  }
+  // Opcodes the phone receives up to and including the transmit state that ends the pairing.
+  static std::vector<uint8_t> OpcodesUpToTransmitState(test::TestClient& phone) {
+    std::vector<uint8_t> opcodes;
+    while (auto message = phone.Next()) {
+      opcodes.push_back(message->opcode);
+      if (message->opcode == wire::kTransmitState)
+        break;
+    }
+    return opcodes;
+  }
+  int EncodedFrames() {
+    int frames = -1;
+    test::WithEncoder(*world, 1, [&](test::FakeEncoder& e) { frames = e.Frames(); });
+    return frames;
+  }
+};
+
+TEST_F(NewClientTest, TheNewPhoneLearnsTheSetupInOrderAndGetsTheLastPictureAsAKeyframe) {
+  test::PushFrames(*instance, 640, 360);
+  ASSERT_EQ(EncodedFrames(), 1);
+  const net::SocketHandle video = net::CreateUdpReceiver(static_cast<uint16_t>(port + 1));
+  ASSERT_NE(video, net::kInvalidSocket);
+  uint8_t buffer[2048];
+  while (net::ReceiveDatagram(video, buffer, sizeof buffer, 300) > 0) {
+  }
+
+  auto phone = PairAnotherPhone();
+  EXPECT_EQ(OpcodesUpToTransmitState(*phone),
+            (std::vector<uint8_t>{wire::kHostPlatform, wire::kEncoderEngineList, wire::kEncoderInfo,
+                                  wire::kTransmitState}))
+      << "no stream description before the next frame re-commits the source";
+  EXPECT_EQ(EncodedFrames(), 2) << "the cached frame was encoded again";
+  const int n = net::ReceiveDatagram(video, buffer, sizeof buffer, 2000);
+  ASSERT_GT(n, 0) << "the replayed picture reaches the new phone";
+  const auto header = ParseDatagramHeader(buffer, static_cast<size_t>(n));
+  ASSERT_TRUE(header);
+  EXPECT_TRUE(header->keyframe()) << "the new phone can decode it without earlier pictures";
+  net::CloseSocket(video);
+
+  clock.Advance(600'000'000);  // the source was first seen long ago
+  test::PushFrames(*instance, 640, 360);
+  auto announced = phone->Next();
+  ASSERT_TRUE(announced);
+  EXPECT_EQ(announced->opcode, wire::kSourceChanged) << "the next frame announces the source";
+  auto info = phone->Next();
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->opcode, wire::kStreamInfo);
+}
+
+TEST_F(NewClientTest, NoReplayWhileTheEncodedSizeDiffersFromTheCachedPicture) {
+  const uint8_t cap[2] = {180, 0};
+  instance->HandleControl(wire::kSetMaxResolution, cap, 2);
+  test::PushFrames(*instance, 640, 360);
+  ASSERT_EQ(instance->CopyPipeline()->Width(), 320);
+  ASSERT_EQ(EncodedFrames(), 1);
+  auto phone = PairAnotherPhone();
+  OpcodesUpToTransmitState(*phone);
+  EXPECT_EQ(EncodedFrames(), 1) << "a 640x360 picture must not go into a 320x180 encoder";
+  EXPECT_NE(LogText().find("OnNewClient replay: dim mismatch cache=640x360 enc=320x180 — skip"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace Sorvane

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "net/shared_transport.h"
+#include "net/wire_opcodes.h"
+#include "transport/spy_dialog.h"
+#include "transport/test_client.h"
+
+namespace Sorvane {
+namespace {
+
+using Command = std::vector<uint8_t>;  // opcode, then payload
+
+// A registered instance that only remembers the commands it was handed.
+class RecordingInstance final : public ITransportClient {
+ public:
+  void HandleControl(uint8_t opcode, const uint8_t* payload, size_t length) override {
+    Command command{opcode};
+    command.insert(command.end(), payload, payload + length);
+    std::lock_guard<std::mutex> lock(lock_);
+    commands_.push_back(command);
+  }
+  void OnNewClient() override {}
+  void OnUdpFailures() override {}
+  bool IsActive() const override { return false; }
+  std::vector<Command> Commands() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return commands_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<Command> commands_;
+};
+
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 300 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+class SharedTransportReplayTest : public ::testing::Test {
+ protected:
+  SharedTransportReplayTest() {
+    NetworkTransport::Options options;
+    options.videoPort = static_cast<uint16_t>(kPort + 1);
+    options.audioPort = static_cast<uint16_t>(kPort + 2);
+    shared = std::make_unique<SharedTransport>(kPort, options);
+    shared->Network().SetPairingDialogFactory(
+        [this] { return std::make_unique<test::SpyDialog>(spy); });
+    shared->EnsureStarted();
+  }
+  ~SharedTransportReplayTest() override {
+    for (RecordingInstance* r : {&beforePairing, &pairedCached, &afterLeave})
+      shared->Release(r);
+  }
+
+  void Pair(test::TestClient& client) {
+    client.Hello("replay-phone", "Phone", "");
+    ASSERT_TRUE(client.NextOf(wire::kPairingCodeRequired));
+    std::string code;
+    ASSERT_TRUE(Eventually([&] {
+      std::lock_guard<std::mutex> lock(spy.lock);
+      code = spy.code;
+      return !code.empty();
+    }));
+    client.Code(code);
+    ASSERT_TRUE(client.NextOf(wire::kPairingAccepted));
+    ASSERT_TRUE(Eventually([&] { return shared->HasClient(); }));
+  }
+
+  static constexpr uint16_t kPort = 47670;
+  test::DialogSpy spy;
+  std::unique_ptr<SharedTransport> shared;
+  RecordingInstance beforePairing, pairedCached, afterLeave;
+};
+
+TEST_F(SharedTransportReplayTest, CachedSettingsAreReplayedOnlyIntoInstancesJoiningWhilePaired) {
+  shared->SetCachedCodec(1);
+  shared->Acquire(&beforePairing);
+  EXPECT_TRUE(beforePairing.Commands().empty()) << "no phone: its settings may be stale";
+  {
+    test::TestClient client(kPort);
+    ASSERT_NO_FATAL_FAILURE(Pair(client));
+    shared->SetCachedMaxResolution(720);
+    shared->SetCachedGopMode(3);
+    shared->SetCachedEncoderMode(1, 150);
+    shared->Acquire(&pairedCached);
+    EXPECT_EQ(pairedCached.Commands(), (std::vector<Command>{{wire::kSetCodec, 1},
+                                                             {wire::kSetMaxResolution, 0xD0, 0x02},
+                                                             {wire::kSetGopMode, 3},
+                                                             {wire::kSetEncoderMode, 1, 100}}))
+        << "in this order, the quality clamped to 100";
+  }
+  ASSERT_TRUE(Eventually([&] { return !shared->HasClient(); }));
+  shared->Acquire(&afterLeave);
+  EXPECT_TRUE(afterLeave.Commands().empty()) << "the phone has gone";
+}
+
+}  // namespace
+}  // namespace Sorvane
