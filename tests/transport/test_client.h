@@ -35,6 +35,8 @@ class TestClient {
     net::SocketLibraryRelease();
   }
   bool connected() const { return socket_ != net::kInvalidSocket; }
+  // Sends give up after `timeoutMs`, so a client whose peer stopped reading can still stop.
+  void LimitSendTime(int timeoutMs) { net::SetSendTimeout(socket_, timeoutMs); }
 
   bool Send(std::vector<uint8_t> bytes) {
     return net::SendExactly(socket_, bytes.data(), bytes.size());
