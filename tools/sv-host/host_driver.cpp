@@ -149,9 +149,7 @@ class HostSession {
       module.Shutdown(&stdParms_);
     entry_(options_.interfaceVersion, 0, stdParms_.piSuites, &module);
     progress_ << "Shutdown and unload\n";
-    // Like the host, keep the module mapped until the process ends: its network threads live
-    // that long.
-    static_cast<void>(module_.release());
+    module_->KeepMappedUntilExit();  // its network threads live until the process ends
   }
 
   tmModule module{};
