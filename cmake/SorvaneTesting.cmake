@@ -20,6 +20,15 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
+# A few tests build a handful of sources once more under AddressSanitizer (Linux, GCC or Clang).
+# A build sanitized as a whole leaves them out: linux-asan instruments those sources already, and
+# ThreadSanitizer cannot be combined with AddressSanitizer.
+if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  set(SORVANE_PARTIAL_ASAN_TESTS ON)
+else()
+  set(SORVANE_PARTIAL_ASAN_TESTS OFF)
+endif()
+
 # sv_add_test(name SOURCES files... LIBS targets... [LABELS labels...] [RESOURCE_LOCK locks...]
 #             [ENVIRONMENT vars...] [TIMEOUT seconds])
 # One test program = one ctest entry. The shared main gives every program a fresh APPDATA /

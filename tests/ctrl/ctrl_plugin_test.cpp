@@ -48,7 +48,7 @@ TEST(CtrlEntryPoint, RefusesAMissingBasicSuiteAndFillsNothing) {
   EXPECT_NE(module->Symbol("sv_ctrl_bridge_get"), nullptr);
   EXPECT_EQ(module->Symbol("_ZN7Sorvane3LogERKNS_10LogChannelEiPKcz"), nullptr);
   EXPECT_EQ(module->Symbol("xTransmitEntry"), nullptr);
-  static_cast<void>(module.release());
+  module->KeepMappedUntilExit();
 }
 
 TEST_F(CtrlPlugin, EntryTableChecksItsArguments) {

@@ -177,7 +177,9 @@ else
   fail "sv-receiver --list shows the service"; cat "$work/list.txt"
 fi
 
-"$receiver" --discover --code-from-log "$log" --seconds 4 --out "$work/received" \
+# SV_E2E_TIME_SCALE stretches the run for builds that stream slower than real time.
+"$receiver" --discover --code-from-log "$log" --seconds "$((4 * ${SV_E2E_TIME_SCALE:-1}))" \
+  --out "$work/received" \
   --summary-json "$work/summary.json" >"$work/receiver.txt" 2>&1
 code=$?
 if [ $code -eq 0 ] && python3 -c "import json,sys; s=json.load(open('$work/summary.json')); sys.exit(0 if s['pairing']=='accepted with code' and s['video']['framesDecoded'] > 30 else 1)"; then

@@ -51,8 +51,10 @@ TEST(TransmitModule, DrivesTheTableLikeTheHost) {
 
   tmPluginInfo info{};
   ASSERT_EQ(table.Startup(&std, &info), tmResult_Success);
-  EXPECT_EQ(info.outInterfaceVersion, 4);
-  EXPECT_EQ(info.outHasStreaming, 1);
+  const int version = info.outInterfaceVersion;  // copied out: the record is byte-packed
+  const int streaming = info.outHasStreaming;
+  EXPECT_EQ(version, 4);
+  EXPECT_EQ(streaming, 1);
 
   tmInstance record{};
   record.inAudioSampleRate = 48000;

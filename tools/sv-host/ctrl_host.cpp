@@ -215,8 +215,7 @@ void CtrlHostSession::Stop() {
   }
   funcs_.Shutdown();
   ControlSurfaceHost::Instance().Say("host: control surface shut down");
-  // Like the host, keep the module mapped until the process ends.
-  static_cast<void>(module_->loaded.release());
+  module_->loaded->KeepMappedUntilExit();
 }
 
 void* CtrlHostSession::Symbol(const char* name) const {

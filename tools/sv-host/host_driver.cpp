@@ -1,6 +1,8 @@
 #include "sv-host/host_driver.h"
 
 #include <chrono>
+#include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "base/clock.h"
@@ -17,9 +19,12 @@ namespace {
 
 using namespace sdk;
 
-std::string NarrowName(const prUTF16Char* name) {
+// The record is byte-packed, so the name sits at an odd offset: copy it out before reading it.
+std::string NarrowName(const tmPluginInfo& info) {
+  prUTF16Char name[sizeof info.outDisplayName / sizeof(prUTF16Char)];
+  std::memcpy(name, info.outDisplayName, sizeof name);
   std::string text;
-  for (int i = 0; i < 256 && name[i] != 0; ++i)
+  for (size_t i = 0; i < std::size(name) && name[i] != 0; ++i)
     text.push_back(name[i] < 0x80 ? char(name[i]) : '?');
   return text;
 }
@@ -61,7 +66,7 @@ class HostSession {
       return;
     tmPluginInfo info{};
     report_.startupResult = module.Startup(&stdParms_, &info);
-    report_.displayName = NarrowName(info.outDisplayName);
+    report_.displayName = NarrowName(info);
     report_.pluginInterfaceVersion = info.outInterfaceVersion;
     progress_ << "Startup -> " << report_.startupResult << " (display name \""
               << report_.displayName << "\", interface version " << info.outInterfaceVersion
@@ -144,9 +149,7 @@ class HostSession {
       module.Shutdown(&stdParms_);
     entry_(options_.interfaceVersion, 0, stdParms_.piSuites, &module);
     progress_ << "Shutdown and unload\n";
-    // Like the host, keep the module mapped until the process ends: its network threads live
-    // that long.
-    static_cast<void>(module_.release());
+    module_->KeepMappedUntilExit();  // its network threads live until the process ends
   }
 
   tmModule module{};

@@ -8,7 +8,10 @@ namespace {
 class PosixModule final : public LoadedModule {
  public:
   explicit PosixModule(void* handle) : handle_(handle) {}
-  ~PosixModule() override { dlclose(handle_); }
+  ~PosixModule() override {
+    if (!KeepsMapped())
+      dlclose(handle_);
+  }
   void* Symbol(const char* name) const override { return dlsym(handle_, name); }
 
  private:

@@ -10,7 +10,10 @@ namespace {
 class WindowsModule final : public LoadedModule {
  public:
   explicit WindowsModule(HMODULE module) : module_(module) {}
-  ~WindowsModule() override { FreeLibrary(module_); }
+  ~WindowsModule() override {
+    if (!KeepsMapped())
+      FreeLibrary(module_);
+  }
   void* Symbol(const char* name) const override {
     return reinterpret_cast<void*>(GetProcAddress(module_, name));
   }

@@ -247,13 +247,14 @@ void ControlSession::HandleMessage(uint8_t opcode, const std::vector<uint8_t>& p
 
 void ControlSession::Close() {
   closing_.store(true);
-  if (socket_ != net::kInvalidSocket) {
+  // The shutdown wakes the reader; the socket is closed only once it has ended, so its number
+  // cannot be reused under a receive still running.
+  if (socket_ != net::kInvalidSocket)
     net::ShutdownReceive(socket_);
-    net::CloseSocket(socket_);
-  }
   if (reader_.joinable())
     reader_.join();
   if (socket_ != net::kInvalidSocket) {
+    net::CloseSocket(socket_);
     socket_ = net::kInvalidSocket;
     net::SocketLibraryRelease();
   }
