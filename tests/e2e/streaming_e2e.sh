@@ -12,15 +12,22 @@ failures=0 passed=0
 
 # run NAME SECONDS [receiver options...]: one streaming run; its summary lands in $work/NAME.json
 # SV_E2E_TIME_SCALE stretches every run for builds that stream slower than real time (ThreadSanitizer).
+# How many times the plug-in's log says it listens (0 before the log exists).
+listenings() {
+  local n
+  n=$(grep -c "Listening on" "$log" 2>/dev/null)
+  echo "${n:-0}"
+}
+
 run() {
   local name="$1" seconds="$(($2 * ${SV_E2E_TIME_SCALE:-1}))"
   shift 2
   local before
-  before=$(grep -c "Listening on" "$log" 2>/dev/null || true)
+  before=$(listenings)
   "$host" --plugin "$plugin" --seconds "$((seconds + 3))" >"$work/$name.host.txt" 2>&1 &
   local hostPid=$!
   for _ in $(seq 100); do
-    [ "$(grep -c "Listening on" "$log" 2>/dev/null || true)" -gt "${before:-0}" ] && break
+    [ "$(listenings)" -gt "$before" ] && break
     sleep 0.05
   done
   "$receiver" --code-from-log "$log" --seconds "$seconds" --out "$work/$name" \
