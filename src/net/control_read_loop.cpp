@@ -38,6 +38,10 @@ void NetworkTransport::ServeControlMessages(net::SocketHandle socket) {
     const wire::ControlReadResult result = wire::ReadClientMessage(source);
     switch (result.status) {
       case wire::ControlReadStatus::kMessage:
+        // Commands still buffered from a connection that was dropped or replaced are not the
+        // paired phone's any more.
+        if (!ConnectionLive(socket))
+          return;
         if (controlHandler_) {
           controlHandler_(result.opcode, result.payload.data(), result.payload.size());
         }

@@ -78,7 +78,8 @@ TEST(TransmitModule, DrivesTheTableLikeTheHost) {
             std::string::npos);
   EXPECT_EQ(table.ActivateDeactivate(&std, &record, PrActivationEvent_PlayerActivated, 1, 1), 0);
   EXPECT_EQ(table.DisposeInstance(&std, &record), tmResult_Success);
-  EXPECT_EQ(record.ioPrivateInstanceData, nullptr);
+  void* const privateData = record.ioPrivateInstanceData;  // copied out of the packed record
+  EXPECT_EQ(privateData, nullptr);
   EXPECT_EQ(table.Shutdown(&std), tmResult_Success);
   EXPECT_NE(log.find("crash handler installed"), std::string::npos) << "Startup installs it";
 }
