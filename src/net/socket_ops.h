@@ -29,6 +29,8 @@ AcceptedPeer AcceptClient(SocketHandle listener);
 void CloseSocket(SocketHandle socket);
 // Makes a blocked receive on `socket` return (used to abandon a pairing wait).
 void ShutdownReceive(SocketHandle socket);
+// Tells the peer no more bytes will come (it reads the end of the stream); receiving goes on.
+void ShutdownSend(SocketHandle socket);
 // Ends both directions: blocked sends and receives return at once. The handle stays valid (and
 // its number cannot be reused) until CloseSocket, so threads still holding it stay safe.
 void ShutdownBoth(SocketHandle socket);

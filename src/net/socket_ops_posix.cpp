@@ -77,6 +77,11 @@ void ShutdownReceive(SocketHandle socket) {
     ::shutdown(Fd(socket), SHUT_RD);
 }
 
+void ShutdownSend(SocketHandle socket) {
+  if (socket != kInvalidSocket)
+    ::shutdown(Fd(socket), SHUT_WR);
+}
+
 void ShutdownBoth(SocketHandle socket) {
   if (socket != kInvalidSocket)
     ::shutdown(Fd(socket), SHUT_RDWR);

@@ -87,6 +87,11 @@ void ShutdownReceive(SocketHandle socket) {
     ::shutdown(Raw(socket), SD_RECEIVE);
 }
 
+void ShutdownSend(SocketHandle socket) {
+  if (socket != kInvalidSocket)
+    ::shutdown(Raw(socket), SD_SEND);
+}
+
 void ShutdownBoth(SocketHandle socket) {
   if (socket == kInvalidSocket)
     return;

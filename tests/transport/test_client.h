@@ -35,6 +35,8 @@ class TestClient {
     net::SocketLibraryRelease();
   }
   bool connected() const { return socket_ != net::kInvalidSocket; }
+  // The plug-in reads the end of the stream; this side can still receive its heartbeats.
+  void FinishSending() { net::ShutdownSend(socket_); }
   // Sends give up after `timeoutMs`, so a client whose peer stopped reading can still stop.
   void LimitSendTime(int timeoutMs) { net::SetSendTimeout(socket_, timeoutMs); }
 
