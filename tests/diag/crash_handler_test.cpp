@@ -6,6 +6,7 @@
 #include "diag/crash_trigger.h"
 #include "diag/log.h"
 #include "diag/sanitizer_build.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane {
@@ -13,9 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;

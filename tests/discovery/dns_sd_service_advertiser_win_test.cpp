@@ -9,6 +9,7 @@
 #include "diag/log.h"
 #include "discovery/dns_sd_service_advertiser_win.h"
 #include "support/manual_clock.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane {
@@ -17,9 +18,7 @@ namespace {
 constexpr DWORD kPending = 9506;
 constexpr int64_t kMs = 1'000'000;
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 // A stand-in for DNSAPI's service functions that records what it is given, owns the instances it
 // hands out (so double frees and use after free show up), and completes requests only when told.

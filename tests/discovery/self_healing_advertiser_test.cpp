@@ -6,6 +6,7 @@
 #include "diag/log.h"
 #include "discovery/self_healing_advertiser.h"
 #include "support/manual_clock.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane {
@@ -13,16 +14,8 @@ namespace {
 
 constexpr int64_t kMs = 1'000'000;
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
+using test::LogText;
+using test::Count;
 
 // A platform that records what it is asked to do; each registration's outcome is scripted.
 class RecordingAdvertiser final : public SelfHealingAdvertiser {

@@ -3,15 +3,14 @@
 #include "diag/log.h"
 #include "net/network_transport.h"
 #include "store/install_identity.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "transport/test_client.h"
 
 namespace Sorvane {
 namespace {
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 // Here no advertisement can succeed (no system bus for Avahi; Wine's dnsapi.dll has no DNS-SD
 // service functions): the transport says so once and serves clients all the same.

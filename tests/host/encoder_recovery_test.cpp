@@ -9,6 +9,7 @@
 #include "host/shaped_encoder.h"
 #include "net/datagram_header.h"
 #include "net/framer.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 // What the instance does when its encoder stops producing output, or produces more than the wire
@@ -18,16 +19,8 @@ namespace {
 
 constexpr int64_t kMs = 1'000'000;
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
+using test::LogText;
+using test::Count;
 
 class EncoderRecoveryTest : public test::PairedInstanceTest {
  protected:

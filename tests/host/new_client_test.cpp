@@ -11,6 +11,7 @@
 #include "host/host_frames.h"
 #include "host/paired_instance_test_base.h"
 #include "net/datagram_header.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 // What a phone that has just paired is told, and the picture it is given before the host pushes
@@ -18,9 +19,7 @@
 namespace Sorvane {
 namespace {
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 class NewClientTest : public test::PairedInstanceTest {
  protected:

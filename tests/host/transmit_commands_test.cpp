@@ -13,6 +13,7 @@
 #include "net/shared_transport.h"
 #include "pipeline/fake_encoder.h"
 #include "support/manual_clock.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "sv-host/host_suites.h"
 #include "transport/spy_dialog.h"
@@ -24,9 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using hostsim::HostSuites;
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 class CommandTest : public test::PairedInstanceTest {
  protected:

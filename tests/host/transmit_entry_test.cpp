@@ -7,6 +7,7 @@
 #include "diag/log.h"
 #include "host/transmit_entry.h"
 #include "pipeline/fake_encoder.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "sv-host/host_suites.h"
 
@@ -16,9 +17,7 @@ namespace {
 using namespace sdk;
 using hostsim::HostSuites;
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 class TransmitEntryTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 
 #include "diag/log.h"
 #include "encoder/encoder_factory.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "sv-host/host_suites.h"
 #include "sv-host/module_loader.h"
@@ -109,12 +110,7 @@ int RunHostAs(const std::string& hostName) {
 #endif
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
+using test::Count;
 
 // Startup logs once per run whatever becomes of the instance, so each run adds exactly one line
 // to its host's file and none to the other's.

@@ -9,6 +9,7 @@
 #include "diag/log.h"
 #include "net/pacer.h"
 #include "support/manual_clock.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane {
@@ -25,9 +26,7 @@ size_t CountIn(const std::string& text, const std::string& needle) {
   return n;
 }
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 // Records when (on the manual clock) each datagram was handed over.
 struct Recorder {

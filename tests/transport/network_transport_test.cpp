@@ -9,6 +9,7 @@
 #include "net/network_transport.h"
 #include "net/wire_opcodes.h"
 #include "store/trusted_peers.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "transport/loopback_alias.h"
 #include "transport/spy_dialog.h"
@@ -20,9 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::TestClient;
 
-std::string LogText() {
-  return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
-}
+using test::LogText;
 
 bool Eventually(const std::function<bool()>& done, int ms = 3000) {
   for (int i = 0; i < ms / 10; ++i) {
@@ -230,12 +229,7 @@ class GatedDialog final : public IPairingDialog {
   std::atomic<bool>& shown_;
 };
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
+using test::Count;
 
 TEST_F(TransportTest, PairingRepliesNeverReachTheConnectionThatReplacedTheHandshake) {
   std::atomic<bool> open{false}, shown{false};
