@@ -14,8 +14,8 @@ namespace {
 
 constexpr int64_t kMs = 1'000'000;
 
-using test::LogText;
 using test::Count;
+using test::LogText;
 
 // A platform that records what it is asked to do; each registration's outcome is scripted.
 class RecordingAdvertiser final : public SelfHealingAdvertiser {

@@ -19,8 +19,8 @@ namespace {
 
 constexpr int64_t kMs = 1'000'000;
 
-using test::LogText;
 using test::Count;
+using test::LogText;
 
 class EncoderRecoveryTest : public test::PairedInstanceTest {
  protected:
