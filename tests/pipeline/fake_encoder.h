@@ -82,8 +82,7 @@ class FakeEncoder final : public IHardwareEncoder {
   // Emits an access unit as an asynchronous encoder might, late and from any thread.
   void EmitLate() {
     const uint8_t data[2] = {static_cast<uint8_t>(serial_), 0xEE};
-    if (callback_)
-      callback_(data, sizeof data, false, 0);
+    Deliver(data, sizeof data, false, 0);
   }
 
   bool Configure(int w, int h, uint32_t bps, int fps) override {
@@ -129,8 +128,7 @@ class FakeEncoder final : public IHardwareEncoder {
     if (key)
       produced_ = true;
     const uint8_t data[2] = {static_cast<uint8_t>(serial_), static_cast<uint8_t>(frames_)};
-    if (callback_)
-      callback_(data, sizeof data, key, static_cast<uint64_t>(frames_));
+    Deliver(data, sizeof data, key, static_cast<uint64_t>(frames_));
   }
   void RequestKeyframe() override {
     ++keyRequests_;
@@ -159,8 +157,12 @@ class FakeEncoder final : public IHardwareEncoder {
   }
   void SetFrameCap(uint32_t cap) override { frameCap_ = ClampFrameCap(cap); }
   uint32_t FrameCap() const override { return frameCap_; }
+  // Swapped while another thread may be delivering, as real encoders allow: a delivery runs the
+  // callback it took, outside the lock.
   void SetOutputCallback(EncodedFrameCallback callback) override {
-    callback_ = std::move(callback);
+    auto next = std::make_shared<const EncodedFrameCallback>(std::move(callback));
+    std::lock_guard<std::mutex> lock(callbackLock_);
+    callback_ = std::move(next);
   }
   std::unique_ptr<IHardwareEncoder> Clone(const EncoderSettings& s) override {
     if (world_->holdClones) {
@@ -196,7 +198,18 @@ class FakeEncoder final : public IHardwareEncoder {
   std::atomic<RateControlMode> rc_{RateControlMode::Bitrate};
   std::atomic<float> quality_{0.75f};
   std::atomic<bool> keyRequested_{false}, produced_{false};
-  EncodedFrameCallback callback_;  // set by the owner before output may flow, as the contract says
+  std::mutex callbackLock_;
+  std::shared_ptr<const EncodedFrameCallback> callback_;  // guarded by callbackLock_
+
+  void Deliver(const uint8_t* data, size_t size, bool key, uint64_t timestampUs) {
+    std::shared_ptr<const EncodedFrameCallback> callback;
+    {
+      std::lock_guard<std::mutex> lock(callbackLock_);
+      callback = callback_;
+    }
+    if (callback && *callback)
+      (*callback)(data, size, key, timestampUs);
+  }
 };
 
 }  // namespace Sorvane::test
