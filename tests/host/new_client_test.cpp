@@ -25,22 +25,7 @@ class NewClientTest : public test::PairedInstanceTest {
  protected:
   // A second phone pairs by code, which replaces the first; returns once it was accepted.
   std::unique_ptr<test::TestClient> PairAnotherPhone() {
-    {
-      std::lock_guard<std::mutex> lock(spy.lock);
-      spy.code.clear();
-    }
-    auto phone = std::make_unique<test::TestClient>(port);
-    phone->Hello("second-phone", "Phone 2", "");
-    EXPECT_TRUE(phone->NextOf(wire::kPairingCodeRequired));
-    std::string code;
-    for (int i = 0; i < 300 && code.empty(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      std::lock_guard<std::mutex> lock(spy.lock);
-      code = spy.code;
-    }
-    phone->Code(code);
-    EXPECT_TRUE(phone->NextOf(wire::kPairingAccepted));
-    return phone;
+    return PairPhone("second-phone", "Phone 2");
   }
   // Opcodes the phone receives up to and including the transmit state that ends the pairing.
   static std::vector<uint8_t> OpcodesUpToTransmitState(test::TestClient& phone) {

@@ -35,19 +35,30 @@ class PairedInstanceTest : public ::testing::Test {
         [this] { return std::make_unique<SpyDialog>(spy); });
     world = std::make_shared<FakeEncoderWorld>();
     instance = MakeInstance();
-    client = std::make_unique<TestClient>(port);
-    client->Hello("test-phone", "Phone", "");
-    ASSERT_TRUE(client->NextOf(wire::kPairingCodeRequired));
+    client = PairPhone("test-phone", "Phone");
+    ASSERT_FALSE(HasFailure()) << "the phone did not pair";
+    // The transmit state follows the new-client handling, which resets what was announced.
+    ASSERT_TRUE(client->NextOf(wire::kTransmitState));
+  }
+  // A phone that pairs by the code the dialog shows (replacing any paired one); returns once it
+  // was accepted, with a failure recorded when it was not.
+  std::unique_ptr<TestClient> PairPhone(const std::string& id, const std::string& name) {
+    {
+      std::lock_guard<std::mutex> lock(spy.lock);
+      spy.code.clear();
+    }
+    auto phone = std::make_unique<TestClient>(port);
+    phone->Hello(id, name, "");
+    EXPECT_TRUE(phone->NextOf(wire::kPairingCodeRequired));
     std::string code;
-    for (int i = 0; i < 200 && code.empty(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 300 && code.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
       std::lock_guard<std::mutex> lock(spy.lock);
       code = spy.code;
     }
-    client->Code(code);
-    ASSERT_TRUE(client->NextOf(wire::kPairingAccepted));
-    // The transmit state follows the new-client handling, which resets what was announced.
-    ASSERT_TRUE(client->NextOf(wire::kTransmitState));
+    phone->Code(code);
+    EXPECT_TRUE(phone->NextOf(wire::kPairingAccepted));
+    return phone;
   }
   void TearDown() override {
     client.reset();
