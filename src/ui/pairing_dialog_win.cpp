@@ -5,6 +5,7 @@
 #include "diag/crash_handler.h"
 #include "diag/log.h"
 #include "diag/log_channels.h"
+#include "ui/fitting_font_win.h"
 #include "ui/wide_text.h"
 
 namespace Sorvane {
@@ -14,12 +15,24 @@ constexpr wchar_t kClassName[] = L"Sorvane.PairingDialog";
 constexpr wchar_t kTitle[] = L"Sorvane \u2014 Pair iPhone";
 constexpr int kWidth = 420;
 constexpr int kHeight = 260;
+constexpr wchar_t kHint[] = L"This window closes automatically when pairing completes.";
 constexpr int kHeaderId = 1001, kCodeId = 1002, kHintId = 1003, kCancelId = 1004;
 
+constexpr int kTextWidth = 384;
+constexpr FontSpec kTextFont = {-16, FW_NORMAL, DEFAULT_PITCH | FF_SWISS, L"Segoe UI"};
+constexpr FontSpec kCodeFont = {-56, FW_BOLD, FIXED_PITCH | FF_MODERN, L"Consolas"};
+
+// The window owns the fonts and the parameters that carried them. The header and the hint use
+// the text font, or a smaller cut of it where their line would not fit.
 struct CreateParams {
   Win32PairingDialog* dialog;
-  HFONT codeFont;
-  HFONT textFont;
+  HFONT codeFont, textFont, headerFont, hintFont;
+
+  ~CreateParams() {
+    for (HFONT font : {codeFont, textFont, headerFont, hintFont})
+      if (font)
+        DeleteObject(font);
+  }
 };
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -33,20 +46,17 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       if (LOWORD(wParam) == kCancelId)
         PostMessageW(window, WM_CLOSE, 0, 0);
       return 0;
+    case WM_CTLCOLORSTATIC:
+      // Labels on the window's own colour rather than the grey of a dialog face.
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
     case WM_DESTROY: {
-      // The window owns the fonts and the parameters that carried them.
       auto* params = reinterpret_cast<CreateParams*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-      if (params != nullptr) {
-        if (params->codeFont)
-          DeleteObject(params->codeFont);
-        if (params->textFont)
-          DeleteObject(params->textFont);
-        delete params;
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      }
+      delete params;
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       PostQuitMessage(0);
       return 0;
     }
@@ -71,12 +81,6 @@ bool RegisterDialogClass() {
     return true;
   }();
   return registered;
-}
-
-HFONT MakeFont(int height, int weight, DWORD pitchAndFamily, const wchar_t* face) {
-  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, pitchAndFamily,
-                     face);
 }
 
 void AddControl(HWND parent, const wchar_t* cls, int id, int x, int y, int w, int h, DWORD style,
@@ -131,9 +135,10 @@ void Win32PairingDialog::Close() {
 
 bool Win32PairingDialog::CreateDialogWindow(const std::string& code,
                                             const std::string& deviceName) {
-  auto* params =
-      new CreateParams{this, MakeFont(-56, FW_BOLD, FIXED_PITCH | FF_MODERN, L"Consolas"),
-                       MakeFont(-16, FW_NORMAL, DEFAULT_PITCH | FF_SWISS, L"Segoe UI")};
+  const std::wstring header = ToWide(PairingHeaderText(deviceName));
+  auto* params = new CreateParams{this, CreateSpecFont(kCodeFont), CreateSpecFont(kTextFont),
+                                  CreateFittingFont(kTextFont, header, kTextWidth, -12),
+                                  CreateFittingFont(kTextFont, kHint, kTextWidth, -11)};
   const int x = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
   HWND window =
@@ -141,17 +146,16 @@ bool Win32PairingDialog::CreateDialogWindow(const std::string& code,
                       kHeight, nullptr, nullptr, GetModuleHandleW(nullptr), params);
   if (window == nullptr) {
     Log(channels::kPairDialog, kLogError, "CreateWindowExW failed: %lu", GetLastError());
-    DeleteObject(params->codeFont);
-    DeleteObject(params->textFont);
     delete params;
     return false;
   }
-  AddControl(window, L"STATIC", kHeaderId, 10, 20, 384, 24, SS_CENTER, params->textFont,
-             ToWide(PairingHeaderText(deviceName)));
-  AddControl(window, L"STATIC", kCodeId, 10, 60, 384, 80, SS_CENTER, params->codeFont,
+  // A name too long even for the smaller font ends in an ellipsis rather than a second line.
+  AddControl(window, L"STATIC", kHeaderId, 10, 20, kTextWidth, 24,
+             SS_CENTER | SS_ENDELLIPSIS | SS_NOPREFIX, params->headerFont, header);
+  AddControl(window, L"STATIC", kCodeId, 10, 60, kTextWidth, 80, SS_CENTER, params->codeFont,
              ToWide(SpacedCode(code)));
-  AddControl(window, L"STATIC", kHintId, 10, 155, 384, 20, SS_CENTER, params->textFont,
-             L"This window closes automatically when pairing completes.");
+  AddControl(window, L"STATIC", kHintId, 10, 155, kTextWidth, 20, SS_CENTER, params->hintFont,
+             kHint);
   AddControl(window, L"BUTTON", kCancelId, 160, 185, 100, 30, BS_PUSHBUTTON, params->textFont,
              L"Cancel");
   ShowWindow(window, SW_SHOW);

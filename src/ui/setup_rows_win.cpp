@@ -9,7 +9,19 @@ namespace {
 constexpr int kLeftColumnX = 34;
 constexpr int kRightColumnX = 430;
 constexpr int kRowsTop = 552;
-constexpr int kMaxTrustedRows = 30;
+constexpr int kLabelWidth = 88;
+constexpr int kLabelGap = 6;  // kept clear before the value
+
+// The label font, or a smaller cut of it where the label would not fit (a wider substitute face).
+HFONT LabelFont(SetupDialogState& s, const std::wstring& label) {
+  if (TextWidthInFont(s.fonts.label, label) <= kLabelWidth - kLabelGap)
+    return s.fonts.label;
+  HFONT fitted = CreateFittingFont(kLabelFont, label, kLabelWidth - kLabelGap, -10);
+  if (fitted == nullptr)
+    return s.fonts.label;
+  s.fittedFonts.push_back(fitted);
+  return fitted;
+}
 
 bool IsSection(const char* group) {
   return std::string(group) == "LIVE STREAM" || std::string(group) == "NETWORK";
@@ -23,52 +35,16 @@ void AddHeading(SetupDialogState& s, const char* group, int x, int y) {
 }
 
 void AddRow(SetupDialogState& s, const StatusRowSpec& spec, int x, int y) {
-  const wchar_t glyph[2] = {spec.glyph, 0};
   const HWND parts[3] = {
-      AddControl(s, L"STATIC", glyph, 0, Box(x, y, 18, 18), 0, s.fonts.icons, kRoleIcon),
-      AddControl(s, L"STATIC", ToWide(spec.label), SS_ENDELLIPSIS, Box(x + 22, y, 88, 18), 0,
-                 s.fonts.label, kRoleValue),
+      AddControl(s, L"STATIC", Icon(s, spec.glyph), 0, Box(x, y, 18, 18), 0, s.fonts.icons.font,
+                 kRoleIcon),
+      AddControl(s, L"STATIC", ToWide(spec.label), SS_ENDELLIPSIS, Box(x + 22, y, kLabelWidth, 18),
+                 0, LabelFont(s, ToWide(spec.label)), kRoleValue),
       AddControl(s, L"STATIC", L"\u2014", SS_ENDELLIPSIS, Box(x + 110, y, 246, 18), spec.id,
                  s.fonts.mono, kRolePlain)};
   for (HWND part : parts)
     SetWindowLongPtrW(part, GWLP_USERDATA, kRoleAdvanced);
   s.rowValues[spec.id] = parts[2];
-}
-
-void DestroyTrustedControls(SetupDialogState& s) {
-  for (const TrustedRow& row : s.trustedRows)
-    for (HWND control : {row.icon, row.name, row.line, row.forget})
-      if (control)
-        DestroyWindow(control);
-  s.trustedRows.clear();
-  if (s.emptyTrustedLabel)
-    DestroyWindow(s.emptyTrustedLabel);
-  s.emptyTrustedLabel = nullptr;
-}
-
-std::string Signature(const std::vector<TrustedPeer>& peers) {
-  std::string signature;
-  for (const TrustedPeer& peer : peers)
-    signature += peer.id + "|" + peer.name + "|" + peer.firstPaired + ";";
-  return signature;
-}
-
-TrustedRow AddTrustedRow(SetupDialogState& s, const TrustedPeer& peer, int index, int x, int y,
-                         int w) {
-  TrustedRow row;
-  row.peerId = peer.id;
-  row.icon =
-      AddControl(s, L"STATIC", L"\xE8EA", 0, Box(x, y + 6, 22, 22), 0, s.fonts.icons, kRoleIcon);
-  row.name = AddControl(s, L"STATIC", ToWide(peer.name.empty() ? "(unnamed iPhone)" : peer.name),
-                        SS_ENDELLIPSIS | SS_NOPREFIX, Box(x + 30, y + 2, w - 110, 18), 0,
-                        s.fonts.bodyBold, kRolePlain);
-  row.line =
-      AddControl(s, L"STATIC", ToWide(peer.firstPaired.empty() ? "" : "paired " + peer.firstPaired),
-                 SS_ENDELLIPSIS, Box(x + 30, y + 20, w - 110, 16), 0, s.fonts.small, kRoleValue);
-  row.forget =
-      AddControl(s, L"BUTTON", L"Forget", WS_TABSTOP | BS_OWNERDRAW, Box(x + w - 70, y + 8, 70, 24),
-                 kFirstForgetId + 10 * index, s.fonts.body, kRolePlain);
-  return row;
 }
 
 }  // namespace
@@ -107,27 +83,19 @@ void RefreshStatus(SetupDialogState& s) {
   SetTextIfChanged(GetDlgItem(s.window, kActiveEncoderId),
                    ToWide(ActiveEncoderText(in.encoderDescription)));
   for (const StatusRowValue& row : StreamStatusRowValues(in))
-    SetTextIfChanged(s.rowValues[row.id], ToWide(row.text));
+    SetRowValue(s, row.id, ToWide(row.text));
 }
 
-void RebuildTrustedList(SetupDialogState& s) {
-  std::vector<TrustedPeer> peers = trusted::LoadAll();
-  std::string signature = Signature(peers);
-  if (signature == s.trustedSignature && (s.emptyTrustedLabel || !s.trustedRows.empty()))
-    return;
-  s.trustedSignature = std::move(signature);
-  s.peers = std::move(peers);
-  DestroyTrustedControls(s);
-  const int x = kTrustedCard.left + 14;
-  int y = kTrustedCard.top + 38;
-  const int w = (kTrustedCard.right - kTrustedCard.left) - 28;
-  if (s.peers.empty()) {
-    s.emptyTrustedLabel = AddControl(s, L"STATIC", L"No iPhones paired yet.", 0,
-                                     Box(x, y + 4, w, 18), 0, s.fonts.small, kRolePlain);
-    return;
-  }
-  for (size_t i = 0; i < s.peers.size() && i < kMaxTrustedRows; ++i, y += 40)
-    s.trustedRows.push_back(AddTrustedRow(s, s.peers[i], static_cast<int>(i), x, y, w));
+void SetRowValue(SetupDialogState& s, int id, const std::wstring& text) {
+  HWND value = s.rowValues[id];
+  SetTextIfChanged(value, text);
+  RECT client;
+  GetClientRect(value, &client);
+  HFONT font = s.fonts.mono;
+  for (int i = 0; i < kMonoSteps && TextWidthInFont(font, text) > client.right; ++i)
+    font = s.fonts.monoSteps[i];
+  if (reinterpret_cast<HFONT>(SendMessageW(value, WM_GETFONT, 0, 0)) != font)
+    SendMessageW(value, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
 }  // namespace Sorvane::setupui

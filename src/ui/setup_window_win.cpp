@@ -8,6 +8,8 @@
 #include "diag/log.h"
 #include "diag/log_channels.h"
 #include "net/shared_transport.h"
+#include "ui/fitting_font_win.h"
+#include "ui/icon_glyphs.h"
 #include "ui/pairing_url.h"
 #include "ui/qr_bitmap_win.h"
 #include "ui/setup_status_text.h"
@@ -22,25 +24,41 @@ constexpr wchar_t kExpandedLabel[] = L"\u25BC  Advanced info";
 constexpr int kQrEdge = 200;
 
 HFONT MakeFont(int height, int weight, const wchar_t* face) {
-  return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                     DEFAULT_PITCH | FF_SWISS, face);
+  return CreateSpecFont({height, weight, DEFAULT_PITCH | FF_SWISS, face});
 }
 
 Fonts MakeFonts() {
-  return {MakeFont(-22, 600, L"Segoe UI"),          MakeFont(-13, 400, L"Segoe UI"),
-          MakeFont(-11, 600, L"Segoe UI"),          MakeFont(-14, 400, L"Segoe UI"),
-          MakeFont(-14, 600, L"Segoe UI"),          MakeFont(-12, 400, L"Segoe UI"),
-          MakeFont(-12, 400, L"Consolas"),          MakeFont(-11, 400, L"Segoe UI"),
-          MakeFont(-14, 400, L"Segoe Fluent Icons")};
+  Fonts fonts = {MakeFont(-22, 600, L"Segoe UI"),
+                 MakeFont(-13, 400, L"Segoe UI"),
+                 MakeFont(-11, 600, L"Segoe UI"),
+                 MakeFont(-14, 400, L"Segoe UI"),
+                 MakeFont(-14, 600, L"Segoe UI"),
+                 CreateSpecFont(kLabelFont),
+                 CreateSpecFont(kMonoFont),
+                 MakeFont(-11, 400, L"Segoe UI"),
+                 CreateIconFont(-14),
+                 {}};
+  for (int i = 0; i < kMonoSteps; ++i) {
+    FontSpec smaller = kMonoFont;
+    smaller.height += i + 1;
+    fonts.monoSteps[i] = CreateSpecFont(smaller);
+  }
+  return fonts;
 }
 
-void DeleteFonts(Fonts& fonts) {
-  for (HFONT font : {fonts.title, fonts.subtitle, fonts.section, fonts.body, fonts.bodyBold,
-                     fonts.label, fonts.mono, fonts.small, fonts.icons})
+void DeleteFonts(SetupDialogState& s) {
+  Fonts& f = s.fonts;
+  for (HFONT font :
+       {f.title, f.subtitle, f.section, f.body, f.bodyBold, f.label, f.mono, f.small, f.icons.font})
     if (font)
       DeleteObject(font);
-  fonts = {};
+  for (HFONT font : f.monoSteps)
+    if (font)
+      DeleteObject(font);
+  for (HFONT font : s.fittedFonts)
+    DeleteObject(font);
+  s.fittedFonts.clear();
+  f = {};
 }
 
 int WindowHeightForClient(int clientHeight) {
@@ -64,7 +82,8 @@ void CreateDeviceCard(SetupDialogState& s) {
   AddControl(s, L"STATIC", L"", 0, Box(270, 118, 14, 14), kStatusDotId, nullptr, 0);
   AddControl(s, L"STATIC", L"Idle", SS_ENDELLIPSIS, Box(288, 116, 498, 18), kStatusTextId, f.body,
              kRoleValue);
-  AddControl(s, L"STATIC", L"\xE770", 0, Box(270, 150, 18, 18), 0, f.icons, kRoleIcon);
+  AddControl(s, L"STATIC", Icon(s, icons::kName), 0, Box(270, 150, 18, 18), 0, f.icons.font,
+             kRoleIcon);
   AddControl(s, L"STATIC", L"Name", 0, Box(292, 150, 70, 18), 0, f.label, kRoleValue);
   AddControl(s, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, Box(362, 146, 342, 26), kNameBoxId,
              f.body, kRolePlain);
@@ -86,6 +105,7 @@ void CreateLowerControls(SetupDialogState& s) {
   const Fonts& f = s.fonts;
   AddControl(s, L"STATIC", L"TRUSTED IPHONES", 0, Box(270, 320, 516, 18), 0, f.section,
              kRoleSection);
+  CreateTrustedList(s);
   AddControl(s, L"STATIC", L"", SS_ENDELLIPSIS, Box(20, 478, 780, 16), kInstanceIdId, f.small,
              kRolePlain);
   AddControl(s, L"BUTTON", kCollapsedLabel, WS_TABSTOP | BS_OWNERDRAW, Box(20, 502, 180, 28),
@@ -189,7 +209,7 @@ void OnDestroy(SetupDialogState& s) {
   HWND qr = GetDlgItem(s.window, kQrImageId);
   if (auto old = reinterpret_cast<HBITMAP>(SendMessageW(qr, STM_SETIMAGE, IMAGE_BITMAP, 0)))
     DeleteObject(old);
-  DeleteFonts(s.fonts);
+  DeleteFonts(s);
   for (HBRUSH* brush : {&s.backgroundBrush, &s.cardBrush, &s.editBrush}) {
     if (*brush)
       DeleteObject(*brush);
@@ -224,9 +244,14 @@ void PaintWindow(SetupDialogState& s) {
 
 HWND AddControl(SetupDialogState& state, const wchar_t* className, const std::wstring& text,
                 DWORD style, RECT rect, int id, HFONT font, LONG_PTR role) {
+  return AddChildControl(state.window, className, text, style, rect, id, font, role);
+}
+
+HWND AddChildControl(HWND parent, const wchar_t* className, const std::wstring& text, DWORD style,
+                     RECT rect, int id, HFONT font, LONG_PTR role) {
   HWND control = CreateWindowExW(
       0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, rect.left, rect.top,
-      rect.right - rect.left, rect.bottom - rect.top, state.window,
+      rect.right - rect.left, rect.bottom - rect.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
   if (control == nullptr)
     return nullptr;
@@ -282,7 +307,7 @@ void RefreshStaticInfo(SetupDialogState& s) {
   s.identity = installid::LoadOrCreate();
   for (const StatusRowValue& row : NetworkRowValues(
            EnumerateIPv4Interfaces(), SharedTransport::Instance().Network().ControlPort()))
-    SetTextIfChanged(s.rowValues[row.id], ToWide(row.text));
+    SetRowValue(s, row.id, ToWide(row.text));
   SetWindowTextW(GetDlgItem(s.window, kNameBoxId), ToWide(s.identity.name).c_str());
   SetTextIfChanged(GetDlgItem(s.window, kInstanceIdId), ToWide("Instance ID: " + s.identity.id));
   SendMessageW(GetDlgItem(s.window, kDiscoverableId), BM_SETCHECK,
@@ -363,6 +388,10 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       // The expanded dialog may be taller than a small screen; never squeeze its layout.
       reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxTrackSize.y = std::max<LONG>(
           reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxTrackSize.y, s->expandedWindowHeight);
+      return 0;
+    case WM_MOUSEWHEEL:
+      if (!ForwardWheelToTrustedList(*s, wParam, lParam))
+        return DefWindowProcW(window, message, wParam, lParam);
       return 0;
     case WM_CLOSE:
       DestroyWindow(window);

@@ -7,6 +7,8 @@
 
 #include "store/install_identity.h"
 #include "store/trusted_peers.h"
+#include "ui/fitting_font_win.h"
+#include "ui/icon_font_win.h"
 #include "ui/qr_code.h"
 
 namespace Sorvane::setupui {
@@ -42,8 +44,14 @@ enum Role : LONG_PTR {
   kRoleAdvanced = 42,
 };
 
+constexpr FontSpec kLabelFont = {-12, 400, DEFAULT_PITCH | FF_SWISS, L"Segoe UI"};
+constexpr FontSpec kMonoFont = {-12, 400, DEFAULT_PITCH | FF_SWISS, L"Consolas"};
+constexpr int kMonoSteps = 3;  // smaller cuts of the mono font, one pixel apart
+
 struct Fonts {
-  HFONT title, subtitle, section, body, bodyBold, label, mono, small, icons;
+  HFONT title, subtitle, section, body, bodyBold, label, mono, small;
+  IconFont icons;
+  HFONT monoSteps[kMonoSteps];  // for status values too long for the mono font
 };
 
 struct Card {
@@ -61,6 +69,9 @@ struct TrustedRow {
 struct SetupDialogState {
   HWND window = nullptr;
   std::map<int, HWND> rowValues;  // status row id → value control
+  HWND trustedList = nullptr;     // scrolling pane inside the trusted card that holds the rows
+  int trustedScroll = 0;          // pixels scrolled
+  int wheelRemainder = 0;         // wheel movement below one row, kept for the next notch
   HWND emptyTrustedLabel = nullptr;
   HWND footer = nullptr;
   std::vector<TrustedRow> trustedRows;
@@ -70,6 +81,7 @@ struct SetupDialogState {
   Fonts fonts = {};
   HBRUSH backgroundBrush = nullptr, cardBrush = nullptr, editBrush = nullptr;
   std::vector<Card> cards;
+  std::vector<HFONT> fittedFonts;  // smaller cuts made for labels too long for their font
   RECT savedAdvancedCards[2] = {};
   QrCode qr;
   std::string trustedSignature;
@@ -102,14 +114,24 @@ bool CreateSetupWindow(SetupDialogState& state);
 LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void CreateStatusRows(SetupDialogState& state);
 void RefreshStaticInfo(SetupDialogState& state);
+void CreateTrustedList(SetupDialogState& state);
 void RebuildTrustedList(SetupDialogState& state);
+// Scrolls the trusted list when the wheel turns over it; false when the cursor is elsewhere.
+bool ForwardWheelToTrustedList(SetupDialogState& state, WPARAM wParam, LPARAM lParam);
 void SetAdvancedVisible(SetupDialogState& state, bool expanded);
 void RefreshStatus(SetupDialogState& state);
+// Sets a status row's value, in the largest mono cut it fits in.
+void SetRowValue(SetupDialogState& state, int id, const std::wstring& text);
 void SetTextIfChanged(HWND control, const std::wstring& text);
 HWND AddControl(SetupDialogState& state, const wchar_t* className, const std::wstring& text,
                 DWORD style, RECT rect, int id, HFONT font, LONG_PTR role);
+HWND AddChildControl(HWND parent, const wchar_t* className, const std::wstring& text, DWORD style,
+                     RECT rect, int id, HFONT font, LONG_PTR role);
 inline RECT Box(int x, int y, int w, int h) {
   return {x, y, x + w, y + h};
+}
+inline std::wstring Icon(const SetupDialogState& state, wchar_t glyph) {
+  return IconText(state.fonts.icons, glyph);
 }
 
 // Drawing (setup_paint_win.cpp).

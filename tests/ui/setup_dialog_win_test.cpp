@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "host/transmit_entry.h"
 #include "store/install_identity.h"
 #include "store/trusted_peers.h"
+#include "ui/control_text_win.h"
 #include "ui/setup_dialog.h"
 #include "ui/window_screenshot_win.h"
 
@@ -174,12 +176,9 @@ void ConfirmForgetBox() {
 }
 
 HWND ChildWithText(HWND window, const std::wstring& text) {
-  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    wchar_t buffer[256] = {};
-    GetWindowTextW(child, buffer, 256);
-    if (text == buffer)
+  for (HWND child : test::Descendants(window))
+    if (test::TextOf(child) == text)
       return child;
-  }
   return nullptr;
 }
 
@@ -193,7 +192,7 @@ TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
   HWND name = ChildWithText(window, L"Name phone-b");
   ASSERT_NE(name, nullptr);
   HWND forget = GetWindow(GetWindow(name, GW_HWNDNEXT), GW_HWNDNEXT);  // name, line, Forget
-  ASSERT_EQ(TextOf(window, GetDlgCtrlID(forget)), L"Forget");
+  ASSERT_EQ(test::TextOf(forget), L"Forget");
   std::thread confirm(ConfirmForgetBox);
   PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(forget), BN_CLICKED),
                reinterpret_cast<LPARAM>(forget));
@@ -209,6 +208,114 @@ TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
   for (const char* id : {"phone-a", "phone-c"})
     trusted::Remove(id);
   EXPECT_TRUE(Eventually([&] { return ChildWithText(window, L"Name phone-a") == nullptr; }));
+}
+
+RECT RectIn(HWND control, HWND parent) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+bool InsideClient(HWND control, HWND parent) {
+  RECT client, rect = RectIn(control, parent);
+  GetClientRect(parent, &client);
+  return rect.top >= client.top && rect.bottom <= client.bottom && rect.left >= client.left &&
+         rect.right <= client.right;
+}
+
+// The list's Forget buttons, first row first.
+std::vector<HWND> ForgetButtons(HWND list) {
+  std::vector<HWND> buttons;
+  for (HWND child : test::Descendants(list))
+    if (test::TextOf(child) == L"Forget")
+      buttons.push_back(child);
+  std::sort(buttons.begin(), buttons.end(),
+            [](HWND a, HWND b) { return GetDlgCtrlID(a) < GetDlgCtrlID(b); });
+  return buttons;
+}
+
+// More phones than the card has room for scroll inside it, never over what lies below.
+TEST_F(SetupDialogTest, ManyTrustedPhonesScrollInsideTheirCard) {
+  for (int i = 0; i < 8; ++i) {
+    const std::string id = "many-" + std::to_string(i);
+    trusted::Upsert({id, "Name " + id, std::string(64, 'b'), "2026-12-02T09:00:00Z"});
+  }
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  HWND name = nullptr;
+  ASSERT_TRUE(
+      Eventually([&] { return (name = ChildWithText(window, L"Name many-7")) != nullptr; }));
+  HWND list = GetParent(name);
+  ASSERT_NE(list, window) << "the rows live in a pane of their own";
+  const RECT pane = RectIn(list, window), card = {256, 306, 800, 466};
+  EXPECT_TRUE(pane.left >= card.left && pane.top >= card.top && pane.right <= card.right &&
+              pane.bottom <= card.bottom)
+      << "pane " << pane.left << "," << pane.top << " to " << pane.right << "," << pane.bottom;
+  SCROLLINFO info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_ALL;
+  ASSERT_TRUE(GetScrollInfo(list, SB_VERT, &info));
+  EXPECT_GT(info.nMax + 1, static_cast<int>(info.nPage)) << "more rows than fit: a scroll bar";
+
+  const std::vector<HWND> forgets = ForgetButtons(list);
+  ASSERT_GE(forgets.size(), 8u);
+  HWND first = forgets.front(), lastForget = forgets.back();
+  EXPECT_TRUE(InsideClient(first, list));
+  EXPECT_FALSE(InsideClient(lastForget, list)) << "the last row starts out of sight";
+  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"setup-dialog-many-phones.png"));
+  SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
+  EXPECT_TRUE(InsideClient(lastForget, list)) << "scrolled to the end, the last row shows";
+  EXPECT_FALSE(InsideClient(first, list));
+  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"setup-dialog-many-phones-scrolled.png"));
+
+  // The wheel turned over the pane, with the focus elsewhere, reaches it through the dialog.
+  const POINT over = {(pane.left + pane.right) / 2, (pane.top + pane.bottom) / 2};
+  POINT screen = over;
+  ClientToScreen(window, &screen);
+  for (int notch = 0; notch < 40; ++notch)
+    SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(screen.x, screen.y));
+  EXPECT_TRUE(InsideClient(first, list)) << "wheeled back to the top";
+
+  // A scrolled-to row's Forget still names its own phone.
+  SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
+  HWND forget = GetWindow(GetWindow(name, GW_HWNDNEXT), GW_HWNDNEXT);  // name, line, Forget
+  std::thread confirm(ConfirmForgetBox);
+  PostMessageW(list, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(forget), BN_CLICKED),
+               reinterpret_cast<LPARAM>(forget));
+  confirm.join();
+  EXPECT_TRUE(Eventually([&] { return !trusted::FindById("many-7").has_value(); }));
+  EXPECT_TRUE(trusted::FindById("many-6").has_value());
+  for (int i = 0; i < 7; ++i)
+    trusted::Remove("many-" + std::to_string(i));
+}
+
+// Where the dialog's fonts are missing (the icon fonts before Windows 10, everything under Wine)
+// no label may turn into empty boxes.
+TEST_F(SetupDialogTest, EveryLabelHasGlyphsInItsFontAndThePanelTextsFit) {
+  trusted::Upsert({"glyph-phone", "Glyph phone", std::string(64, 'c'), "2026-12-03T08:00:00Z"});
+  HWND window = OpenDialog();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(Eventually([&] { return ChildWithText(window, L"Glyph phone") != nullptr; }));
+  SendMessageW(GetDlgItem(window, 2018), BM_CLICK, 0, 0);
+  int checked = 0;
+  for (HWND control : test::Descendants(window)) {
+    if (test::TextOf(control).empty())
+      continue;
+    ++checked;
+    EXPECT_EQ(test::MissingGlyphs(control), L"")
+        << "in \"" << test::TextOf(control).c_str() << "\"";
+  }
+  EXPECT_GT(checked, 40);
+  // The advanced panel's fixed texts fit their places (the interface list may be long anywhere).
+  for (HWND control : test::Descendants(window)) {
+    if (GetWindowLongPtrW(control, GWLP_USERDATA) != 42 || GetDlgCtrlID(control) == 2111)
+      continue;
+    RECT client;
+    GetClientRect(control, &client);
+    EXPECT_LE(test::TextWidthIn(control), client.right) << test::TextOf(control).c_str();
+  }
+  trusted::Remove("glyph-phone");
 }
 
 TEST_F(SetupDialogTest, TheExpanderShowsTheStatusRowsAndChangesTheHeight) {

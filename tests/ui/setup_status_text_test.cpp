@@ -1,5 +1,7 @@
 #include "ui/setup_status_text.h"
 
+#include "ui/icon_glyphs.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -123,6 +125,20 @@ TEST(SetupStatusText, EveryRowIsDescribedOnceAndRefreshedExceptTheNetworkOnes) {
   EXPECT_EQ(described, refreshed);
 }
 
+// Without an icon font every icon is drawn as a standard symbol: none may be left to the
+// private-use area (an empty box in any other font) or to the anonymous bullet.
+TEST(SetupStatusText, EveryIconHasAStandardSymbolOfItsOwn) {
+  std::vector<wchar_t> glyphs = {icons::kName, icons::kDiscoverable, icons::kEncoder,
+                                 icons::kPhone};
+  for (const StatusRowSpec& spec : StatusRowSpecs())
+    glyphs.push_back(spec.glyph);
+  for (wchar_t glyph : glyphs) {
+    const wchar_t symbol = StandardSymbolFor(glyph);
+    EXPECT_FALSE(symbol >= 0xE000 && symbol <= 0xF8FF) << std::hex << static_cast<int>(glyph);
+    EXPECT_NE(symbol, 0x2022) << "no stand-in for " << std::hex << static_cast<int>(glyph);
+  }
+}
+
 TEST(SetupStatusText, NetworkRowsPreferWiredThenWireless) {
   auto network = [](const std::vector<NetworkInterfaceEntry>& list) {
     std::map<int, std::string> rows;
@@ -134,10 +150,12 @@ TEST(SetupStatusText, NetworkRowsPreferWiredThenWireless) {
   EXPECT_EQ(rows[2110], "(no network)");
   EXPECT_EQ(rows[2111], "(none)");
   EXPECT_EQ(rows[2112], "47100 control \xC2\xB7 47101 video \xC2\xB7 47102 audio");
-  for (const StatusRowValue& row : NetworkRowValues({}, 47110))
-    if (row.id == 2112)
+  for (const StatusRowValue& row : NetworkRowValues({}, 47110)) {
+    if (row.id == 2112) {
       EXPECT_EQ(row.text, "47110 control \xC2\xB7 47101 video \xC2\xB7 47102 audio")
           << "another host's control port is shown as it is";
+    }
+  }
   rows = network({{"Wi-Fi", "10.0.0.5"}, {"Ethernet 2", "192.168.0.9"}});
   EXPECT_EQ(rows[2110], "192.168.0.9");
   EXPECT_EQ(rows[2111], "Wi-Fi: 10.0.0.5   Ethernet 2: 192.168.0.9");
