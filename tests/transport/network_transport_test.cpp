@@ -237,14 +237,16 @@ TEST_F(TransportTest, PairingRepliesNeverReachTheConnectionThatReplacedTheHandsh
   const size_t before = Count(LogText(), "awaiting ClientHello");
   TestClient first(port);
   first.Hello("phone-first", "First", "");
-  ASSERT_TRUE(Eventually([&] { return shown.load(); }));
+  // Generous limits: under Wine on a loaded machine a connection can take seconds to be served.
+  ASSERT_TRUE(Eventually([&] { return shown.load(); }, 10000));
   TestClient second(port);
-  ASSERT_TRUE(Eventually([&] { return Count(LogText(), "awaiting ClientHello") == before + 2; }));
+  ASSERT_TRUE(
+      Eventually([&] { return Count(LogText(), "awaiting ClientHello") == before + 2; }, 10000));
   open = true;  // the first handshake now answers
   EXPECT_FALSE(second.Next(1500)) << "the first phone's pairing reply went to the newcomer";
-  EXPECT_TRUE(Eventually([] {
-    return LogText().find("pair: reply opcode=0x31 not sent — fd=") != std::string::npos;
-  }));
+  EXPECT_TRUE(Eventually(
+      [] { return LogText().find("pair: reply opcode=0x31 not sent — fd=") != std::string::npos; },
+      10000));
 }
 
 // A paired phone that floods commands and never reads fills the connection; every sender is
