@@ -4,7 +4,7 @@
 # Broken files must end sv-host with one clear error and exit code 1.
 set -uo pipefail
 host="$1" receiver="$2" plugin="$3"
-command -v ffmpeg >/dev/null || { echo "SKIP: the ffmpeg tool is not installed"; exit 0; }
+command -v ffmpeg >/dev/null || { echo "SKIP: the ffmpeg tool is not installed"; exit 77; }
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export LOCALAPPDATA="$work/local" APPDATA="$work/roaming" XDG_STATE_HOME="$work/state"
