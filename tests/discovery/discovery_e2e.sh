@@ -114,11 +114,11 @@ printf '{"id":"%s","name":"%s","discoverable":"true","enableAsyncHwEncoders":"fa
   >"$APPDATA/Sorvane/install.json"
 avahi-publish -s "$advertised" _sorvane._tcp 9 >"$work/decoy.txt" 2>&1 &
 decoyPid=$!
-wait_for 5 grep -q "Established" "$work/decoy.txt" || { fail "a decoy service is published"; exit 1; }
+wait_for 5 grep -qs "Established" "$work/decoy.txt" || { fail "a decoy service is published"; exit 1; }
 
 "$host" --plugin "$plugin" --seconds 90 >"$work/host.txt" 2>&1 &
 hostPid=$!
-if wait_for 15 grep -q "advertising :$port" "$log"; then
+if wait_for 15 grep -qs "advertising :$port" "$log"; then
   ok "the plug-in advertises"
 else
   fail "the plug-in advertises"; grep mdns "$log"; exit 1
