@@ -15,8 +15,7 @@ HFONT MakeFont(int height, const wchar_t* face) {
   return CreateSpecFont({height, FW_NORMAL, DEFAULT_PITCH | FF_SWISS, face});
 }
 
-}  // namespace
-
+// Whether a font family of that name is installed.
 bool FontFamilyInstalled(const wchar_t* face) {
   LOGFONTW query = {};
   query.lfCharSet = DEFAULT_CHARSET;
@@ -34,10 +33,27 @@ bool FontFamilyInstalled(const wchar_t* face) {
   return found;
 }
 
+// Whether the font has a glyph for the character (GDI would draw an empty box otherwise).
+bool HasGlyph(HFONT font, wchar_t character) {
+  HDC screen = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(screen, font);
+  WORD index = 0xFFFF;
+  GetGlyphIndicesW(screen, &character, 1, &index, GGI_MARK_NONEXISTING_GLYPHS);
+  SelectObject(screen, old);
+  ReleaseDC(nullptr, screen);
+  return index != 0xFFFF;
+}
+
+}  // namespace
+
 IconFont CreateIconFont(int height) {
-  for (const wchar_t* face : kIconFaces)
-    if (FontFamilyInstalled(face))
-      return {MakeFont(height, face), true};
+  IconFont font;
+  for (const wchar_t* face : kIconFaces) {
+    if (FontFamilyInstalled(face)) {
+      font.icons = MakeFont(height, face);
+      break;
+    }
+  }
   const wchar_t* symbols = kSymbolFaces[0];
   for (const wchar_t* face : kSymbolFaces) {
     if (FontFamilyInstalled(face)) {
@@ -45,12 +61,23 @@ IconFont CreateIconFont(int height) {
       break;
     }
   }
-  Log(channels::kSetupDialog, kLogInfo, "no icon font installed; icons drawn as symbols");
-  return {MakeFont(height, symbols), false};
+  font.symbols = MakeFont(height, symbols);
+  if (font.icons == nullptr)
+    Log(channels::kSetupDialog, kLogInfo, "no icon font installed; icons drawn as symbols");
+  return font;
 }
 
-std::wstring IconText(const IconFont& font, wchar_t iconGlyph) {
-  return std::wstring(1, font.iconGlyphs ? iconGlyph : StandardSymbolFor(iconGlyph));
+void DeleteIconFont(IconFont& font) {
+  for (HFONT handle : {font.icons, font.symbols})
+    if (handle)
+      DeleteObject(handle);
+  font = {};
+}
+
+IconGlyph IconFor(const IconFont& font, wchar_t iconGlyph) {
+  if (font.icons != nullptr && HasGlyph(font.icons, iconGlyph))
+    return {font.icons, std::wstring(1, iconGlyph)};
+  return {font.symbols, std::wstring(1, StandardSymbolFor(iconGlyph))};
 }
 
 }  // namespace Sorvane

@@ -5,20 +5,22 @@
 
 namespace Sorvane {
 
-// The font the dialog draws its icons with, and whether it holds the icon-font glyphs themselves
-// or the standard symbols that stand in for them.
+// The fonts the dialog draws its icons with: an icon font where one is installed, and a symbol
+// font for the standard symbols that stand in for glyphs the icon font lacks (or all of them,
+// where there is none).
 struct IconFont {
-  HFONT font = nullptr;
-  bool iconGlyphs = false;
+  HFONT icons = nullptr;  // Windows 11's icon font, else Windows 10's; null without either
+  HFONT symbols = nullptr;
 };
 
-// Windows 11's icon font, else Windows 10's, else a symbol font for the stand-ins.
+// What to draw for one icon, and in which of the two fonts.
+struct IconGlyph {
+  HFONT font;
+  std::wstring text;
+};
+
 IconFont CreateIconFont(int height);
-
-// What to draw for one icon in that font.
-std::wstring IconText(const IconFont& font, wchar_t iconGlyph);
-
-// Whether a font family of that name is installed.
-bool FontFamilyInstalled(const wchar_t* face);
+void DeleteIconFont(IconFont& font);
+IconGlyph IconFor(const IconFont& font, wchar_t iconGlyph);
 
 }  // namespace Sorvane

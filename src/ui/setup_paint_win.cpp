@@ -98,17 +98,18 @@ void PaintToggle(const SetupDialogState& s, HWND control, HDC dc) {
   RECT client;
   GetClientRect(control, &client);
   const bool checked = SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
-  const std::wstring glyph =
-      Icon(s, GetDlgCtrlID(control) == kDiscoverableId ? icons::kDiscoverable : icons::kEncoder);
+  const IconGlyph icon =
+      IconFor(s.fonts.icons,
+              GetDlgCtrlID(control) == kDiscoverableId ? icons::kDiscoverable : icons::kEncoder);
   wchar_t label[128] = {};
   GetWindowTextW(control, label, 128);
   DoubleBuffered(dc, client, [&](HDC memory) {
     FillSolid(memory, client, kCardColour);
     SetBkMode(memory, TRANSPARENT);
-    HGDIOBJ oldFont = SelectObject(memory, s.fonts.icons.font);
+    HGDIOBJ oldFont = SelectObject(memory, icon.font);
     SetTextColor(memory, kSecondaryText);
-    RECT icon = {2, 0, 24, client.bottom};
-    DrawTextW(memory, glyph.c_str(), -1, &icon, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    RECT iconRect = {2, 0, 24, client.bottom};
+    DrawTextW(memory, icon.text.c_str(), -1, &iconRect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     SelectObject(memory, s.fonts.body);
     SetTextColor(memory, kPrimaryText);
     const RECT pill = {client.right - 2 - 44, (client.bottom - 24) / 2, client.right - 2,

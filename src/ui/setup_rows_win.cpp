@@ -36,8 +36,7 @@ void AddHeading(SetupDialogState& s, const char* group, int x, int y) {
 
 void AddRow(SetupDialogState& s, const StatusRowSpec& spec, int x, int y) {
   const HWND parts[3] = {
-      AddControl(s, L"STATIC", Icon(s, spec.glyph), 0, Box(x, y, 18, 18), 0, s.fonts.icons.font,
-                 kRoleIcon),
+      AddIconControl(s, s.window, spec.glyph, Box(x, y, 18, 18)),
       AddControl(s, L"STATIC", ToWide(spec.label), SS_ENDELLIPSIS, Box(x + 22, y, kLabelWidth, 18),
                  0, LabelFont(s, ToWide(spec.label)), kRoleValue),
       AddControl(s, L"STATIC", L"\u2014", SS_ENDELLIPSIS, Box(x + 110, y, 246, 18), spec.id,

@@ -48,10 +48,10 @@ Fonts MakeFonts() {
 
 void DeleteFonts(SetupDialogState& s) {
   Fonts& f = s.fonts;
-  for (HFONT font :
-       {f.title, f.subtitle, f.section, f.body, f.bodyBold, f.label, f.mono, f.small, f.icons.font})
+  for (HFONT font : {f.title, f.subtitle, f.section, f.body, f.bodyBold, f.label, f.mono, f.small})
     if (font)
       DeleteObject(font);
+  DeleteIconFont(f.icons);
   for (HFONT font : f.monoSteps)
     if (font)
       DeleteObject(font);
@@ -82,8 +82,7 @@ void CreateDeviceCard(SetupDialogState& s) {
   AddControl(s, L"STATIC", L"", 0, Box(270, 118, 14, 14), kStatusDotId, nullptr, 0);
   AddControl(s, L"STATIC", L"Idle", SS_ENDELLIPSIS, Box(288, 116, 498, 18), kStatusTextId, f.body,
              kRoleValue);
-  AddControl(s, L"STATIC", Icon(s, icons::kName), 0, Box(270, 150, 18, 18), 0, f.icons.font,
-             kRoleIcon);
+  AddIconControl(s, s.window, icons::kName, Box(270, 150, 18, 18));
   AddControl(s, L"STATIC", L"Name", 0, Box(292, 150, 70, 18), 0, f.label, kRoleValue);
   AddControl(s, L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL, Box(362, 146, 342, 26), kNameBoxId,
              f.body, kRolePlain);
@@ -259,6 +258,11 @@ HWND AddChildControl(HWND parent, const wchar_t* className, const std::wstring& 
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   SetWindowLongPtrW(control, GWLP_USERDATA, role);
   return control;
+}
+
+HWND AddIconControl(const SetupDialogState& state, HWND parent, wchar_t glyph, RECT rect) {
+  const IconGlyph icon = IconFor(state.fonts.icons, glyph);
+  return AddChildControl(parent, L"STATIC", icon.text, 0, rect, 0, icon.font, kRoleIcon);
 }
 
 void SetTextIfChanged(HWND control, const std::wstring& text) {

@@ -130,9 +130,8 @@ HWND AddChildControl(HWND parent, const wchar_t* className, const std::wstring& 
 inline RECT Box(int x, int y, int w, int h) {
   return {x, y, x + w, y + h};
 }
-inline std::wstring Icon(const SetupDialogState& state, wchar_t glyph) {
-  return IconText(state.fonts.icons, glyph);
-}
+// A static showing one icon (an icon-font code point) in `parent`.
+HWND AddIconControl(const SetupDialogState& state, HWND parent, wchar_t glyph, RECT rect);
 
 // Drawing (setup_paint_win.cpp).
 void PaintCards(const SetupDialogState& state, HDC target);

@@ -181,8 +181,7 @@ TrustedRow AddRow(SetupDialogState& s, const TrustedPeer& peer, int index, int w
   HWND list = s.trustedList;
   TrustedRow row;
   row.peerId = peer.id;
-  row.icon = AddChildControl(list, L"STATIC", Icon(s, icons::kPhone), 0, Box(0, 0, 22, 22), 0,
-                             s.fonts.icons.font, kRoleIcon);
+  row.icon = AddIconControl(s, list, icons::kPhone, Box(0, 0, 22, 22));
   row.name = AddChildControl(
       list, L"STATIC", ToWide(peer.name.empty() ? "(unnamed iPhone)" : peer.name),
       SS_ENDELLIPSIS | SS_NOPREFIX, Box(30, 0, w - 110, 18), 0, s.fonts.bodyBold, kRolePlain);
