@@ -87,7 +87,8 @@ void RefreshStatus(SetupDialogState& s) {
 
 void SetRowValue(SetupDialogState& s, int id, const std::wstring& text) {
   HWND value = s.rowValues[id];
-  SetTextIfChanged(value, text);
+  if (!SetTextIfChanged(value, text))
+    return;  // the font chosen for this text still holds
   RECT client;
   GetClientRect(value, &client);
   HFONT font = s.fonts.mono;

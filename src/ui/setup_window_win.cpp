@@ -265,11 +265,13 @@ HWND AddIconControl(const SetupDialogState& state, HWND parent, wchar_t glyph, R
   return AddChildControl(parent, L"STATIC", icon.text, 0, rect, 0, icon.font, kRoleIcon);
 }
 
-void SetTextIfChanged(HWND control, const std::wstring& text) {
+bool SetTextIfChanged(HWND control, const std::wstring& text) {
   wchar_t current[513] = {};
   GetWindowTextW(control, current, 513);
-  if (text != current)
-    SetWindowTextW(control, text.c_str());
+  if (text == current)
+    return false;
+  SetWindowTextW(control, text.c_str());
+  return true;
 }
 
 bool CreateSetupWindow(SetupDialogState& s) {

@@ -122,7 +122,8 @@ void SetAdvancedVisible(SetupDialogState& state, bool expanded);
 void RefreshStatus(SetupDialogState& state);
 // Sets a status row's value, in the largest mono cut it fits in.
 void SetRowValue(SetupDialogState& state, int id, const std::wstring& text);
-void SetTextIfChanged(HWND control, const std::wstring& text);
+// True when the text changed.
+bool SetTextIfChanged(HWND control, const std::wstring& text);
 HWND AddControl(SetupDialogState& state, const wchar_t* className, const std::wstring& text,
                 DWORD style, RECT rect, int id, HFONT font, LONG_PTR role);
 HWND AddChildControl(HWND parent, const wchar_t* className, const std::wstring& text, DWORD style,

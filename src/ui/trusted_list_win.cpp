@@ -27,27 +27,12 @@ int ContentHeight(const SetupDialogState& s) {
   return static_cast<int>(s.trustedRows.size()) * kRowHeight;
 }
 
-int MaxScroll(const SetupDialogState& s) {
-  return std::max(0, ContentHeight(s) - kListHeight);
+int MaxScrollFor(size_t rows) {
+  return std::max(0, static_cast<int>(rows) * kRowHeight - kListHeight);
 }
 
-void PlaceRows(SetupDialogState& s) {
-  for (size_t i = 0; i < s.trustedRows.size(); ++i) {
-    const int y = static_cast<int>(i) * kRowHeight - s.trustedScroll;
-    const TrustedRow& row = s.trustedRows[i];
-    const struct {
-      HWND control;
-      int dy;
-    } parts[] = {{row.icon, 6}, {row.name, 2}, {row.line, 20}, {row.forget, 8}};
-    for (const auto& part : parts) {
-      RECT rect;
-      GetWindowRect(part.control, &rect);
-      MapWindowPoints(nullptr, s.trustedList, reinterpret_cast<POINT*>(&rect), 2);
-      SetWindowPos(part.control, nullptr, rect.left, y + part.dy, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-  }
-  InvalidateRect(s.trustedList, nullptr, TRUE);
+int MaxScroll(const SetupDialogState& s) {
+  return MaxScrollFor(s.trustedRows.size());
 }
 
 void UpdateScrollBar(const SetupDialogState& s) {
@@ -65,9 +50,10 @@ void ScrollTo(SetupDialogState& s, int position) {
   position = std::clamp(position, 0, MaxScroll(s));
   if (position == s.trustedScroll)
     return;
+  // With no rectangle given, every row moves along, those out of sight included.
+  ScrollWindow(s.trustedList, 0, s.trustedScroll - position, nullptr, nullptr);
   s.trustedScroll = position;
   UpdateScrollBar(s);
-  PlaceRows(s);
 }
 
 int TargetOf(const SetupDialogState& s, int request) {
@@ -176,21 +162,22 @@ std::string Signature(const std::vector<TrustedPeer>& peers) {
   return signature;
 }
 
-// Rows are built at the top of the pane and moved into place by PlaceRows.
+// A row placed where the current scroll position shows it.
 TrustedRow AddRow(SetupDialogState& s, const TrustedPeer& peer, int index, int w) {
   HWND list = s.trustedList;
+  const int y = index * kRowHeight - s.trustedScroll;
   TrustedRow row;
   row.peerId = peer.id;
-  row.icon = AddIconControl(s, list, icons::kPhone, Box(0, 0, 22, 22));
+  row.icon = AddIconControl(s, list, icons::kPhone, Box(0, y + 6, 22, 22));
   row.name = AddChildControl(
       list, L"STATIC", ToWide(peer.name.empty() ? "(unnamed iPhone)" : peer.name),
-      SS_ENDELLIPSIS | SS_NOPREFIX, Box(30, 0, w - 110, 18), 0, s.fonts.bodyBold, kRolePlain);
-  row.line = AddChildControl(list, L"STATIC",
-                             ToWide(peer.firstPaired.empty() ? "" : "paired " + peer.firstPaired),
-                             SS_ENDELLIPSIS, Box(30, 0, w - 110, 16), 0, s.fonts.small, kRoleValue);
+      SS_ENDELLIPSIS | SS_NOPREFIX, Box(30, y + 2, w - 110, 18), 0, s.fonts.bodyBold, kRolePlain);
+  row.line = AddChildControl(
+      list, L"STATIC", ToWide(peer.firstPaired.empty() ? "" : "paired " + peer.firstPaired),
+      SS_ENDELLIPSIS, Box(30, y + 20, w - 110, 16), 0, s.fonts.small, kRoleValue);
   row.forget = AddChildControl(list, L"BUTTON", L"Forget", WS_TABSTOP | BS_OWNERDRAW | BS_NOTIFY,
-                               Box(w - 70, 0, 70, 24), kFirstForgetId + 10 * index, s.fonts.body,
-                               kRolePlain);
+                               Box(w - 70, y + 8, 70, 24), kFirstForgetId + 10 * index,
+                               s.fonts.body, kRolePlain);
   return row;
 }
 
@@ -230,11 +217,11 @@ void RebuildTrustedList(SetupDialogState& s) {
   const int width = static_cast<int>(count) > kVisibleRows
                         ? kListWidth - GetSystemMetrics(SM_CXVSCROLL) - 6
                         : kListWidth;
+  s.trustedScroll = std::clamp(s.trustedScroll, 0, MaxScrollFor(count));
   for (size_t i = 0; i < count; ++i)
     s.trustedRows.push_back(AddRow(s, s.peers[i], static_cast<int>(i), width));
-  s.trustedScroll = std::clamp(s.trustedScroll, 0, MaxScroll(s));
   UpdateScrollBar(s);
-  PlaceRows(s);
+  InvalidateRect(s.trustedList, nullptr, TRUE);
 }
 
 bool ForwardWheelToTrustedList(SetupDialogState& s, WPARAM wParam, LPARAM lParam) {

@@ -175,6 +175,19 @@ void ConfirmForgetBox() {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
+// A row's Forget button: after its name and its "paired" line.
+HWND ForgetButtonOf(HWND name) {
+  return GetWindow(GetWindow(name, GW_HWNDNEXT), GW_HWNDNEXT);
+}
+
+// Clicks Forget through `receiver` (the dialog, or the pane holding the rows) and confirms.
+void ForgetAndConfirm(HWND receiver, HWND forget) {
+  std::thread confirm(ConfirmForgetBox);
+  PostMessageW(receiver, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(forget), BN_CLICKED),
+               reinterpret_cast<LPARAM>(forget));
+  confirm.join();
+}
+
 HWND ChildWithText(HWND window, const std::wstring& text) {
   for (HWND child : test::Descendants(window))
     if (test::TextOf(child) == text)
@@ -191,12 +204,9 @@ TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
   ASSERT_TRUE(Eventually([&] { return ChildWithText(window, L"Name phone-c") != nullptr; }));
   HWND name = ChildWithText(window, L"Name phone-b");
   ASSERT_NE(name, nullptr);
-  HWND forget = GetWindow(GetWindow(name, GW_HWNDNEXT), GW_HWNDNEXT);  // name, line, Forget
+  HWND forget = ForgetButtonOf(name);
   ASSERT_EQ(test::TextOf(forget), L"Forget");
-  std::thread confirm(ConfirmForgetBox);
-  PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(forget), BN_CLICKED),
-               reinterpret_cast<LPARAM>(forget));
-  confirm.join();
+  ForgetAndConfirm(window, forget);
   EXPECT_TRUE(Eventually([&] { return !trusted::FindById("phone-b").has_value(); }));
   EXPECT_TRUE(trusted::FindById("phone-a").has_value());
   EXPECT_TRUE(trusted::FindById("phone-c").has_value());
@@ -279,11 +289,7 @@ TEST_F(SetupDialogTest, ManyTrustedPhonesScrollInsideTheirCard) {
 
   // A scrolled-to row's Forget still names its own phone.
   SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
-  HWND forget = GetWindow(GetWindow(name, GW_HWNDNEXT), GW_HWNDNEXT);  // name, line, Forget
-  std::thread confirm(ConfirmForgetBox);
-  PostMessageW(list, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(forget), BN_CLICKED),
-               reinterpret_cast<LPARAM>(forget));
-  confirm.join();
+  ForgetAndConfirm(list, ForgetButtonOf(name));
   EXPECT_TRUE(Eventually([&] { return !trusted::FindById("many-7").has_value(); }));
   EXPECT_TRUE(trusted::FindById("many-6").has_value());
   for (int i = 0; i < 7; ++i)
