@@ -14,6 +14,7 @@ SV_PACKAGES=(
   libzbar-dev zbar-tools
   ccache clang libclang-rt-14-dev nftables
   libswresample-dev libsdl2-dev xdotool
+  libgl1-mesa-dri libglx-mesa0
 )
 
 sv_log() { printf '\n== %s\n' "$*"; }

@@ -1,32 +1,13 @@
 #include "store/app_paths.h"
 
 #include <cstdio>
-#include <mutex>
 #include <system_error>
 
 #include "diag/log_channels.h"
 
 namespace Sorvane {
-namespace {
-
-std::mutex gOverrideLock;
-std::filesystem::path gRoamingOverride;  // GUARDED_BY(gOverrideLock); empty in the plug-in
-
-}  // namespace
-
-namespace pathsdetail {
-void OverrideRoamingDir(const std::filesystem::path& dir) {
-  std::lock_guard<std::mutex> lock(gOverrideLock);
-  gRoamingOverride = dir;
-}
-}  // namespace pathsdetail
 
 std::filesystem::path AppSupportDir() {
-  {
-    std::lock_guard<std::mutex> lock(gOverrideLock);
-    if (!gRoamingOverride.empty())
-      return gRoamingOverride / "Sorvane";
-  }
   return RoamingAppDataDir() / "Sorvane";
 }
 

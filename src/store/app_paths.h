@@ -32,9 +32,6 @@ std::string PairingCodeFromRandom(uint32_t value);
 namespace pathsdetail {
 // Platform half: fills `out` with cryptographic random bytes; false on failure.
 bool FillRandom(void* out, size_t n);
-// Test programs keep their state files in their own folder (the Windows shell ignores APPDATA);
-// an empty path restores the platform's rule. Not for the plug-in itself.
-void OverrideRoamingDir(const std::filesystem::path& dir);
 }  // namespace pathsdetail
 
 }  // namespace Sorvane

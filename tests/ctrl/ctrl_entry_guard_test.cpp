@@ -7,6 +7,7 @@
 #include "ctrl/plugin_instance.h"
 #include "diag/log.h"
 #include "support/temp_profile.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane::ctrl {
 namespace {
@@ -20,7 +21,7 @@ sdk::SPErr ReleaseNothing(const char*, int32_t) {
 }
 
 int LogLines(const std::string& needle) {
-  const std::string log = test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  const std::string log = test::TestLog();
   int n = 0;
   for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
     ++n;

@@ -35,19 +35,19 @@ size_t DumpCount() {
 
 // Runs before any other test of this process installs the handler (death tests run in children).
 TEST(CrashHandler, InstallIsIdempotent) {
-  const size_t before = Count(LogText(), "crash handler installed");
+  const size_t before = Count(TestLog(), "crash handler installed");
   InstallCrashHandler();
   InstallCrashHandler();
-  EXPECT_EQ(Count(LogText(), "crash handler installed"), before + 1);
+  EXPECT_EQ(Count(TestLog(), "crash handler installed"), before + 1);
 }
 
 TEST(CrashHandler, HarmlessEventsLeaveNothing) {
   if (const char* why = test::NoHarmlessEventReason())
     GTEST_SKIP() << why;
   InstallCrashHandler();
-  const std::string before = LogText();
+  const std::string before = TestLog();
   test::TriggerHarmlessEvent();
-  EXPECT_EQ(Count(LogText(), "fatal exception"), Count(before, "fatal exception"));
+  EXPECT_EQ(Count(TestLog(), "fatal exception"), Count(before, "fatal exception"));
 }
 
 TEST(CrashHandlerDeathTest, FaultLeavesFaultLineAndDump) {
@@ -60,7 +60,7 @@ TEST(CrashHandlerDeathTest, FaultLeavesFaultLineAndDump) {
         test::TriggerAccessViolation();
       },
       "");
-  const std::string log = LogText();
+  const std::string log = TestLog();
   const size_t at = log.find(":crash:FAULT] [VEH] fatal exception ");
   ASSERT_NE(at, std::string::npos) << log;
   const std::string line = log.substr(at, log.find('\n', at) - at);

@@ -14,6 +14,7 @@
 #include "diag/log.h"
 #include "diag/sanitizer_build.h"
 #include "support/temp_profile.h"
+#include "support/plugin_log.h"
 
 // Each case really raises a hooked signal in a forked child and checks what the handler left:
 // the dump file named after the child, and the Fault line of the same thread in the log.
@@ -76,7 +77,7 @@ void ExpectDumpAndFaultLine(const CrashOutcome& outcome, int sig) {
   const std::string tid = FieldOf(outcome.dump, "tid");
   const std::string code = FieldOf(outcome.dump, "code");
   ASSERT_FALSE(tid.empty());
-  const std::string log = test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  const std::string log = test::TestLog();
   const std::string line = ":crash:FAULT] [VEH] fatal exception code=" + code + " ";
   bool found = false;
   for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {

@@ -3,12 +3,13 @@
 #include "diag/log.h"
 #include "discovery/avahi_service_advertiser.h"
 #include "support/temp_profile.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
 
 size_t CountMdnsErrors() {
-  const std::string log = test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  const std::string log = test::TestLog();
   size_t n = 0;
   size_t lineStart = 0;
   while (lineStart < log.size()) {

@@ -242,7 +242,7 @@ TEST_F(DnsSdAdvertiserTest, ATimedOutRegistrationIsCancelledAndFreedWhenItComple
   EXPECT_FALSE(advertiser->IsRegistered());
   const auto calls = Calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "register cancel"), 1);
-  EXPECT_NE(LogText().find("DnsServiceRegister callback timed out after 5s"), std::string::npos);
+  EXPECT_NE(TestLog().find("DnsServiceRegister callback timed out after 5s"), std::string::npos);
   EXPECT_EQ(api.live.size(), 1u) << "DNSAPI may still use the instance until it completes";
   advertiser.reset();  // the late completion must not need the advertiser
   PDNS_SERVICE_REGISTER_REQUEST request = api.lastRegister;
@@ -255,7 +255,7 @@ TEST_F(DnsSdAdvertiserTest, TheDeliveredInstanceIsAdoptedAndBothAreFreed) {
   api.deliveredName = L"Studio (2)._sorvane._tcp.local";
   ASSERT_TRUE(advertiser->Start(47100, {"i", "Studio", true}));
   EXPECT_EQ(advertiser->selfHealState().ourName(), "Studio (2)._sorvane._tcp.local");
-  EXPECT_NE(LogText().find("name taken — advertising as Studio (2)"), std::string::npos);
+  EXPECT_NE(TestLog().find("name taken — advertising as Studio (2)"), std::string::npos);
   advertiser->Stop();
   api.JoinAll();
   EXPECT_TRUE(api.live.empty());
@@ -312,10 +312,10 @@ TEST_F(DnsSdAdvertiserTest, StopTwiceIsHarmless) {
 }
 
 TEST(DnsSdAdvertiser, MissingFunctionsFailStartWithOneLine) {
-  const std::string before = LogText();
+  const std::string before = TestLog();
   DnsSdServiceAdvertiser advertiser(std::nullopt, "DnsServiceRegister");
   EXPECT_FALSE(advertiser.Start(47100, {"i", "Studio", true}));
-  const std::string added = LogText().substr(before.size());
+  const std::string added = TestLog().substr(before.size());
   EXPECT_NE(added.find("dnsapi.dll has no DnsServiceRegister"), std::string::npos) << added;
   EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 1) << added;
 }
@@ -330,7 +330,7 @@ TEST(DnsSdAdvertiser, TheRealDnsapiIsLookedUpAtRunTime) {
   auto advertiser = CreateServiceAdvertiser();
   ASSERT_NE(advertiser, nullptr);
   EXPECT_FALSE(advertiser->Start(47100, {"i", "Studio", true}));
-  EXPECT_NE(LogText().find("dnsapi.dll has no " + missing), std::string::npos);
+  EXPECT_NE(TestLog().find("dnsapi.dll has no " + missing), std::string::npos);
 }
 
 }  // namespace

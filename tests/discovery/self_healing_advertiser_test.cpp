@@ -144,7 +144,7 @@ TEST_F(SelfHealingAdvertiserTest, TheSystemsNewNameIsAdopted) {
   clock.Advance(1500 * kMs);
   advertiser.SelfHealStep();
   EXPECT_EQ(advertiser.selfHealState().ourName(), "Studio (2)._sorvane._tcp.local");
-  EXPECT_EQ(Count(LogText(), "Test uniquified our name — adopting it"), 1u);
+  EXPECT_EQ(Count(TestLog(), "Test uniquified our name — adopting it"), 1u);
   // Seen under the new name: present, and the old name counts as someone else's.
   RoundWith({"studio (2)._sorvane._tcp.local", "Studio._sorvane._tcp.local"});
   EXPECT_TRUE(advertiser.selfHealState().present());

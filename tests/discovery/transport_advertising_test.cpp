@@ -17,7 +17,7 @@ using test::LogText;
 TEST(TransportAdvertising, AFailedAdvertisementLeavesTheTransportServing) {
   for (const bool discoverable : {true, false}) {
     installid::SetDiscoverable(discoverable);
-    const size_t before = LogText().size();
+    const size_t before = TestLog().size();
     NetworkTransport::Options options;
     options.videoPort = 47691;
     options.audioPort = 47692;
@@ -27,7 +27,7 @@ TEST(TransportAdvertising, AFailedAdvertisementLeavesTheTransportServing) {
     test::TestClient client(47690);
     EXPECT_TRUE(client.connected());
     transport.Stop();
-    const std::string added = LogText().substr(before);
+    const std::string added = TestLog().substr(before);
     const bool disabledLine =
         added.find("ServiceAdvertiser::Start failed — Bonjour discovery disabled") !=
         std::string::npos;

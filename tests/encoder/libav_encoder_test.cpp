@@ -12,6 +12,7 @@
 #include "support/temp_profile.h"
 #include "sv-host/test_scene.h"
 #include "sv-receiver/app/video_decoder.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
@@ -56,7 +57,7 @@ TEST(LibavEncoderSettings, DefaultsClampsAndFailures) {
   LibavEncoder encoder;
   EXPECT_EQ(encoder.Description(), "");
   EXPECT_FALSE(encoder.Configure(15, 1080, 0, 30));
-  EXPECT_NE(test::ReadFile(LogFolder() / "plugin-x.log").find("Configure: invalid 15x1080@30"),
+  EXPECT_NE(test::TestLog().find("Configure: invalid 15x1080@30"),
             std::string::npos);
   encoder.SetFrameCap(50);
   EXPECT_EQ(encoder.FrameCap(), 100000u);

@@ -11,13 +11,14 @@
 #include "encoder/libav_rate_control.h"
 #include "support/temp_profile.h"
 #include "sv-host/test_scene.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
 
 // Occurrences of `text` in this program's log.
 size_t LogCount(const std::string& text) {
-  const std::string log = test::ReadFile(LogFolder() / "plugin-x.log");
+  const std::string log = test::TestLog();
   size_t count = 0;
   for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
     ++count;
@@ -102,7 +103,7 @@ TEST(LibavEncoderApply, TheLoggedSettingsOpenTheSameEncoder) {
   stream.SetCodec(Codec::H264);
   stream.SetGopSize(5);
   stream.SetRateControl(RateControlMode::Quality, 0.7f);
-  const std::string log = test::ReadFile(LogFolder() / "plugin-x.log");
+  const std::string log = test::TestLog();
   const std::string prefix = "encoder settings: ";
   const size_t at = log.rfind(prefix);
   ASSERT_NE(at, std::string::npos);

@@ -21,6 +21,7 @@
 #include "support/ipcm_h264.h"
 #include "support/temp_profile.h"
 #include "support/test_transform/test_transform.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
@@ -61,7 +62,7 @@ Nv12Image CpuNv12(const std::vector<uint8_t>& bgra, int w, int h) {
 }
 
 std::string Log() {
-  return test::ReadFile(LogFolder() / "plugin-x.log");
+  return test::TestLog();
 }
 
 size_t Count(const std::string& text, const std::string& piece, size_t from = 0) {

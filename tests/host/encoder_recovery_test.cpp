@@ -60,7 +60,7 @@ TEST_F(EncoderRecoveryTest, ASilentEncoderIsRebuiltAfterThreeSecondsAndAtMostEve
   Push();
   EXPECT_EQ(shape->configures.load(), 2) << "the first stall is rebuilt at once";
   EXPECT_EQ(shape->keyframeRequests.load(), keyRequests + 1);
-  EXPECT_NE(LogText().find("encoder stall: no output for 3001 ms while feeding — rebuilding "
+  EXPECT_NE(TestLog().find("encoder stall: no output for 3001 ms while feeding — rebuilding "
                            "session 640x360 @ 30 fps"),
             std::string::npos);
 
@@ -94,14 +94,14 @@ TEST_F(EncoderRecoveryTest, AFrameTooLargeForTheWireIsNotSentAndTheEncoderIsTold
   const std::string overrun =
       "wire overrun: encoded 94370401 B → 65536 frags > max 65535 (gopSize=1) — triggered "
       "emergency compression for 30 frames";
-  const size_t overrunLines = Count(LogText(), overrun);
+  const size_t overrunLines = Count(TestLog(), overrun);
   shape->outputBytes = kMaxFragmentTotal * kFragmentBytes + 1;  // one fragment too many
   const int keyRequests = shape->keyframeRequests.load();
   Push();
   EXPECT_EQ(shape->emergencies.load(), 1);
   EXPECT_EQ(shape->keyframeRequests.load(), keyRequests) << "all-intra: every frame is a keyframe";
   EXPECT_EQ(NextVideoDatagram(video, 300), -1) << "the oversized frame is not sent";
-  EXPECT_EQ(Count(LogText(), overrun), overrunLines + 1);
+  EXPECT_EQ(Count(TestLog(), overrun), overrunLines + 1);
 
   const uint8_t longGop = 3;
   instance->HandleControl(wire::kSetGopMode, &longGop, 1);

@@ -85,7 +85,7 @@ TEST_F(NewClientTest, NoReplayWhileTheEncodedSizeDiffersFromTheCachedPicture) {
   auto phone = PairAnotherPhone();
   OpcodesUpToTransmitState(*phone);
   EXPECT_EQ(EncodedFrames(), 1) << "a 640x360 picture must not go into a 320x180 encoder";
-  EXPECT_NE(LogText().find("OnNewClient replay: dim mismatch cache=640x360 enc=320x180 — skip"),
+  EXPECT_NE(TestLog().find("OnNewClient replay: dim mismatch cache=640x360 enc=320x180 — skip"),
             std::string::npos);
 }
 

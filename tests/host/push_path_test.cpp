@@ -24,6 +24,7 @@
 #include <objbase.h>
 
 #include "support/test_transform/test_transform.h"
+#include "support/plugin_log.h"
 #endif
 
 namespace Sorvane {
@@ -68,19 +69,19 @@ class PushPathTest : public test::PairedInstanceTest {
     }
     return n;
   }
-  static std::string LogText() {
-    return test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  static std::string TestLog() {
+    return test::TestLog();
   }
   // Lines written since the test began (the log file is the whole program's).
   int LogLines(const std::string& needle) const {
-    const std::string log = LogText();
+    const std::string log = TestLog();
     int n = 0;
     for (size_t at = log.find(needle, logStart); at != std::string::npos;
          at = log.find(needle, at + 1))
       ++n;
     return n;
   }
-  const size_t logStart = LogText().size();
+  const size_t logStart = TestLog().size();
   int SourceChangedMessages(int timeoutMs = 300) {
     int n = 0;
     while (auto m = client->Next(timeoutMs))
@@ -100,7 +101,7 @@ TEST_F(PushPathTest, OneFramePerPushAndEveryFrameDisposed) {
   Push(64, 64, 1, 64 * 4 - 8);  // rows shorter than the width: the encoder would overread
   EXPECT_EQ(instance->CopyPipeline()->Width(), 640) << "too small or short-row frames are dropped";
   EXPECT_NE(
-      test::ReadFile(LogFolder() / "plugin-x.log").find("PushVideo: row bytes 248 < width 64"),
+      test::TestLog().find("PushVideo: row bytes 248 < width 64"),
       std::string::npos);
   Push(16, 16);
   EXPECT_TRUE([&] {

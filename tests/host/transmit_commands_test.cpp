@@ -50,7 +50,7 @@ TEST_F(CommandTest, GopModesCodecAndRateControl) {
   instance->HandleControl(wire::kSetEncoderMode, quality, 2);
   instance->HandleControl(wire::kSetGopMode, nullptr, 0);  // too short: acknowledged only
   EXPECT_EQ(Acks(), (std::vector<int>{0x04, 0x04, 0x05, 0x08, 0x04}));
-  const std::string log = LogText();
+  const std::string log = TestLog();
   EXPECT_NE(log.find("control: SetGopMode AUTO is retired — keeping current=1"), std::string::npos);
   EXPECT_NE(log.find("[Vuvovede] Step 1 GOP applied: ?-fallback-AllIntra (gopSize=1)"),
             std::string::npos);
@@ -73,7 +73,7 @@ TEST_F(CommandTest, EngineRequestsAndSnapshots) {
   EXPECT_EQ(Acks(), (std::vector<int>{0x13, 0x07, 0x05, 0x04, 0x08}));
   EXPECT_EQ(instance->ShortSideCap(), 480);
   EXPECT_EQ(instance->CopyPipeline()->GopSize(), 600);
-  EXPECT_NE(LogText().find("control: SetEncoderEngine malformed (idLen=5 payloadLen=3)"),
+  EXPECT_NE(TestLog().find("control: SetEncoderEngine malformed (idLen=5 payloadLen=3)"),
             std::string::npos);
 
   const uint8_t first[] = {8, 's', 'o', 'f', 't', 'w', 'a', 'r', 'e'};
@@ -86,7 +86,7 @@ TEST_F(CommandTest, EngineRequestsAndSnapshots) {
   ASSERT_TRUE(info);
   EXPECT_EQ(std::string(info->payload.begin() + 1, info->payload.end()), "Switching encoder...");
   EXPECT_NE(instance->CopyPipeline(), before) << "a different id rebuilds the pipeline";
-  EXPECT_NE(LogText().find("engine switch: rebuilt pipeline with 'other'"), std::string::npos);
+  EXPECT_NE(TestLog().find("engine switch: rebuilt pipeline with 'other'"), std::string::npos);
   EXPECT_EQ(EngineRequests(), (std::vector<std::string>{"", "other"}))
       << "the instance's own factory made both encoders";
 }
@@ -103,7 +103,7 @@ TEST_F(CommandTest, AnEngineThatCannotBeMadeFallsBackToTheDefaultThenKeepsTheCur
   instance->HandleControl(wire::kSetEncoderEngine, gone, sizeof gone);
   EXPECT_EQ(EngineRequests(), (std::vector<std::string>{"", "gone", ""}));
   EXPECT_NE(instance->CopyPipeline(), before) << "rebuilt with the default encoder";
-  std::string log = LogText();
+  std::string log = TestLog();
   EXPECT_NE(log.find("engine switch: CreateForEngine('gone') failed — falling back to default"),
             std::string::npos);
   EXPECT_NE(log.find("engine switch: rebuilt pipeline with 'gone'"), std::string::npos);
@@ -115,7 +115,7 @@ TEST_F(CommandTest, AnEngineThatCannotBeMadeFallsBackToTheDefaultThenKeepsTheCur
   instance->HandleControl(wire::kSetEncoderEngine, none, sizeof none);
   EXPECT_EQ(EngineRequests(), (std::vector<std::string>{"", "gone", "", "none", ""}));
   EXPECT_EQ(instance->CopyPipeline(), current);
-  log = LogText();
+  log = TestLog();
   EXPECT_NE(log.find("engine switch: no encoder available — keeping current pipeline"),
             std::string::npos);
   EXPECT_EQ(log.find("rebuilt pipeline with 'none'"), std::string::npos);
@@ -131,7 +131,7 @@ TEST_F(CommandTest, UnknownAndRetiredOpcodesAreLoggedNotAcknowledged) {
   const uint8_t marker[] = {5, 'h', 'i', '\n', 'x', 'y'};
   instance->HandleControl(wire::kTestMarker, marker, sizeof marker);
   EXPECT_EQ(Acks(), (std::vector<int>{0x02}));
-  const std::string log = LogText();
+  const std::string log = TestLog();
   EXPECT_NE(log.find("control: unhandled opcode 0x06"), std::string::npos);
   EXPECT_NE(log.find("control: retired opcode 0x0A (SetAutoMode) — ignored"), std::string::npos);
   EXPECT_NE(log.find("[TEST] hi\\x0axy"), std::string::npos) << "client text cannot break lines";

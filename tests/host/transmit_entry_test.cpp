@@ -159,7 +159,7 @@ TEST_F(TransmitEntryTest, LifecycleStartsStopsAndDisposes) {
   EXPECT_EQ(module_.ActivateDeactivate(&std_, &record_, PrActivationEvent_Unspecified, 1, 0), 0);
   EXPECT_TRUE(Instance()->IsActive());
 
-  const std::string log = LogText();
+  const std::string log = TestLog();
   for (const char* line :
        {"TransmitInstance created", "SetAudioFormat rate=48000 ch=2",
         "AcquireSuites: err=0 ppix=", ":main:INFO] ActivateDeactivate: audio=0 video=0 → Stop",
@@ -172,8 +172,8 @@ TEST_F(TransmitEntryTest, LifecycleStartsStopsAndDisposes) {
   EXPECT_EQ(record_.ioPrivateInstanceData, nullptr);
   EXPECT_EQ(HostSuites::Instance().counters().suiteReleases.load(), releasesBefore + 1)
       << "the PPix suite is released";
-  EXPECT_NE(LogText().find("TransmitInstance destroyed"), std::string::npos);
-  EXPECT_NE(LogText().find("ReleaseSuites done"), std::string::npos);
+  EXPECT_NE(TestLog().find("TransmitInstance destroyed"), std::string::npos);
+  EXPECT_NE(TestLog().find("ReleaseSuites done"), std::string::npos);
 }
 
 TEST_F(TransmitEntryTest, WithoutAnEncoderTheInstanceIsDormant) {
@@ -182,7 +182,7 @@ TEST_F(TransmitEntryTest, WithoutAnEncoderTheInstanceIsDormant) {
   record_.ioPrivateInstanceData = reinterpret_cast<void*>(0x1);
   EXPECT_EQ(module_.CreateInstance(&std_, &record_), -4);
   EXPECT_EQ(record_.ioPrivateInstanceData, nullptr);
-  EXPECT_NE(LogText().find("TransmitInstance: encoder factory returned null — dormant"),
+  EXPECT_NE(TestLog().find("TransmitInstance: encoder factory returned null — dormant"),
             std::string::npos);
   // Entries on an instance-less record are harmless.
   EXPECT_EQ(module_.ActivateDeactivate(&std_, &record_, PrActivationEvent_Unspecified, 1, 1), 0);
@@ -198,7 +198,7 @@ TEST_F(TransmitEntryTest, AnInstanceThatCannotBeMadeAnswersAnErrorLoggedOnce) {
   EXPECT_EQ(module_.CreateInstance(&std_, &record_), -4);
   EXPECT_EQ(record_.ioPrivateInstanceData, nullptr) << "nothing for DisposeInstance to free";
   EXPECT_EQ(module_.CreateInstance(&std_, &record_), -4);
-  const std::string log = LogText();
+  const std::string log = TestLog();
   const std::string line =
       ":transmit:FAULT] CreateInstance: exception stopped at the entry (std::bad_alloc)";
   const size_t first = log.find(line);
@@ -229,7 +229,7 @@ TEST_F(TransmitEntryTest, FrameRateIsRoundedAndClamped) {
     EXPECT_EQ(Instance()->Fps(), c.expectedFps) << c.ticksPerFrame;
     module_.DisposeInstance(&std_, &record_);
   }
-  EXPECT_NE(LogText().find("SetVideoFrameRate: 3003000 ticks/frame → 29.970 → 30 fps"),
+  EXPECT_NE(TestLog().find("SetVideoFrameRate: 3003000 ticks/frame → 29.970 → 30 fps"),
             std::string::npos);
 }
 
@@ -250,7 +250,7 @@ TEST_F(TransmitEntryTest, BrokenTimeInformationKeepsTheFallbackRate) {
   EXPECT_EQ(Instance()->Fps(), 30);
   HostSuites::Instance().SetTimeSuiteAvailable(true);
 
-  const std::string log = LogText();
+  const std::string log = TestLog();
   EXPECT_NE(log.find("SetVideoFrameRate: ticksPerFrame=0 — keeping fallback 30 fps"),
             std::string::npos);
   EXPECT_NE(log.find("SetVideoFrameRate: GetTicksPerSecond returned 0"), std::string::npos);

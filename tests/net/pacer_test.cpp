@@ -55,18 +55,18 @@ void WaitFor(const std::function<bool()>& done) {
 
 TEST(PacerQueue, SixthVideoGroupDropsTheOldestOnceReported) {
   Pacer pacer;
-  const size_t before = CountIn(LogText(), "Pacer overflow:");
+  const size_t before = CountIn(TestLog(), "Pacer overflow:");
   for (int i = 0; i < 6; ++i)
     pacer.EnqueueVideo(Group(2));
   EXPECT_EQ(pacer.QueuedGroups(true), 5u);
   EXPECT_EQ(pacer.TotalDropped(), 1u);
   EXPECT_EQ(pacer.QueuedBytes(), 5u * 2000);
-  const std::string log = LogText();
+  const std::string log = TestLog();
   EXPECT_EQ(CountIn(log, "Pacer overflow:"), before + 1);
   EXPECT_NE(log.find("Pacer overflow: dropped 1 video frame(s) in last ~1s (2000 bytes). queue=5"),
             std::string::npos);
   pacer.EnqueueVideo(Group(1));
-  EXPECT_EQ(CountIn(LogText(), "Pacer overflow:"), before + 1) << "at most one report a second";
+  EXPECT_EQ(CountIn(TestLog(), "Pacer overflow:"), before + 1) << "at most one report a second";
   pacer.EnqueueVideo({});
   EXPECT_EQ(pacer.QueuedGroups(true), 5u) << "an empty group is ignored";
 }
@@ -85,7 +85,7 @@ TEST(PacerQueue, KindsNeverEvictEachOther) {
   pacer.ClearQueue();
   EXPECT_EQ(pacer.QueuedGroups(true) + pacer.QueuedGroups(false), 0u);
   EXPECT_EQ(pacer.QueuedBytes(), 0u);
-  EXPECT_NE(LogText().find("Pacer queue cleared: 9 frame groups (9000 bytes) discarded"),
+  EXPECT_NE(TestLog().find("Pacer queue cleared: 9 frame groups (9000 bytes) discarded"),
             std::string::npos);
 }
 
@@ -102,7 +102,7 @@ TEST(PacerLifecycle, NothingIsSentAfterStop) {
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_EQ(recorder.Count(), 3u);
   EXPECT_EQ(pacer.QueuedGroups(true), 1u) << "it waits in the queue";
-  EXPECT_NE(LogText().find("Pacer stopped dropped="), std::string::npos);
+  EXPECT_NE(TestLog().find("Pacer stopped dropped="), std::string::npos);
 }
 
 // With the bucket empty, each 1000-byte datagram waits 1000 × 8 / bitrate seconds.
@@ -140,7 +140,7 @@ TEST(PacerTiming, DoublingTheBitrateHalvesTheSpacing) {
   Recorder recorder{clock};
   Pacer pacer(clock);
   pacer.Start(recorder.Sender(), recorder.Sender());
-  EXPECT_NE(LogText().find("Pacer started bitrate=15000000 bps"), std::string::npos);
+  EXPECT_NE(TestLog().find("Pacer started bitrate=15000000 bps"), std::string::npos);
   pacer.EnqueueVideo(Group(30, 1466));
   WaitFor([&] { return recorder.Count() == 30; });
   pacer.SetBitrate(30'000'000);

@@ -22,7 +22,7 @@ class InstallIdentityTest : public ::testing::Test {
 };
 
 TEST_F(InstallIdentityTest, FirstRunWritesTheCanonicalLineOnce) {
-  const size_t before = test::Occurrences(test::PluginLog(), "install identity created");
+  const size_t before = test::Occurrences(test::TestLog(), "install identity created");
   const InstallIdentity first = installid::LoadOrCreate();
   EXPECT_EQ(first.name, DefaultDisplayName());
   EXPECT_EQ(test::ReadFile(File()), "{\"id\":\"" + first.id + "\",\"name\":\"" +
@@ -30,7 +30,7 @@ TEST_F(InstallIdentityTest, FirstRunWritesTheCanonicalLineOnce) {
                                         "\",\"discoverable\":\"true\",\"enableAsyncHwEncoders\":"
                                         "\"false\"}\n");
   EXPECT_EQ(installid::LoadOrCreate(), first);
-  EXPECT_EQ(test::Occurrences(test::PluginLog(), "install identity created"), before + 1);
+  EXPECT_EQ(test::Occurrences(test::TestLog(), "install identity created"), before + 1);
 }
 
 TEST_F(InstallIdentityTest, EmptyNameIsFilledAndPreferencesKept) {
@@ -64,22 +64,22 @@ TEST_F(InstallIdentityTest, PreferencesSurviveRenamesAndReadStrictly) {
 }
 
 TEST_F(InstallIdentityTest, PreferenceSetterMakesAnIdentityQuietlyAndAnIdlessFileKeepsPrefs) {
-  const size_t before = test::Occurrences(test::PluginLog(), "install identity created");
+  const size_t before = test::Occurrences(test::TestLog(), "install identity created");
   installid::SetEnableAsyncHwEncoders(true);
   const JsonStringMembers stored = ReadJsonObjects(test::ReadFile(File())).at(0);
   EXPECT_EQ(stored.at("id").size(), 36u);
   EXPECT_EQ(installid::LoadOrCreate().id, stored.at("id")) << "the setter's identity is kept";
   EXPECT_TRUE(installid::EnableAsyncHwEncoders());
   EXPECT_TRUE(installid::Discoverable());
-  EXPECT_EQ(test::Occurrences(test::PluginLog(), "install identity created"), before);
-  EXPECT_NE(test::PluginLog().find(":installid:INFO] enableAsyncHwEncoders=true"),
+  EXPECT_EQ(test::Occurrences(test::TestLog(), "install identity created"), before);
+  EXPECT_NE(test::TestLog().find(":installid:INFO] enableAsyncHwEncoders=true"),
             std::string::npos);
 
   Write("{ \"enableAsyncHwEncoders\": \"true\", \"discoverable\": \"false\" }");
   const InstallIdentity fresh = installid::LoadOrCreate();
   EXPECT_EQ(test::ReadFile(File()), installid::Compose(fresh, false, true))
       << "a new id, the old preferences, the canonical form";
-  EXPECT_EQ(test::Occurrences(test::PluginLog(), "install identity created"), before + 1);
+  EXPECT_EQ(test::Occurrences(test::TestLog(), "install identity created"), before + 1);
 #if !defined(_WIN32)
   EXPECT_EQ(std::filesystem::status(File()).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -92,7 +92,7 @@ TEST_F(InstallIdentityTest, DamagedFileIsSetAsideAndItsIdRecovered) {
       "{\"id\":\"5e1f-id\" \"name\":\"Edit \\\"Bay\\\"\",\"discoverable\":\"false\","
       "\"enableAsyncHwEncoders\":\"true\"}\n";
   Write(damaged);
-  const size_t createdBefore = test::Occurrences(test::PluginLog(), "install identity created");
+  const size_t createdBefore = test::Occurrences(test::TestLog(), "install identity created");
   const InstallIdentity identity = installid::LoadOrCreate();
   EXPECT_EQ(identity, (InstallIdentity{"5e1f-id", "Edit \"Bay\""}));
   std::filesystem::path aside = File();
@@ -100,9 +100,9 @@ TEST_F(InstallIdentityTest, DamagedFileIsSetAsideAndItsIdRecovered) {
   EXPECT_EQ(test::ReadFile(aside), damaged) << "the damaged text is kept as it was";
   EXPECT_EQ(test::ReadFile(File()), installid::Compose(identity, false, true))
       << "rewritten whole, preferences kept";
-  EXPECT_NE(test::PluginLog().find(":installid:ERROR] install.json cannot be parsed"),
+  EXPECT_NE(test::TestLog().find(":installid:ERROR] install.json cannot be parsed"),
             std::string::npos);
-  EXPECT_EQ(test::Occurrences(test::PluginLog(), "install identity created"), createdBefore);
+  EXPECT_EQ(test::Occurrences(test::TestLog(), "install identity created"), createdBefore);
 
   // Repaired once: later reads find a sound file and leave no new copy.
   std::filesystem::remove(aside);

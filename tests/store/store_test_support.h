@@ -4,6 +4,7 @@
 
 #include "diag/log.h"
 #include "store/app_paths.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane::test {
@@ -12,10 +13,6 @@ namespace Sorvane::test {
 inline void ForgetState() {
   std::error_code ec;
   std::filesystem::remove_all(AppSupportDir(), ec);
-}
-
-inline std::string PluginLog() {
-  return ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
 }
 
 inline size_t Occurrences(const std::string& text, const std::string& needle) {

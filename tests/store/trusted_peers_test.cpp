@@ -68,7 +68,7 @@ TEST_F(TrustedPeersTest, UpsertReplacesInPlaceOrAppendsAndLogs) {
   const auto peers = trusted::LoadAll();
   ASSERT_EQ(peers.size(), 2u);
   EXPECT_EQ(peers[0], changed) << "same position, every field replaced";
-  const std::string log = test::PluginLog();
+  const std::string log = test::TestLog();
   EXPECT_NE(log.find(":trusted:INFO] added peer id=b name=Phone"), std::string::npos);
   EXPECT_NE(log.find(":trusted:INFO] updated peer id=a name=Renamed"), std::string::npos);
 
@@ -90,7 +90,7 @@ TEST_F(TrustedPeersTest, EmptyTokenCreatesNothingAndAbsentRemoveLeavesTheFile) {
   EXPECT_EQ(std::filesystem::last_write_time(File()), before);
   trusted::Remove("x");
   EXPECT_TRUE(trusted::LoadAll().empty());
-  EXPECT_NE(test::PluginLog().find("removed peer id=x"), std::string::npos);
+  EXPECT_NE(test::TestLog().find("removed peer id=x"), std::string::npos);
 }
 
 TEST_F(TrustedPeersTest, TolerantOfHandEditsAndGarbage) {
@@ -136,7 +136,7 @@ TEST_F(TrustedPeersTest, FailedWriteKeepsTheFileAndIsLogged) {
   std::filesystem::create_directory(tmp);
   trusted::Upsert(Peer("lost"));
   EXPECT_EQ(test::ReadFile(File()), before);
-  const std::string log = test::PluginLog();
+  const std::string log = test::TestLog();
   EXPECT_NE(log.find(":trusted:ERROR] write: open(" + tmp.string() + ") failed"),
             std::string::npos);
   EXPECT_EQ(log.find("added peer id=lost"), std::string::npos);

@@ -105,7 +105,7 @@ TEST_F(TransportTest, CodePairingThenTrustedReconnectWithoutADialog) {
   ASSERT_TRUE(accepted);
   EXPECT_EQ(std::string(accepted->payload.begin() + 1, accepted->payload.end()), token);
   EXPECT_EQ(spy.shown, shownBefore) << "a trusted phone sees no dialog";
-  EXPECT_NE(LogText().find("pair: trusted reconnect id=phone-1"), std::string::npos);
+  EXPECT_NE(TestLog().find("pair: trusted reconnect id=phone-1"), std::string::npos);
 }
 
 TEST_F(TransportTest, UnknownTokensAreChallengedAndWrongCodesRejected) {
@@ -132,7 +132,7 @@ TEST_F(TransportTest, MalformedHellosAreDroppedSilently) {
   client.Hello(std::string(65, 'i'), "n", "");
   EXPECT_FALSE(client.Next(1500)) << "65 bytes is malformed: nothing but heartbeats";
   EXPECT_TRUE(Eventually(
-      [] { return LogText().find("pair: malformed ClientHello") != std::string::npos; }));
+      [] { return TestLog().find("pair: malformed ClientHello") != std::string::npos; }));
 }
 
 TEST_F(TransportTest, GuessingTheCodeIsThrottled) {
@@ -150,7 +150,7 @@ TEST_F(TransportTest, GuessingTheCodeIsThrottled) {
   auto reply = locked.Next();
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->opcode, wire::kPairingRejected) << "no code challenge while locked out";
-  const std::string log = LogText();
+  const std::string log = TestLog();
   const size_t refusal = log.find("pair: code challenges refused for ");
   ASSERT_NE(refusal, std::string::npos);
   EXPECT_NE(log.find("s more after 5 wrong codes — rejecting id=guesser", refusal),
@@ -181,8 +181,8 @@ TEST_F(TransportTest, ANewConnectionReplacesThePairedOneAndIsNotTrustedUntilItPa
   const uint8_t ack = 0x04;
   EXPECT_FALSE(transport->SendControl(wire::kCommandAck, &ack, 1));
   EXPECT_TRUE(Eventually([] {
-    return LogText().find("— stale (current=") != std::string::npos &&
-           LogText().find("Replaced old client fd=") != std::string::npos;
+    return TestLog().find("— stale (current=") != std::string::npos &&
+           TestLog().find("Replaced old client fd=") != std::string::npos;
   }));
   ASSERT_FALSE(PairWithCode(second, "phone-b").empty());
   EXPECT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
@@ -200,7 +200,7 @@ TEST_F(TransportTest, CancelAndStopEndACodeWaitPromptly) {
   }));
   cancel();
   EXPECT_TRUE(Eventually([] {
-    return LogText().find("pair: disconnected while awaiting code") != std::string::npos;
+    return TestLog().find("pair: disconnected while awaiting code") != std::string::npos;
   }));
 
   TestClient waiting(port);
@@ -234,18 +234,18 @@ using test::Count;
 TEST_F(TransportTest, PairingRepliesNeverReachTheConnectionThatReplacedTheHandshake) {
   std::atomic<bool> open{false}, shown{false};
   transport->SetPairingDialogFactory([&] { return std::make_unique<GatedDialog>(open, shown); });
-  const size_t before = Count(LogText(), "awaiting ClientHello");
+  const size_t before = Count(TestLog(), "awaiting ClientHello");
   TestClient first(port);
   first.Hello("phone-first", "First", "");
   // Generous limits: under Wine on a loaded machine a connection can take seconds to be served.
   ASSERT_TRUE(Eventually([&] { return shown.load(); }, 10000));
   TestClient second(port);
   ASSERT_TRUE(
-      Eventually([&] { return Count(LogText(), "awaiting ClientHello") == before + 2; }, 10000));
+      Eventually([&] { return Count(TestLog(), "awaiting ClientHello") == before + 2; }, 10000));
   open = true;  // the first handshake now answers
   EXPECT_FALSE(second.Next(1500)) << "the first phone's pairing reply went to the newcomer";
   EXPECT_TRUE(Eventually(
-      [] { return LogText().find("pair: reply opcode=0x31 not sent — fd=") != std::string::npos; },
+      [] { return TestLog().find("pair: reply opcode=0x31 not sent — fd=") != std::string::npos; },
       10000));
 }
 
@@ -282,8 +282,8 @@ TEST_F(TransportTest, APhoneThatStopsReadingIsDroppedInsteadOfBlockingSenders) {
   EXPECT_TRUE(dropped) << "a phone that never reads stays paired and holds the senders";
   EXPECT_TRUE(Eventually([&] { return returned.load(); }, 10000));
   EXPECT_TRUE(Eventually([] {
-    return LogText().find("failed or timed out") != std::string::npos &&
-           LogText().find("— dropping client") != std::string::npos;
+    return TestLog().find("failed or timed out") != std::string::npos &&
+           TestLog().find("— dropping client") != std::string::npos;
   }));
   transport->Stop();  // releases any blocked thread, and no handler runs after `bulk` is gone
   render.join();
@@ -311,7 +311,7 @@ TEST_F(TransportTest, FiveFailedDatagramsAskForOneKeyframeAndASuccessRearms) {
   for (int i = 0; i < 5; ++i)
     transport->SendVideo(&byte, 1);
   EXPECT_EQ(udpFailureCalls.load(), 2) << "a success re-arms the request";
-  EXPECT_NE(LogText().find("UDP: 5 consecutive send failures — requesting IDR"), std::string::npos);
+  EXPECT_NE(TestLog().find("UDP: 5 consecutive send failures — requesting IDR"), std::string::npos);
 }
 
 TEST_F(TransportTest, DatagramsReachThePairedPhonesOwnAddressOnTheVideoAndAudioPorts) {
@@ -364,7 +364,7 @@ TEST_F(TransportTest, AnUnknownOpcodeEndsTheReadLoopOfAPairedPhone) {
   ASSERT_TRUE(client.Send({wire::kSetCodec, 1, 0x7E, wire::kSetCodec, 0}));
   EXPECT_TRUE(Eventually([&] { return !transport->PeerKnown(); }));
   EXPECT_TRUE(Eventually([] {
-    return LogText().find("control: unknown opcode 0x7e — dropping client") != std::string::npos;
+    return TestLog().find("control: unknown opcode 0x7e — dropping client") != std::string::npos;
   }));
   std::this_thread::sleep_for(100ms);
   std::lock_guard<std::mutex> lock(handledLock);
@@ -383,7 +383,7 @@ TEST_F(TransportTest, AMessageCutShortEndsTheReadLoopWithoutReachingTheHandler) 
   client.FinishSending();
   EXPECT_TRUE(Eventually([&] { return !transport->PeerKnown(); }));
   EXPECT_TRUE(Eventually(
-      [] { return LogText().find("control: truncated SetMaxResolution") != std::string::npos; }));
+      [] { return TestLog().find("control: truncated SetMaxResolution") != std::string::npos; }));
   EXPECT_EQ(handled.load(), 0);
 }
 

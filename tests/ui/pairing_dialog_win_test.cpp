@@ -12,6 +12,7 @@
 #include "ui/control_text_win.h"
 #include "ui/pairing_dialog_win.h"
 #include "ui/window_screenshot_win.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
@@ -95,7 +96,7 @@ TEST(Win32PairingDialog, CloseFromTheProgramCallsNothing) {
     dialog.reset();
   }
   EXPECT_EQ(cancels.load(), 0);
-  const std::string log = test::ReadFile(LogFolder() / LogFileNameFor(DetectHost()));
+  const std::string log = test::TestLog();
   EXPECT_EQ(log.find("RegisterClassW failed"), std::string::npos);
 }
 

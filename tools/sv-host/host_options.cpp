@@ -43,6 +43,8 @@ const char* UsageText() {
          "  --test-encoder MODE    sync or async (Windows build, test use only): register the\n"
          "                         test H.264 encoder transform before loading the plug-in and\n"
          "                         set the install's asynchronous-encoder switch to match\n"
+         "  --profile DIR          keep the plug-ins' state, logs and crash dumps in DIR/roaming\n"
+         "                         and DIR/local instead of the user's folders\n"
          "  --help                 this text\n"
          "exit codes: 0 streamed, 1 failure, 2 module not loaded, 3 instance dormant (no "
          "encoder)\n";
@@ -89,6 +91,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       run.resizeAtSeconds = number;
     } else if (a == "--interface-version" && value(&v) && ParseNumber(v, &number)) {
       run.interfaceVersion = static_cast<int>(number);
+    } else if (a == "--profile" && value(&v) && !v.empty()) {
+      cmd.profileDir = v;
     } else if (a == "--test-encoder" && value(&v) && (v == "sync" || v == "async")) {
       cmd.testEncoder = v;
     } else {

@@ -11,6 +11,7 @@ struct CommandLine {
   HostRunOptions run;
   std::string hostName;     // run as if the host executable had this name
   std::string testEncoder;  // "sync" or "async": register the test encoder transform first
+  std::string profileDir;   // a profile of the run's own (state, logs, dumps); empty: the user's
   bool help = false;
 };
 

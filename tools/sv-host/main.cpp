@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "sv-host/host_options.h"
+#include "sv-host/run_profile.h"
 #include "sv-host/self_reexec.h"
 #include "sv-host/source_setup.h"
 #include "sv-host/test_encoder.h"
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
       return 1;
     }
     return *code;
+  }
+  if (!cmd->profileDir.empty() && !UseRunProfile(cmd->profileDir, &error)) {
+    std::cerr << "sv-host: " << error << "\n";
+    return 1;
   }
   std::unique_ptr<TestEncoderSession> testEncoder;
   if (!cmd->testEncoder.empty()) {

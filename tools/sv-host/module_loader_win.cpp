@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "support/known_folders.h"
 #include "sv-host/module_loader.h"
 
 namespace Sorvane::hostsim {
@@ -51,6 +52,8 @@ std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& path, std::s
       *error = "LoadLibraryW failed, error " + std::to_string(GetLastError());
     return nullptr;
   }
+  // The module's state, logs and dumps follow this process's APPDATA and LOCALAPPDATA.
+  test::RedirectKnownFoldersOf(module);
   return std::make_unique<WindowsModule>(module);
 }
 
