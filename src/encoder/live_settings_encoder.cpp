@@ -10,6 +10,11 @@ namespace Sorvane {
 
 bool LiveSettingsEncoder::Configure(int width, int height, uint32_t bitrateBps, int fps) {
   std::lock_guard<std::mutex> lock(lock_);
+  return OpenLocked(width, height, bitrateBps, fps);
+}
+
+bool LiveSettingsEncoder::OpenLocked(int width, int height, uint32_t bitrateBps, int fps) {
+  needsReopen_.store(false);
   return ConfigureLocked(width, height, bitrateBps, fps);
 }
 
@@ -31,7 +36,7 @@ void LiveSettingsEncoder::SetDescriptions(const std::string& text) {
 
 void LiveSettingsEncoder::ReopenLocked() {
   if (IsOpenLocked() && width_.load() > 0)
-    ConfigureLocked(width_.load(), height_.load(), bitrate_.load(), fps_.load());
+    OpenLocked(width_.load(), height_.load(), bitrate_.load(), fps_.load());
 }
 
 void LiveSettingsEncoder::SetGopSize(int frames) {
@@ -105,7 +110,7 @@ bool LiveSettingsEncoder::Apply(const EncoderSettings& s) {
   gopFrames_.store(std::max(s.gopFrames, 1));
   peakBitrate_.store(s.peakBitrateBps);
   frameCap_.store(ClampFrameCap(s.frameCap));
-  return ConfigureLocked(s.width, s.height, s.bitrateBps, s.fps);
+  return OpenLocked(s.width, s.height, s.bitrateBps, s.fps);
 }
 
 void LiveSettingsEncoder::LogCloneFailure(const EncoderSettings& s) {

@@ -35,6 +35,8 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   void SetFrameCap(uint32_t cap) override;
   uint32_t FrameCap() const override { return frameCap_.load(); }
   bool HasProducedKeyframe() const override { return output_.KeyframeProduced(); }
+  EncoderKind Kind() const override { return kind_.load(); }
+  bool NeedsReopen() const override { return needsReopen_.load(); }
 
   // Takes every field of `settings` and opens the encoder with them: how the pipeline's clones
   // and the measurements open an encoder like the stream's. False when no encoder opens.
@@ -48,8 +50,12 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   virtual void TearDownLocked() REQUIRES(lock_) = 0;
   virtual bool IsOpenLocked() const REQUIRES(lock_) = 0;
 
+  // Every open goes through here: a fresh open has lost nothing yet.
+  bool OpenLocked(int width, int height, uint32_t bitrateBps, int fps) REQUIRES(lock_);
   // Opens again at the current size, rate and bit rate, when open.
   void ReopenLocked() REQUIRES(lock_);
+  // Set by the encoder when it finds its device or transform gone; cleared by the next open.
+  void MarkNeedsReopen() { needsReopen_.store(true); }
   EncoderSettings SettingsLocked() const REQUIRES(lock_);
   // Takes one of the frames that emergency compression asked for, if any are left.
   bool TakeEmergencyFrame();
@@ -87,10 +93,12 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   std::atomic<bool> keyframeRequested_{true};
   std::atomic<int> emergencyFrames_{0};
   std::atomic<bool> shortRowsLogged_{false};
+  std::atomic<EncoderKind> kind_{EncoderKind::Unknown};  // written by the open and the teardown
 
  private:
   static void LogCloneFailure(const EncoderSettings& settings);
 
+  std::atomic<bool> needsReopen_{false};
   mutable std::mutex descriptionLock_;  // guards only the description, so reading never waits
   std::string description_ GUARDED_BY(descriptionLock_);
 };

@@ -1,10 +1,12 @@
 #include "host/encoder_pipeline.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/clock.h"
 #include "diag/crash_handler.h"
 #include "diag/debug_topics.h"
+#include "diag/log_channels.h"
 #include "encoder/encoder_thread.h"
 
 namespace Sorvane {
@@ -28,6 +30,16 @@ bool SameShape(const EncoderSettings& a, const EncoderSettings& b) {
          a.gopFrames == b.gopFrames && a.rateControl == b.rateControl;
 }
 
+const char* KindLabel(EncoderKind kind) {
+  return kind == EncoderKind::Hardware ? "hardware" : "software";
+}
+
+// What a swapped-in encoder owes the client before its output may pass.
+struct KeyframeWait {
+  std::atomic<bool> waiting{false};
+  std::atomic<int> dropped{0};
+};
+
 }  // namespace
 
 EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
@@ -35,6 +47,12 @@ EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
     std::unique_lock lock(primaryLock_);
     primary_ = std::move(encoder);
     primaryIdentity_.store(primary_.get());
+    if (primary_) {
+      std::lock_guard<std::mutex> desired(desiredLock_);
+      desired_.codec = primary_->GetCodec();
+      desired_.gopFrames = primary_->GopSize();
+      desired_.rateControl = primary_->GetRateControl();
+    }
   }
   retireThread_ = std::thread(&EncoderPipeline::RetireLoop, this);
   try {
@@ -44,7 +62,7 @@ EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
     throw;
   }
   if (auto primary = CopyPrimary())
-    InstallPrimaryCallback(*primary);
+    InstallPrimaryCallback(*primary, false);
 }
 
 EncoderPipeline::~EncoderPipeline() {
@@ -67,24 +85,44 @@ void EncoderPipeline::SetOutputCallback(EncodedFrameCallback callback) {
 // that encode runs, so the answer is as exact as a locked read, and the filter can never queue
 // behind a waiting writer. An encoder is alive while it can call back, so its address is not
 // reused meanwhile.
-void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder) {
+void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder, bool awaitKeyframe) {
   const IHardwareEncoder* identity = &encoder;
-  encoder.SetOutputCallback(
-      [this, identity](const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs) {
-        if (primaryIdentity_.load() != identity)
-          return;  // a replaced encoder's late output
-        std::lock_guard<std::mutex> lock(callbackLock_);
-        if (outputCallback_)
-          outputCallback_(data, size, keyframe, timestampUs);
-      });
+  auto wait = std::make_shared<KeyframeWait>();
+  wait->waiting.store(awaitKeyframe);
+  encoder.SetOutputCallback([this, identity, wait](const uint8_t* data, size_t size, bool keyframe,
+                                                   uint64_t timestampUs) {
+    if (primaryIdentity_.load() != identity)
+      return;  // a replaced encoder's late output
+    if (wait->waiting.load()) {
+      if (!keyframe) {
+        wait->dropped.fetch_add(1);
+        return;
+      }
+      wait->waiting.store(false);
+      DebugTopicLog(DebugTopic::Transitions, "first keyframe after the swap; %d frames dropped",
+                    wait->dropped.load());
+    }
+    std::lock_guard<std::mutex> lock(callbackLock_);
+    if (outputCallback_)
+      outputCallback_(data, size, keyframe, timestampUs);
+  });
 }
 
 void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int rowBytes) {
   {
     std::lock_guard<std::mutex> exchange(exchangeLock_);
-    std::shared_lock lock(primaryLock_);
-    if (primary_)
-      primary_->EncodeFrame(pixels, width, height, rowBytes);
+    std::shared_ptr<IHardwareEncoder> lost;
+    {
+      std::shared_lock lock(primaryLock_);
+      if (primary_) {
+        primary_->EncodeFrame(pixels, width, height, rowBytes);
+        if (primary_->NeedsReopen())
+          lost = primary_;
+      }
+    }
+    // Outside primaryLock_, as every Configure (see ReconfigureInPlace).
+    if (lost)
+      ReopenIfLost(*lost, "current");
   }
   std::shared_ptr<IHardwareEncoder> warming;
   {
@@ -94,9 +132,26 @@ void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int r
       ++pendingFrames_;
     }
   }
-  if (warming)
+  if (warming) {
     warming->EncodeFrame(pixels, width, height, rowBytes);
+    ReopenIfLost(*warming, "warming");
+  }
   TryPromotePending();
+}
+
+// An encoder that lost its device fails every frame until it is opened again; waiting for the
+// stall rebuild would cost seconds of picture.
+void EncoderPipeline::ReopenIfLost(IHardwareEncoder& encoder, const char* which) {
+  if (!encoder.NeedsReopen())
+    return;
+  const int width = encoder.Width(), height = encoder.Height(), fps = encoder.FrameRate();
+  Log(channels::kEncoder, kLogError, "%s encoder lost its device — reopening %dx%d @ %d fps now",
+      which, width, height, fps);
+  if (!encoder.Configure(width, height, encoder.Bitrate(), fps)) {
+    Log(channels::kEncoder, kLogError, "%s encoder could not be reopened after the loss", which);
+    return;
+  }
+  encoder.RequestKeyframe();
 }
 
 bool EncoderPipeline::Configure(int width, int height, uint32_t bitrateBps, int fps) {
@@ -107,6 +162,7 @@ bool EncoderPipeline::Configure(int width, int height, uint32_t bitrateBps, int 
 
 void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
   if (mode_.load() == static_cast<int32_t>(Mode::Conservative)) {
+    SetDesired([&settings](StreamShape& shape) { shape = ShapeOf(settings); });
     ReconfigureInPlace(settings);
     return;
   }
@@ -126,6 +182,8 @@ void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
     } else if (pendingExists_ && SameShape(pendingSettings_, settings)) {
       return;
     }
+    // Before CloneLoop can take it: a copy is never published with an older shape than its own.
+    SetDesired([&settings](StreamShape& shape) { shape = ShapeOf(settings); });
     requestedGeneration_ = SetTarget(settings);
     requestedSettings_ = settings;
     requestPending_ = true;
@@ -159,6 +217,25 @@ void EncoderPipeline::ReconfigureInPlace(const EncoderSettings& s) {
                 fromW, fromH, s.width, s.height, durationMs);
   WriteTransitionRow("Conservative", fromW, fromH, s.width, s.height, -1, -1, -1, durationMs, 0,
                      "");
+}
+
+// The request's size with what the client chose last: a setter that reached only the current
+// encoder while the copy was being built must not be undone by the fallback.
+void EncoderPipeline::ReconfigureInPlaceAsDesired(const EncoderSettings& settings) {
+  for (;;) {
+    uint64_t seen = 0;
+    const StreamShape shape = Desired(&seen);
+    EncoderSettings s = settings;
+    s.codec = shape.codec;
+    s.gopFrames = shape.gopFrames;
+    s.rateControl = shape.rateControl;
+    s.quality = shape.quality;
+    ReconfigureInPlace(s);
+    uint64_t now = 0;
+    Desired(&now);
+    if (now == seen)
+      return;
+  }
 }
 
 void EncoderPipeline::CloneLoop() {
@@ -198,7 +275,7 @@ void EncoderPipeline::CloneLoop() {
       if (primary_)
         clone = primary_->Clone(s);
     }
-    if (!clone) {
+    if (!clone || !AcceptCloneKind(primary.get(), clone)) {
       DebugTopicLog(DebugTopic::Transitions,
                     "clone failed — falling back to conservative in-place reconfigure");
       const double elapsed = MsSince(started);
@@ -208,24 +285,65 @@ void EncoderPipeline::CloneLoop() {
       // pushing thread meanwhile stays seamless, and a SetMode meanwhile is not undone. The
       // target is cleared only afterwards, so the pushing thread never sees the old size as the
       // goal and asks for the same switch again.
-      ReconfigureInPlace(s);
+      ReconfigureInPlaceAsDesired(s);
       ClearTarget(generation);
       EndBuilding();
       continue;
     }
     DebugTopicLog(DebugTopic::Transitions, "clone ok cloneSetupMs=%.1f", MsSince(started));
     clone->SetOutputCallback([](const uint8_t*, size_t, bool, uint64_t) {});
-    {
-      std::lock_guard<std::mutex> lock(pendingLock_);
-      pending_ = std::move(clone);
-      pendingExists_ = true;
-      pendingFrames_ = 0;
-      transitionStartedAtNs_ = started;
-      pendingSettings_ = s;
-      pendingGeneration_ = generation;
-    }
+    PublishClone(std::move(clone), s, generation, started);
     EndBuilding();
     WaitForFirstKeyframe(started);
+  }
+}
+
+// A copy of a hardware encoder that could only open in software (the hardware took no second
+// session) would quietly downgrade the stream when it takes over; the in-place reconfigure keeps
+// the hardware, at the price of frames waiting while it reopens.
+bool EncoderPipeline::AcceptCloneKind(const IHardwareEncoder* primary,
+                                      std::shared_ptr<IHardwareEncoder>& clone) {
+  const EncoderKind current = primary ? primary->Kind() : EncoderKind::Unknown;
+  const EncoderKind copy = clone->Kind();
+  if (current == EncoderKind::Unknown || copy == EncoderKind::Unknown || current == copy)
+    return true;
+  Log(channels::kEncoder, kLogInfo,
+      "seamless switch: the copy opened in %s where the stream runs in %s — rejected; "
+      "reconfiguring in place instead (frames wait while the encoder reopens)",
+      KindLabel(copy), KindLabel(current));
+  Retire(std::move(clone));
+  return false;
+}
+
+// The copy was built from its request; what the client changed since is applied to it before it
+// becomes the warming copy, and again whenever a setter slipped in meanwhile.
+void EncoderPipeline::PublishClone(std::shared_ptr<IHardwareEncoder> clone,
+                                   const EncoderSettings& s, uint64_t generation,
+                                   int64_t startedNs) {
+  float quality = s.quality;
+  for (;;) {
+    uint64_t seen = 0;
+    const StreamShape shape = Desired(&seen);
+    if (clone->GetCodec() != shape.codec)
+      clone->SetCodec(shape.codec);
+    if (clone->GopSize() != shape.gopFrames)
+      clone->SetGopSize(shape.gopFrames);
+    if (clone->GetRateControl() != shape.rateControl || quality != shape.quality)
+      clone->SetRateControl(shape.rateControl, shape.quality);
+    quality = shape.quality;
+    std::lock_guard<std::mutex> lock(pendingLock_);
+    {
+      std::lock_guard<std::mutex> desired(desiredLock_);
+      if (desiredGeneration_ != seen)
+        continue;
+    }
+    pending_ = std::move(clone);
+    pendingExists_ = true;
+    pendingFrames_ = 0;
+    transitionStartedAtNs_ = startedNs;
+    pendingSettings_ = s;
+    pendingGeneration_ = generation;
+    return;
   }
 }
 
@@ -279,7 +397,7 @@ void EncoderPipeline::TryPromotePending() {
     pendingExists_ = false;
     generation = pendingGeneration_;
     primaryIdentity_.store(primary_.get());
-    InstallPrimaryCallback(*primary_);
+    InstallPrimaryCallback(*primary_, true);
     primary_->RequestKeyframe();
     swapMs = MsSince(swapStarted);
     totalMs = MsSince(transitionStartedAtNs_);
@@ -347,17 +465,58 @@ void EncoderPipeline::Forward(const std::function<void(IHardwareEncoder&)>& appl
     apply(*pending_);
 }
 
+// The desired shape changes first, so that a copy being published meanwhile either sees the
+// change or is already the warming copy this reaches.
+void EncoderPipeline::ForwardSetting(const std::function<void(StreamShape&)>& change,
+                                     const std::function<void(IHardwareEncoder&)>& apply) {
+  SetDesired(change);
+  Forward(apply);
+}
+
 void EncoderPipeline::RequestKeyframe() {
   Forward([](IHardwareEncoder& e) { e.RequestKeyframe(); });
 }
 void EncoderPipeline::SetGopSize(int frames) {
-  Forward([frames](IHardwareEncoder& e) { e.SetGopSize(frames); });
+  ForwardSetting([frames](StreamShape& shape) { shape.gopFrames = std::max(frames, 1); },
+                 [frames](IHardwareEncoder& e) { e.SetGopSize(frames); });
 }
 void EncoderPipeline::SetCodec(Codec codec) {
-  Forward([codec](IHardwareEncoder& e) { e.SetCodec(codec); });
+  ForwardSetting([codec](StreamShape& shape) { shape.codec = codec; },
+                 [codec](IHardwareEncoder& e) { e.SetCodec(codec); });
 }
 void EncoderPipeline::SetRateControl(RateControlMode mode, float quality) {
-  Forward([mode, quality](IHardwareEncoder& e) { e.SetRateControl(mode, quality); });
+  ForwardSetting(
+      [mode, quality](StreamShape& shape) {
+        shape.rateControl = mode;
+        shape.quality = std::clamp(quality, 0.0f, 1.0f);
+      },
+      [mode, quality](IHardwareEncoder& e) { e.SetRateControl(mode, quality); });
+}
+
+EncoderPipeline::StreamShape EncoderPipeline::ShapeOf(const EncoderSettings& s) {
+  StreamShape shape;
+  shape.codec = s.codec;
+  shape.gopFrames = std::max(s.gopFrames, 1);
+  shape.rateControl = s.rateControl;
+  shape.quality = std::clamp(s.quality, 0.0f, 1.0f);
+  return shape;
+}
+
+EncoderPipeline::StreamShape EncoderPipeline::Desired(uint64_t* generation) const {
+  std::lock_guard<std::mutex> lock(desiredLock_);
+  if (generation != nullptr)
+    *generation = desiredGeneration_;
+  return desired_;
+}
+
+void EncoderPipeline::SetDesired(const std::function<void(StreamShape&)>& change) {
+  std::lock_guard<std::mutex> lock(desiredLock_);
+  change(desired_);
+  ++desiredGeneration_;
+}
+
+float EncoderPipeline::Quality() const {
+  return Desired(nullptr).quality;
 }
 
 void EncoderPipeline::CompressEmergency(int frames) {
