@@ -86,18 +86,26 @@ TEST_F(EncoderRecoveryTest, AnEncoderSilentWhileFedIsRebuiltAfterThreeSecondsAnd
   EXPECT_EQ(shape->configures.load(), 3) << "an encoder that delivers is left alone";
 }
 
-// A paused host pushes nothing; an encoder that answers a few frames late still holds the last
-// ones when it resumes. That is no stall: the session must survive, not be rebuilt on the host's
-// render thread with the frame thrown away.
+// A paused host pushes nothing. An encoder whose output comes from its own thread, a few frames
+// behind, has not answered the first frame after the pause when the push returns. That is no
+// stall: the session must survive, not be rebuilt on the host's render thread.
 TEST_F(EncoderRecoveryTest, APauseOfTheHostIsNoStallForAnEncoderThatAnswersLate) {
   instance.reset();
   world->outputLatency = 2;
+  world->holdOutput = true;
   instance = MakeShapedInstance();
-  FeedFor(1000);
+  auto feedAnsweringLate = [&](int ms) {
+    for (int elapsed = 0; elapsed < ms; elapsed += 100) {
+      clock.Advance(100 * kMs);
+      Push();
+      world->ReleaseHeldOutput();  // the encoder's thread answers after the push
+    }
+  };
+  feedAnsweringLate(1000);
   const int configures = shape->configures.load();
   for (int pause = 0; pause < 3; ++pause) {
     clock.Advance(6000 * kMs);  // paused longer than a stall and than the rebuild spacing
-    FeedFor(300);
+    feedAnsweringLate(300);
   }
   EXPECT_EQ(shape->configures.load(), configures);
   EXPECT_EQ(TestLog().find("encoder stall"), std::string::npos);

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "encoder/hardware_encoder.h"
 
@@ -33,6 +34,9 @@ struct FakeEncoderWorld {
   // Encoders made from now on deliver each frame this many frames late, as hardware encoders
   // with a few frames in flight do; their first keyframe counts once it is delivered.
   std::atomic<int> outputLatency{0};
+  // While set, output waits until ReleaseHeldOutput delivers it, as an encoder whose output
+  // comes from its own thread after the frame's encode has returned.
+  std::atomic<bool> holdOutput{false};
   // What the encoders report to run on: the first ones, and the copies made by Clone.
   std::atomic<EncoderKind> kind{EncoderKind::Unknown};
   std::atomic<EncoderKind> cloneKind{EncoderKind::Unknown};
@@ -46,6 +50,26 @@ struct FakeEncoderWorld {
   // Live encoders by serial, so a test can look at a copy it never owned.
   std::mutex liveLock;
   std::map<int, FakeEncoder*> live;  // guarded by liveLock
+
+  // Output held back while holdOutput is set, in the order it was produced.
+  struct HeldOutput {
+    std::shared_ptr<const EncodedFrameCallback> callback;
+    std::vector<uint8_t> data;
+    bool keyframe;
+    uint64_t timestampUs;
+  };
+  std::mutex heldLock;
+  std::deque<HeldOutput> held;  // guarded by heldLock
+  // Delivers what was held back, on the calling thread.
+  void ReleaseHeldOutput() {
+    std::deque<HeldOutput> out;
+    {
+      std::lock_guard<std::mutex> lock(heldLock);
+      out.swap(held);
+    }
+    for (const HeldOutput& h : out)
+      (*h.callback)(h.data.data(), h.data.size(), h.keyframe, h.timestampUs);
+  }
 };
 
 // Runs `inspect` on the live encoder with that serial, which cannot be destroyed meanwhile;
@@ -237,8 +261,14 @@ class FakeEncoder final : public IHardwareEncoder {
       std::lock_guard<std::mutex> lock(callbackLock_);
       callback = callback_;
     }
-    if (callback && *callback)
-      (*callback)(data, size, key, timestampUs);
+    if (!callback || !*callback)
+      return;
+    if (world_->holdOutput) {
+      std::lock_guard<std::mutex> lock(world_->heldLock);
+      world_->held.push_back({callback, std::vector<uint8_t>(data, data + size), key, timestampUs});
+      return;
+    }
+    (*callback)(data, size, key, timestampUs);
   }
 };
 
