@@ -10,11 +10,6 @@ namespace Sorvane {
 
 bool LiveSettingsEncoder::Configure(int width, int height, uint32_t bitrateBps, int fps) {
   std::lock_guard<std::mutex> lock(lock_);
-  return OpenLocked(width, height, bitrateBps, fps);
-}
-
-bool LiveSettingsEncoder::OpenLocked(int width, int height, uint32_t bitrateBps, int fps) {
-  needsReopen_.store(false);
   return ConfigureLocked(width, height, bitrateBps, fps);
 }
 
@@ -36,7 +31,7 @@ void LiveSettingsEncoder::SetDescriptions(const std::string& text) {
 
 void LiveSettingsEncoder::ReopenLocked() {
   if (IsOpenLocked() && width_.load() > 0)
-    OpenLocked(width_.load(), height_.load(), bitrate_.load(), fps_.load());
+    ConfigureLocked(width_.load(), height_.load(), bitrate_.load(), fps_.load());
 }
 
 void LiveSettingsEncoder::SetGopSize(int frames) {
@@ -110,7 +105,7 @@ bool LiveSettingsEncoder::Apply(const EncoderSettings& s) {
   gopFrames_.store(std::max(s.gopFrames, 1));
   peakBitrate_.store(s.peakBitrateBps);
   frameCap_.store(ClampFrameCap(s.frameCap));
-  return OpenLocked(s.width, s.height, s.bitrateBps, s.fps);
+  return ConfigureLocked(s.width, s.height, s.bitrateBps, s.fps);
 }
 
 void LiveSettingsEncoder::LogCloneFailure(const EncoderSettings& s) {

@@ -50,12 +50,12 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   virtual void TearDownLocked() REQUIRES(lock_) = 0;
   virtual bool IsOpenLocked() const REQUIRES(lock_) = 0;
 
-  // Every open goes through here: a fresh open has lost nothing yet.
-  bool OpenLocked(int width, int height, uint32_t bitrateBps, int fps) REQUIRES(lock_);
   // Opens again at the current size, rate and bit rate, when open.
   void ReopenLocked() REQUIRES(lock_);
-  // Set by the encoder when it finds its device or transform gone; cleared by the next open.
-  void MarkNeedsReopen() { needsReopen_.store(true); }
+  // Set by the encoder when it finds its device or transform gone (true for the call that set
+  // it); forgotten by its teardown, once nothing of the old session can report any more.
+  bool MarkNeedsReopen() { return !needsReopen_.exchange(true); }
+  void ForgetLoss() { needsReopen_.store(false); }
   EncoderSettings SettingsLocked() const REQUIRES(lock_);
   // Takes one of the frames that emergency compression asked for, if any are left.
   bool TakeEmergencyFrame();

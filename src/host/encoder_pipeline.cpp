@@ -139,14 +139,14 @@ void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int r
   TryPromotePending();
 }
 
-// An encoder that lost its device fails every frame until it is opened again; waiting for the
-// stall rebuild would cost seconds of picture.
+// An encoder that lost its device (or whose transform stopped answering) fails every frame until
+// it is opened again; waiting for the stall rebuild would cost seconds of picture.
 void EncoderPipeline::ReopenIfLost(IHardwareEncoder& encoder, const char* which) {
   if (!encoder.NeedsReopen())
     return;
   const int width = encoder.Width(), height = encoder.Height(), fps = encoder.FrameRate();
-  Log(channels::kEncoder, kLogError, "%s encoder lost its device — reopening %dx%d @ %d fps now",
-      which, width, height, fps);
+  Log(channels::kEncoder, kLogError,
+      "%s encoder can no longer encode — reopening %dx%d @ %d fps now", which, width, height, fps);
   if (!encoder.Configure(width, height, encoder.Bitrate(), fps)) {
     Log(channels::kEncoder, kLogError, "%s encoder could not be reopened after the loss", which);
     return;

@@ -14,7 +14,7 @@ TEST(StatusText, NamedCodesCarryTheirNumberAndOthersPrintAsLowerCaseHex) {
   EXPECT_EQ(StatusText(0x887A0005), "0x887a0005");  // device removed has no name here
 }
 
-uint32_t ValueOf(const std::vector<CodecPropertyValue>& values, CodecProperty property) {
+uint64_t ValueOf(const std::vector<CodecPropertyValue>& values, CodecProperty property) {
   for (const CodecPropertyValue& value : values) {
     if (value.property == property)
       return value.value;

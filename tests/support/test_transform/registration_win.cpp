@@ -117,6 +117,16 @@ std::atomic<int> nextSerial{1};
 
 }  // namespace
 
+TestTransformOptions RealisticOptions(TestTransformOptions options, int latencyFrames) {
+  options.latencyFrames = latencyFrames;
+  options.keepsInputSamples = true;
+  options.staticProperties = true;
+  options.typedQp = true;
+  if (options.eventDelayMs < 2)
+    options.eventDelayMs = 2;  // events come from the transform's own thread, a little later
+  return options;
+}
+
 TestTransformRegistration::TestTransformRegistration(const TestTransformOptions& options)
     : slot_(std::make_shared<TransformSlot>()) {
   MFStartup(MF_VERSION, MFSTARTUP_LITE);
