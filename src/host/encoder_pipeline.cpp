@@ -34,11 +34,8 @@ const char* KindLabel(EncoderKind kind) {
   return kind == EncoderKind::Hardware ? "hardware" : "software";
 }
 
-// What a swapped-in encoder owes the client before its output may pass.
-struct KeyframeWait {
-  std::atomic<bool> waiting{false};
-  std::atomic<int> dropped{0};
-};
+// Units a copy keeps for its hand-over, at most (a long GOP warms up with many P-frames).
+constexpr size_t kMaxHeldUnits = 32;
 
 }  // namespace
 
@@ -62,7 +59,7 @@ EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
     throw;
   }
   if (auto primary = CopyPrimary())
-    InstallPrimaryCallback(*primary, false);
+    InstallPrimaryCallback(*primary);
 }
 
 EncoderPipeline::~EncoderPipeline() {
@@ -85,27 +82,82 @@ void EncoderPipeline::SetOutputCallback(EncodedFrameCallback callback) {
 // that encode runs, so the answer is as exact as a locked read, and the filter can never queue
 // behind a waiting writer. An encoder is alive while it can call back, so its address is not
 // reused meanwhile.
-void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder, bool awaitKeyframe) {
+void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder) {
   const IHardwareEncoder* identity = &encoder;
-  auto wait = std::make_shared<KeyframeWait>();
-  wait->waiting.store(awaitKeyframe);
-  encoder.SetOutputCallback([this, identity, wait](const uint8_t* data, size_t size, bool keyframe,
-                                                   uint64_t timestampUs) {
-    if (primaryIdentity_.load() != identity)
-      return;  // a replaced encoder's late output
-    if (wait->waiting.load()) {
-      if (!keyframe) {
-        wait->dropped.fetch_add(1);
+  encoder.SetOutputCallback(
+      [this, identity](const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs) {
+        if (primaryIdentity_.load() != identity)
+          return;  // a replaced encoder's late output
+        Deliver(data, size, keyframe, timestampUs);
+      });
+}
+
+void EncoderPipeline::Deliver(const uint8_t* data, size_t size, bool keyframe,
+                              uint64_t timestampUs) {
+  std::lock_guard<std::mutex> lock(callbackLock_);
+  if (outputCallback_)
+    outputCallback_(data, size, keyframe, timestampUs);
+}
+
+// A copy's output on its way to taking over. While it warms, nothing before its first keyframe
+// is kept, and from then on everything since its latest keyframe: a hardware encoder has frames
+// in flight, and the ones it delivers after the swap refer to that keyframe. When it takes over,
+// what was kept goes to the client first, so the client never gets a picture whose reference it
+// lacks, and the frames in flight are not lost either.
+struct EncoderPipeline::HandOver {
+  struct Unit {
+    std::vector<uint8_t> data;
+    bool keyframe;
+    uint64_t timestampUs;
+  };
+  std::mutex lock;
+  std::deque<Unit> held;       // guarded by lock
+  bool passing = false;        // taken over: straight through; guarded by lock
+  bool awaitKeyframe = false;  // nothing was kept: wait for one; guarded by lock
+  int dropped = 0;             // guarded by lock
+};
+
+void EncoderPipeline::InstallCopyCallback(IHardwareEncoder& copy,
+                                          std::shared_ptr<HandOver> handOver) {
+  const IHardwareEncoder* identity = &copy;
+  copy.SetOutputCallback([this, identity, handOver](const uint8_t* data, size_t size, bool keyframe,
+                                                    uint64_t timestampUs) {
+    {
+      std::lock_guard<std::mutex> lock(handOver->lock);
+      if (!handOver->passing) {
+        auto& held = handOver->held;
+        if (keyframe)
+          held.clear();
+        if (keyframe || (!held.empty() && held.size() < kMaxHeldUnits))
+          held.push_back({std::vector<uint8_t>(data, data + size), keyframe, timestampUs});
+        else
+          held.clear();  // nothing to refer to, or too long: the next keyframe starts again
         return;
       }
-      wait->waiting.store(false);
-      DebugTopicLog(DebugTopic::Transitions, "first keyframe after the swap; %d frames dropped",
-                    wait->dropped.load());
+      if (handOver->awaitKeyframe) {
+        if (!keyframe) {
+          ++handOver->dropped;
+          return;
+        }
+        handOver->awaitKeyframe = false;
+        DebugTopicLog(DebugTopic::Transitions, "first keyframe after the swap; %d frames dropped",
+                      handOver->dropped);
+      }
     }
-    std::lock_guard<std::mutex> lock(callbackLock_);
-    if (outputCallback_)
-      outputCallback_(data, size, keyframe, timestampUs);
+    if (primaryIdentity_.load() == identity)
+      Deliver(data, size, keyframe, timestampUs);
   });
+}
+
+void EncoderPipeline::TakeOver(const IHardwareEncoder* identity, HandOver& handOver) {
+  std::lock_guard<std::mutex> lock(handOver.lock);
+  handOver.awaitKeyframe = handOver.held.empty();
+  if (primaryIdentity_.load() == identity) {
+    for (const HandOver::Unit& unit : handOver.held)
+      Deliver(unit.data.data(), unit.data.size(), unit.keyframe, unit.timestampUs);
+  }
+  handOver.held.clear();
+  handOver.passing = true;
 }
 
 void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int rowBytes) {
@@ -266,6 +318,7 @@ void EncoderPipeline::CloneLoop() {
       std::lock_guard<std::mutex> lock(pendingLock_);
       if (pendingExists_) {
         Retire(std::move(pending_));
+        pendingHandOver_.reset();
         pendingExists_ = false;
       }
     }
@@ -291,8 +344,9 @@ void EncoderPipeline::CloneLoop() {
       continue;
     }
     DebugTopicLog(DebugTopic::Transitions, "clone ok cloneSetupMs=%.1f", MsSince(started));
-    clone->SetOutputCallback([](const uint8_t*, size_t, bool, uint64_t) {});
-    PublishClone(std::move(clone), s, generation, started);
+    auto handOver = std::make_shared<HandOver>();
+    InstallCopyCallback(*clone, handOver);
+    PublishClone(std::move(clone), std::move(handOver), s, generation, started);
     EndBuilding();
     WaitForFirstKeyframe(started);
   }
@@ -318,8 +372,8 @@ bool EncoderPipeline::AcceptCloneKind(const IHardwareEncoder* primary,
 // The copy was built from its request; what the client changed since is applied to it before it
 // becomes the warming copy, and again whenever a setter slipped in meanwhile.
 void EncoderPipeline::PublishClone(std::shared_ptr<IHardwareEncoder> clone,
-                                   const EncoderSettings& s, uint64_t generation,
-                                   int64_t startedNs) {
+                                   std::shared_ptr<HandOver> handOver, const EncoderSettings& s,
+                                   uint64_t generation, int64_t startedNs) {
   float quality = s.quality;
   for (;;) {
     uint64_t seen = 0;
@@ -338,6 +392,7 @@ void EncoderPipeline::PublishClone(std::shared_ptr<IHardwareEncoder> clone,
         continue;
     }
     pending_ = std::move(clone);
+    pendingHandOver_ = std::move(handOver);
     pendingExists_ = true;
     pendingFrames_ = 0;
     transitionStartedAtNs_ = startedNs;
@@ -376,6 +431,8 @@ void EncoderPipeline::TryPromotePending() {
       return;
   }
   std::shared_ptr<IHardwareEncoder> old;
+  std::shared_ptr<HandOver> handOver;
+  const IHardwareEncoder* identity = nullptr;
   int fromW = 0, fromH = 0, toW = 0, toH = 0;
   double swapMs = 0, totalMs = 0;
   uint64_t generation = 0;
@@ -394,14 +451,17 @@ void EncoderPipeline::TryPromotePending() {
     toH = pending_->Height();
     old = std::move(primary_);
     primary_ = std::move(pending_);
+    handOver = std::move(pendingHandOver_);
     pendingExists_ = false;
     generation = pendingGeneration_;
     primaryIdentity_.store(primary_.get());
-    InstallPrimaryCallback(*primary_, true);
+    identity = primary_.get();
     primary_->RequestKeyframe();
     swapMs = MsSince(swapStarted);
     totalMs = MsSince(transitionStartedAtNs_);
   }
+  if (handOver)
+    TakeOver(identity, *handOver);  // outside the locks: the client's callback may come back in
   DebugTopicLog(DebugTopic::Transitions,
                 "swap complete fromW=%d fromH=%d toW=%d toH=%d swapMs=%.1f totalMs=%.1f "
                 "framesDropped=0",
@@ -597,6 +657,7 @@ void EncoderPipeline::Shutdown() {
   {
     std::lock_guard<std::mutex> lock(pendingLock_);
     pending_.reset();
+    pendingHandOver_.reset();
     pendingExists_ = false;
   }
   // Taken out under the lock, shut down outside it (see ReconfigureInPlace).

@@ -72,13 +72,15 @@ class EncoderPipeline {
     float quality = 0.75f;
   };
 
-  // After a swap, `awaitKeyframe` drops the new encoder's output until its first keyframe: what
-  // it still had in flight refers to pictures the client never received.
-  void InstallPrimaryCallback(IHardwareEncoder& encoder, bool awaitKeyframe);
+  struct HandOver;
+  void InstallPrimaryCallback(IHardwareEncoder& encoder);
+  void InstallCopyCallback(IHardwareEncoder& copy, std::shared_ptr<HandOver> handOver);
+  void TakeOver(const IHardwareEncoder* identity, HandOver& handOver);
+  void Deliver(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
   void CloneLoop();
   bool AcceptCloneKind(const IHardwareEncoder* primary, std::shared_ptr<IHardwareEncoder>& clone);
-  void PublishClone(std::shared_ptr<IHardwareEncoder> clone, const EncoderSettings& s,
-                    uint64_t generation, int64_t startedNs);
+  void PublishClone(std::shared_ptr<IHardwareEncoder> clone, std::shared_ptr<HandOver> handOver,
+                    const EncoderSettings& s, uint64_t generation, int64_t startedNs);
   void ReconfigureInPlaceAsDesired(const EncoderSettings& settings);
   static StreamShape ShapeOf(const EncoderSettings& settings);
   StreamShape Desired(uint64_t* generation) const;
@@ -127,6 +129,7 @@ class EncoderPipeline {
   uint32_t pendingFrames_ GUARDED_BY(pendingLock_) = 0;
   EncoderSettings pendingSettings_ GUARDED_BY(pendingLock_);
   uint64_t pendingGeneration_ GUARDED_BY(pendingLock_) = 0;
+  std::shared_ptr<HandOver> pendingHandOver_ GUARDED_BY(pendingLock_);
 
   std::atomic<int32_t> mode_{0};
 
