@@ -83,9 +83,10 @@ v = s.get('video', {})
 first, last = v.get('firstFrameIndex', 0), v.get('lastFrameIndex', 0)
 runs = [tuple(r) for r in v.get('decodedIndexRuns', [])]
 window = max(1, last - first + 1)
+distinct = sum(b - a + 1 for a, b in runs)
 print(f"encoder: {s.get('streamDescription', {}).get('encoder', '?')}")
-print(f"frames decoded {v.get('framesDecoded', 0)} of {window} pushed while paired "
-      f"({100.0 * v.get('framesDecoded', 0) / window:.1f} %), decode errors {v.get('decodeErrors', 0)}, "
+print(f"frames decoded {distinct} of {window} pushed while paired ({100.0 * distinct / window:.1f} %; "
+      f"{v.get('repeats', 0)} shown twice), decode errors {v.get('decodeErrors', 0)}, "
       f"PSNR min {v.get('psnrMinDb', 0)} dB, "
       f"rebuilt by parity {s.get('videoAssembly', {}).get('framesRebuiltByParity', 0)}")
 

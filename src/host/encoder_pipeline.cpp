@@ -100,10 +100,10 @@ void EncoderPipeline::Deliver(const uint8_t* data, size_t size, bool keyframe,
 }
 
 // A copy's output on its way to taking over. While it warms, nothing before its first keyframe
-// is kept, and from then on everything since its latest keyframe: a hardware encoder has frames
-// in flight, and the ones it delivers after the swap refer to that keyframe. When it takes over,
-// what was kept goes to the client first, so the client never gets a picture whose reference it
-// lacks, and the frames in flight are not lost either.
+// is kept, and from then on what it delivers: a hardware encoder has frames in flight, and the
+// ones it delivers after the swap refer to that keyframe. When it takes over, what was kept goes
+// to the client first, so the client never gets a picture whose reference it lacks, and the
+// frames in flight are not lost either.
 struct EncoderPipeline::HandOver {
   struct Unit {
     std::vector<uint8_t> data;
@@ -125,13 +125,7 @@ void EncoderPipeline::InstallCopyCallback(IHardwareEncoder& copy,
     {
       std::lock_guard<std::mutex> lock(handOver->lock);
       if (!handOver->passing) {
-        auto& held = handOver->held;
-        if (keyframe)
-          held.clear();
-        if (keyframe || (!held.empty() && held.size() < kMaxHeldUnits))
-          held.push_back({std::vector<uint8_t>(data, data + size), keyframe, timestampUs});
-        else
-          held.clear();  // nothing to refer to, or too long: the next keyframe starts again
+        Hold(*handOver, data, size, keyframe, timestampUs);
         return;
       }
       if (handOver->awaitKeyframe) {
@@ -147,6 +141,18 @@ void EncoderPipeline::InstallCopyCallback(IHardwareEncoder& copy,
     if (primaryIdentity_.load() == identity)
       Deliver(data, size, keyframe, timestampUs);
   });
+}
+
+// Everything from the first keyframe on: when the swap comes late, the client sees a few
+// pictures twice rather than miss any. When that grows too long, a keyframe starts afresh.
+void EncoderPipeline::Hold(HandOver& handOver, const uint8_t* data, size_t size, bool keyframe,
+                           uint64_t timestampUs) {
+  auto& held = handOver.held;
+  if (held.size() >= kMaxHeldUnits)
+    held.clear();
+  if (held.empty() && !keyframe)
+    return;  // refers to nothing the client will get
+  held.push_back({std::vector<uint8_t>(data, data + size), keyframe, timestampUs});
 }
 
 void EncoderPipeline::TakeOver(const IHardwareEncoder* identity, HandOver& handOver) {

@@ -75,6 +75,8 @@ class EncoderPipeline {
   struct HandOver;
   void InstallPrimaryCallback(IHardwareEncoder& encoder);
   void InstallCopyCallback(IHardwareEncoder& copy, std::shared_ptr<HandOver> handOver);
+  static void Hold(HandOver& handOver, const uint8_t* data, size_t size, bool keyframe,
+                   uint64_t timestampUs);
   void TakeOver(const IHardwareEncoder* identity, HandOver& handOver);
   void Deliver(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
   void CloneLoop();

@@ -122,6 +122,9 @@ TestTransformOptions RealisticOptions(TestTransformOptions options, int latencyF
   options.keepsInputSamples = true;
   options.staticProperties = true;
   options.typedQp = true;
+  // An asynchronous one asks for as many frames as it can hold in flight, and one more.
+  if (options.initialInputRequests < latencyFrames + 1)
+    options.initialInputRequests = latencyFrames + 1;
   if (options.eventDelayMs < 2)
     options.eventDelayMs = 2;  // events come from the transform's own thread, a little later
   return options;

@@ -121,9 +121,9 @@ struct TestTransformOptions {
   int loseDeviceAtFrame = -1;
 };
 
-// `options` with the behaviours every vendor encoder shows: `latencyFrames` in flight, input
-// samples kept and read late, static properties, the typed quantiser; events posted from the
-// transform's own thread a little later.
+// `options` with the behaviours every vendor encoder shows: `latencyFrames` in flight (and, when
+// asynchronous, as many inputs asked for at the start), input samples kept and read late, static
+// properties, the typed quantiser; events posted from the transform's own thread a little later.
 TestTransformOptions RealisticOptions(TestTransformOptions options, int latencyFrames);
 
 // One ICodecAPI::SetValue as received.
