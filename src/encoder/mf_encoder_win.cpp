@@ -139,13 +139,9 @@ CandidateVerdict MediaFoundationEncoder::FinishCandidate(CandidateTransform& can
 }
 
 RateSettings MediaFoundationEncoder::CurrentRates() const {
-  RateSettings rates;
-  rates.mode = rateControl_.load();
-  rates.bitrate = bitrate_.load();
-  rates.peakBitrate = peakBitrate_.load();
-  rates.quality = quality_;
-  rates.gopFrames = gopFrames_.load();
-  return rates;
+  const EncoderSettings settings = SettingsLocked();
+  return {settings.rateControl, settings.bitrateBps, settings.peakBitrateBps, settings.quality,
+          settings.gopFrames};
 }
 
 // A transform keeps a reference to its input unless it says it copies it; refilling a sample it

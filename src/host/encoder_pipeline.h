@@ -103,12 +103,13 @@ class EncoderPipeline {
 
   // Lock order: shutdownLock_ first; primaryLock_ before pendingLock_ (the swap, and the output
   // path coming back in); pendingLock_ before requestLock_ (the duplicate check); retireLock_ may
-  // nest inside pendingLock_, targetLock_ inside requestLock_, desiredLock_ inside pendingLock_.
+  // nest inside pendingLock_, targetLock_ inside requestLock_, desiredLock_ innermost of all.
   // Nobody waits for primaryLock_ while holding pendingLock_. callbackLock_ is taken by the output
-  // filter, inside a synchronous encode under primaryLock_ shared; the instance's callback it
-  // guards may come back in through primaryLock_ shared and pendingLock_, which is safe because a
-  // shared holder never waits for a writer that is merely waiting, and a swap waiting for the lock
-  // holds nothing else.
+  // filter, inside a synchronous encode under primaryLock_ shared, and after a copy's hand-over
+  // lock (HandOver::lock, which is held with nothing else but that shared hold); the instance's
+  // callback it guards may come back in through primaryLock_ shared and pendingLock_, which is
+  // safe because a shared holder never waits for a writer that is merely waiting, and a swap
+  // waiting for the lock holds nothing else.
   std::mutex shutdownLock_;  // serialises Shutdown (the control thread and the destructor)
   // Held while the primary is configured in place or fed a frame, so frames wait for an
   // in-place reconfigure to finish; taken before primaryLock_ and pendingLock_. The encoder
