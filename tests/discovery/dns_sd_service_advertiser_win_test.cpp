@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct FakeDnsApi {
   int listsFreed = 0;
   bool completeRegistrations = true;
   bool browseCancelFails = false;
+  bool freeThrows = false;
   std::wstring deliveredName;  // non-empty: the completion hands back an instance of this name
   PDNS_SERVICE_REGISTER_REQUEST lastRegister = nullptr;
   PDNS_SERVICE_CANCEL lastRegisterCancel = nullptr;
@@ -155,6 +157,8 @@ VOID WINAPI FakeDnsFree(PVOID data, DNS_FREE_TYPE) {
   }
   std::lock_guard<std::mutex> lock(fake->lock);
   ++fake->listsFreed;
+  if (fake->freeThrows)
+    throw std::runtime_error("DnsFree broke");
 }
 
 PDNS_RECORD PtrList(const std::vector<std::wstring>& names) {
@@ -404,6 +408,19 @@ TEST_F(DnsSdAdvertiserTest, BrowseCallbacksAfterStopAreHarmless) {
   Deliver(0, {L"Other._sorvane._tcp.local"}, context);
   Deliver(ERROR_CANCELLED, {}, context);
   EXPECT_EQ(api.listsFreed, listsBefore + 1);
+}
+
+// DNSAPI calls back on threads of its own: an exception there is stopped with one FAULT line.
+TEST_F(DnsSdAdvertiserTest, AnExceptionInABrowseCallbackStopsThere) {
+  Make();
+  ASSERT_TRUE(advertiser->Start(47100, {"i", "Studio", true}));
+  Step({});
+  api.freeThrows = true;
+  Deliver(0, {L"Other._sorvane._tcp.local"});
+  Deliver(0, {L"Other._sorvane._tcp.local"});
+  api.freeThrows = false;
+  EXPECT_EQ(test::Count(TestLog(), "FAULT] DNS-SD browse callback: exception stopped"), 1u);
+  EXPECT_EQ(api.listsFreed, 2);
 }
 
 TEST_F(DnsSdAdvertiserTest, StopTwiceIsHarmless) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <stdexcept>
+#include <thread>
 
 #include "diag/log.h"
 #include "discovery/self_healing_advertiser.h"
@@ -373,6 +376,37 @@ TEST(SelfHealingAdvertiser, TransmitChangedWhileUnregisteredGoesWithTheNextRegis
   }
   ASSERT_TRUE(advertiser.IsRegistered());
   EXPECT_TRUE(advertiser.registered.back().transmit);
+}
+
+// A platform whose browse throws, as a bug there would.
+class ThrowingAdvertiser final : public SelfHealingAdvertiser {
+ public:
+  ThrowingAdvertiser() : SelfHealingAdvertiser(Options{nullptr, true, false}) {}
+  ~ThrowingAdvertiser() override { Stop(); }
+
+ private:
+  Registration RegisterLocked(uint16_t, const AdvertisementRecord&) override {
+    return {true, "Studio", "Studio"};
+  }
+  void WithdrawLocked() override {}
+  bool BrowseLocked() override { throw std::runtime_error("browse broke"); }
+  void EndBrowseLocked() override {}
+  const char* SystemName() const override { return "Test"; }
+};
+
+// The self-heal thread is ours inside the host's process: an exception there ends that thread
+// with one FAULT line, not the host.
+TEST(SelfHealingAdvertiser, AnExceptionEndsTheSelfHealThreadNotTheHost) {
+  ThrowingAdvertiser advertiser;
+  ASSERT_TRUE(advertiser.Start(47100, {"id-1", "Studio", false}));
+  std::string log;
+  for (int i = 0; i < 100 && log.find("browse broke") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    log = TestLog();
+  }
+  EXPECT_EQ(Count(log, "FAULT] self-heal thread: exception stopped"), 1u) << log;
+  advertiser.Stop();
+  EXPECT_FALSE(advertiser.IsRegistered());
 }
 
 }  // namespace
