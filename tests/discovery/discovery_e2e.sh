@@ -201,6 +201,12 @@ echo "registrations while watched: $registrations"
 [ "$registrations" -eq 1 ] && e2e_pass "no re-registration while streaming" ||
   { e2e_fail "no re-registration while streaming ($registrations registrations)"; grep mdns "$log" | tail -n 20; }
 
+# A new address on an interface: the plug-in hears of it and looks for its entry again.
+ip addr add 10.77.0.3/24 dev svd0
+wait_for 10 grep -qa "self-heal: network changed" "$log" &&
+  e2e_pass "a new address makes the plug-in look for its entry again" ||
+  e2e_fail "a new address makes the plug-in look for its entry again"
+
 # Self-heal: the restarted daemon has forgotten every entry; ours must come back by itself. A
 # browser that follows the daemon across the restart notes when it sees the entry again.
 stdbuf -oL avahi-browse -rpf _sorvane._tcp >"$work/follow.txt" 2>/dev/null &
