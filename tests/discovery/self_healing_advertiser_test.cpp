@@ -223,18 +223,26 @@ TEST(SelfHealingAdvertiser, HealsWithoutChurn) {
   }
 }
 
-TEST(SelfHealingAdvertiser, RepeatedFailuresAreLoggedOnce) {
-  World world;
-  world.others = {kOther};
-  test::ManualClock clock;
-  RecordingAdvertiser advertiser(clock, world);
-  ASSERT_TRUE(advertiser.Start(47100, {"id-1", "Studio", false}));
-  world.ourEntryOnWire = false;
-  world.failingRegistrations = -1;
-  for (int step = 0; step < 3600 * 5; ++step) {
-    clock.Advance(kStepNs);
-    advertiser.SelfHealStep();
+// One advertiser among other services, driven in the self-heal thread's steps.
+class SelfHealingAdvertiserTest : public ::testing::Test {
+ protected:
+  // Runs the steps of `seconds`, or fewer once `done` holds.
+  void Run(int seconds, const std::function<bool()>& done = nullptr) {
+    for (int step = 0; step < seconds * 5 && !(done && done()); ++step) {
+      clock.Advance(kStepNs);
+      advertiser.SelfHealStep();
+    }
   }
+
+  World world = AmongOthers();
+  test::ManualClock clock;
+  RecordingAdvertiser advertiser{clock, world};
+};
+
+TEST_F(SelfHealingAdvertiserTest, RepeatedFailuresAreLoggedOnce) {
+  ASSERT_TRUE(advertiser.Start(47100, {"id-1", "Studio", false}));
+  Happen(Happening::kRegistrationsFail, world, advertiser);
+  Run(3600);
   ASSERT_GT(advertiser.attempts, 10);
   const std::string log = TestLog();
   EXPECT_EQ(Count(log, "re-register failed"), 1u) << log;
@@ -242,10 +250,7 @@ TEST(SelfHealingAdvertiser, RepeatedFailuresAreLoggedOnce) {
   EXPECT_EQ(Count(log, "ABSENT"), 1u);
 }
 
-TEST(SelfHealingAdvertiser, StartRegistersStopWithdrawsTwiceHarmless) {
-  World world;
-  test::ManualClock clock;
-  RecordingAdvertiser advertiser(clock, world);
+TEST_F(SelfHealingAdvertiserTest, StartRegistersStopWithdrawsTwiceHarmless) {
   ASSERT_TRUE(advertiser.Start(47100, {"id-1", "Studio", true}));
   EXPECT_TRUE(advertiser.IsRegistered());
   EXPECT_EQ(advertiser.calls, (std::vector<std::string>{"withdraw", "register"}));
@@ -255,42 +260,27 @@ TEST(SelfHealingAdvertiser, StartRegistersStopWithdrawsTwiceHarmless) {
   EXPECT_FALSE(world.ourEntryOnWire);
   advertiser.Stop();
   advertiser.calls.clear();
-  clock.Advance(10'000 * kMs);
-  advertiser.SelfHealStep();
+  Run(10);
   EXPECT_TRUE(advertiser.calls.empty()) << "nothing runs after Stop";
 }
 
-TEST(SelfHealingAdvertiser, AbsentEntryIsWithdrawnBeforeItIsRegisteredAgain) {
-  World world;
-  world.others = {kOther};
-  test::ManualClock clock;
-  RecordingAdvertiser advertiser(clock, world);
+TEST_F(SelfHealingAdvertiserTest, AbsentEntryIsWithdrawnBeforeItIsRegisteredAgain) {
   ASSERT_TRUE(advertiser.Start(47100, {"id-1", "Studio", true}));
-  world.ourEntryOnWire = false;
-  while (advertiser.registered.size() < 2 && clock.NowNs() < 60'000 * kMs) {
-    advertiser.calls.clear();
-    clock.Advance(kStepNs);
-    advertiser.SelfHealStep();
-  }
+  Happen(Happening::kEntryVanishes, world, advertiser);
+  Run(60, [this] { return advertiser.registered.size() == 2; });
   ASSERT_EQ(advertiser.registered.size(), 2u);
   const std::vector<std::string> republish = {"withdraw", "register"};
-  EXPECT_TRUE(std::search(advertiser.calls.begin(), advertiser.calls.end(), republish.begin(),
-                          republish.end()) != advertiser.calls.end());
+  EXPECT_NE(std::search(advertiser.calls.begin(), advertiser.calls.end(), republish.begin(),
+                        republish.end()),
+            advertiser.calls.end());
   EXPECT_TRUE(advertiser.selfHealState().present());
 }
 
-TEST(SelfHealingAdvertiser, TheSystemsNewNameIsAdopted) {
-  World world;
-  world.others = {kOther};
-  test::ManualClock clock;
-  RecordingAdvertiser advertiser(clock, world);
+TEST_F(SelfHealingAdvertiserTest, TheSystemsNewNameIsAdopted) {
   ASSERT_TRUE(advertiser.Start(47100, {"id-1", "Studio", true}));
-  world.ourEntryOnWire = false;
+  Happen(Happening::kEntryVanishes, world, advertiser);
   world.renameTo = "Studio (2)._sorvane._tcp.local";
-  for (int step = 0; step < 600 * 5; ++step) {
-    clock.Advance(kStepNs);
-    advertiser.SelfHealStep();
-  }
+  Run(600);
   // Re-published once, under the system's name; seen under it ever since, with the old name now
   // someone else's.
   EXPECT_EQ(advertiser.registered.size(), 2u);
@@ -326,17 +316,11 @@ TEST(SelfHealingAdvertiser, TransmitValueFollowsTheState) {
   }
 }
 
-TEST(SelfHealingAdvertiser, TransmitChangedWhileUnregisteredGoesWithTheNextRegistration) {
-  World world;
+TEST_F(SelfHealingAdvertiserTest, TransmitChangedWhileUnregisteredGoesWithTheNextRegistration) {
   world.failingRegistrations = 1;
-  test::ManualClock clock;
-  RecordingAdvertiser advertiser(clock, world);
   EXPECT_FALSE(advertiser.Start(47100, {"id-1", "Studio", false}));
   advertiser.SetTransmit(true);
-  for (int step = 0; step < 20 && !advertiser.IsRegistered(); ++step) {
-    clock.Advance(kStepNs);
-    advertiser.SelfHealStep();
-  }
+  Run(4, [this] { return advertiser.IsRegistered(); });
   ASSERT_TRUE(advertiser.IsRegistered());
   EXPECT_TRUE(advertiser.registered.back().transmit);
 }
