@@ -65,6 +65,9 @@ Var Purge       ; uninstaller: 1 when the user's identity and paired phones go t
 Var PurgeBox
 
 !define MUI_ABORTWARNING
+; The details stay up: they say whether the firewall rule could be added.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
 !define MUI_WELCOMEPAGE_TEXT "This installs Sorvane ${VERSION}, which shows the host's live picture on your phone and lets the phone run its playback.$\r$\n$\r$\nThe two plug-ins go into the host's shared plug-in folder, and Windows Firewall is told to let the phone connect on private networks (TCP ports ${FIREWALL_PORTS}).$\r$\n$\r$\nQuit Premiere Pro, After Effects and Media Encoder before you go on."
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_DIRECTORYPAGE_TEXT_TOP "The host applications load plug-ins from their shared plug-in folder, chosen below. Change it only if your hosts use another one."
@@ -86,6 +89,7 @@ Function LogLine
   Exch $0
   Push $1
   DetailPrint "$0"
+  SetDetailsPrint none
   CreateDirectory "${APP_DIR}"
   ClearErrors
   FileOpen $1 "${INSTALL_LOG}" a
@@ -94,6 +98,7 @@ Function LogLine
     FileWrite $1 "$0$\r$\n"
     FileClose $1
   ${EndIf}
+  SetDetailsPrint lastused
   Pop $1
   Pop $0
 FunctionEnd

@@ -10,7 +10,7 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* exitText = _wgetenv(L"SV_FAKE_NETSH_EXIT");
   const int exitCode = exitText ? _wtoi(exitText) : 0;
   if (logPath) {
-    FILE* log = _wfopen(logPath, L"a");
+    FILE* log = _wfopen(logPath, L"ab");
     if (log) {
       for (int i = 1; i < argc; ++i)
         fprintf(log, "%s%ls", i > 1 ? " " : "", argv[i]);

@@ -87,6 +87,8 @@ entry_uninstalls() {
     [ -f "$appDir/uninstall.exe" ] && [ $(($(reg_value EstimatedSize))) -gt 100 ]
 }
 check install "uninstall entry: uninstall and quiet-uninstall commands, size in KB" entry_uninstalls
+notes_installed() { diff -r "$packaged/licenses" "$appDir/licenses" && cmp "$packaged/INSTALL.txt" "$appDir/INSTALL.txt"; }
+check install "notes and licences beside the uninstaller" notes_installed
 check install "firewall rule asked of netsh: inbound TCP 47100-47130, private networks" grep -qx \
   "advfirewall firewall add rule name=Sorvane dir=in action=allow protocol=TCP localport=47100-47130 profile=private" \
   "$SV_FAKE_NETSH_LOG"
@@ -160,9 +162,12 @@ for name in "Adobe Premiere Pro.exe" "AfterFX.exe" "Adobe Media Encoder.exe" "am
   check host "setup exits 2 while $name runs" exits_with 2 win "$newerSetup" /S
   stop_fake_host
 done
+# In place (_?=, unquoted and last, as the uninstaller reads it), so that its exit code is seen.
+printf '"C:\\Program Files\\Sorvane\\uninstall.exe" /S _?=C:\\Program Files\\Sorvane\r\nexit /b %%errorlevel%%\r\n' \
+  >"$work/uninstall-in-place.bat"
+uninstall_refused() { exits_with 2 win cmd /c "$(sv_windows_path "$work/uninstall-in-place.bat")" && same_plugins "$plugins"; }
 fake_host "AfterFX.exe"
-check host "uninstaller exits 2 while a host runs, and removes nothing" eval \
-  'exits_with 2 win "$appDir/uninstall.exe" /S "_?=C:\Program Files\Sorvane" && same_plugins "$plugins"'
+check host "uninstaller exits 2 while a host runs, and removes nothing" uninstall_refused
 stop_fake_host
 # "ame" is part of this name, but it is another program. It holds the plug-in open as a host
 # would, so the setup gets past the host check and must then fail to write the file.
@@ -172,7 +177,8 @@ check host "game.exe is no host; a plug-in held open fails the setup with exit c
 stop_fake_host
 
 # --- uninstall, as Apps & features runs it: the uninstaller copies itself away and returns
-mkdir -p "$userData" && cp -r "$profile/roaming/Sorvane/." "$userData/"
+# The identity and trusted phones the streaming run wrote, as if the plug-in had run for this user.
+mkdir -p "$userData" && cp -r "$profile/roaming/Sorvane/." "$userData/" || echo '{}' >"$userData/install.json"
 kept=$(ls "$userData")
 uninstall() { win "$appDir/uninstall.exe" /S "$@" && wineserver -w; }
 check uninstall "silent uninstall runs" uninstall
