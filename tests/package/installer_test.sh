@@ -96,12 +96,13 @@ check install "firewall rule asked of netsh: inbound TCP 47100-47130, private ne
 # --- the installed plug-in streams (sv-host.exe counts as an unknown host: control port 47130)
 profile="$work/profile"
 log="$profile/local/Sorvane/plugin-x.log"
+# The host pushes long enough for a slow start under Wine on a loaded machine.
 timeout 150 xvfb-run -a wine "$hostExe" --plugin "$pluginsWin\\Sorvane.prm" --profile "$profile" \
-  --test-encoder sync --size 480x270 --fps 15 --seconds 10 </dev/null >"$work/host.txt" 2>&1 &
+  --test-encoder sync --size 480x270 --fps 15 --seconds 20 </dev/null >"$work/host.txt" 2>&1 &
 host=$!
 if sv_wait_for_listener "$log" "$host"; then
-  "$receiver" --code-from-log "$log" --seconds 5 --summary-json "$work/stream.json" \
-    --out "$work/received" >"$work/receiver.txt" 2>&1
+  "$receiver" --code-from-log "$log" --token-file "$work/token" --seconds 5 \
+    --summary-json "$work/stream.json" --out "$work/received" >"$work/receiver.txt" 2>&1
 fi
 wait "$host"
 streamed() {
