@@ -9,22 +9,22 @@
 # The package comes from $SV_PACKAGE_OUT when set, else this test builds one.
 set -uo pipefail
 root="$1" hostExe="$2" receiver="$3"
-source "$root/scripts/lib/common.sh"
-source "$root/scripts/lib/windows_host.sh"
+source "$root/tests/e2e/lib.sh"
 for needed in "$hostExe" "$receiver"; do
   [ -x "$needed" ] || { echo "FAIL $needed is not built (build the linux and windows-cross presets first)"; exit 1; }
 done
-work="$(mktemp -d)"
-trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
-failures=0 passed=0
+e2e_init
+work="$E2E_WORK"
+trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null; e2e_cleanup' EXIT
 # check GROUP DESCRIPTION COMMAND...: one result line; the command's own output only on failure.
 check() {
   local group="$1" what="$2" output
   shift 2
   if output=$("$@" 2>&1); then
-    passed=$((passed + 1)); echo "ok   $group: $what"
+    e2e_pass "$group: $what"
   else
-    failures=$((failures + 1)); echo "FAIL $group: $what"; [ -n "$output" ] && echo "$output" | sed 's/^/     /'
+    e2e_fail "$group: $what"
+    [ -n "$output" ] && echo "$output" | sed 's/^/     /'
   fi
 }
 equal() { [ "$1" = "$2" ] || { echo "expected \"$2\", got \"$1\""; return 1; }; }
@@ -42,7 +42,7 @@ python3 -c "import sys,zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv
 packaged="$work/zip/Sorvane-$version-win64"
 
 # A prefix of its own, so the machine-wide changes of one run never meet another test's.
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+export WINEPREFIX="$work/prefix" SORVANE_WINEPREFIX="$work/prefix" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;netsh.exe=n"
 wineboot -i >/dev/null 2>&1 && wineserver -w || { echo "FAIL could not create a Wine prefix"; exit 1; }
 x86_64-w64-mingw32-gcc -municode -O2 -o "$work/fake_host.exe" "$root/tests/package/fake_host_win.c" &&
@@ -93,28 +93,15 @@ check install "firewall rule asked of netsh: inbound TCP 47100-47130, private ne
   "advfirewall firewall add rule name=Sorvane dir=in action=allow protocol=TCP localport=47100-47130 profile=private" \
   "$SV_FAKE_NETSH_LOG"
 
-# --- the installed plug-in streams (sv-host.exe counts as an unknown host: control port 47130)
-profile="$work/profile"
-log="$profile/local/Sorvane/plugin-x.log"
+# --- the installed plug-in streams (sv-host.exe counts as an unknown host: control port 47130).
 # The host pushes long enough for a slow start under Wine on a loaded machine.
-timeout 150 xvfb-run -a wine "$hostExe" --plugin "$pluginsWin\\Sorvane.prm" --profile "$profile" \
-  --test-encoder sync --size 480x270 --fps 15 --seconds 20 </dev/null >"$work/host.txt" 2>&1 &
-host=$!
-if sv_wait_for_listener "$log" "$host"; then
-  "$receiver" --code-from-log "$log" --token-file "$work/token" --seconds 5 \
-    --summary-json "$work/stream.json" --out "$work/received" >"$work/receiver.txt" 2>&1
-fi
-wait "$host"
-streamed() {
-  grep -aqF "sv-host: loading $pluginsWin\\Sorvane.prm" "$work/host.txt" &&
-    python3 - "$work/stream.json" <<'PY' || { cat "$work/host.txt" "$work/receiver.txt"; return 1; }
-import json, sys
-s = json.load(open(sys.argv[1])); v = s["video"]
-print(s["pairing"], v["framesDecoded"], "frames decoded")
-sys.exit(0 if s["pairing"] == "accepted with code" and v["framesDecoded"] >= 30 else 1)
-PY
-}
-check stream "sv-host.exe loads the installed Sorvane.prm; the receiver pairs and decodes" streamed
+e2e_start_host stream "$hostExe" "$plugins/Sorvane.prm" --test-encoder sync --size 480x270 --fps 15 \
+  --seconds 20
+e2e_wait_listener
+e2e_receive stream "$receiver" 5
+e2e_wait_host
+e2e_check stream "sv-host.exe runs the installed Sorvane.prm; the receiver pairs and decodes" \
+  "s['pairing'] == 'accepted with code' and v['framesDecoded'] >= 30"
 
 # --- upgrades
 echo "damaged" >>"$plugins/Sorvane.prm"
@@ -179,7 +166,7 @@ stop_fake_host
 
 # --- uninstall, as Apps & features runs it: the uninstaller copies itself away and returns
 # The identity and trusted phones the streaming run wrote, as if the plug-in had run for this user.
-mkdir -p "$userData" && cp -r "$profile/roaming/Sorvane/." "$userData/" || echo '{}' >"$userData/install.json"
+mkdir -p "$userData" && cp -r "$E2E_PROFILE/roaming/Sorvane/." "$userData/" || echo '{}' >"$userData/install.json"
 kept=$(ls "$userData")
 uninstall() { win "$appDir/uninstall.exe" /S "$@" && wineserver -w; }
 check uninstall "silent uninstall runs" uninstall
@@ -193,5 +180,4 @@ win "$newerSetup" /S >/dev/null
 check uninstall "/PURGE also forgets the user's identity and paired phones" \
   eval 'uninstall /PURGE && all_gone && [ ! -e "$userData" ]'
 
-echo "$passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+e2e_finish
