@@ -4,7 +4,8 @@
 ;   STAGE    the folder holding Sorvane.prm, SorvaneCtrl.acsrf, INSTALL.txt and licenses\
 ;   OUTFILE  the setup program to write
 ; Exit codes in silent mode (/S): 0 installed, 2 a host that loads the plug-ins is running,
-; 3 a newer version is installed, 4 a plug-in file could not be written.
+; 3 a newer version is installed, 4 a plug-in file could not be written, 216 not 64-bit Windows,
+; 740 not run as an administrator. The uninstaller: 0, 2 and 4 alike.
 
 Unicode true
 Target amd64-unicode
@@ -42,10 +43,13 @@ ManifestDPIAware true
 !define EXIT_HOST_RUNNING 2
 !define EXIT_NEWER_INSTALLED 3
 !define EXIT_WRITE_FAILED 4
+!define EXIT_NOT_X64 216       ; ERROR_EXE_MACHINE_TYPE_MISMATCH
+!define EXIT_NOT_ADMIN 740     ; ERROR_ELEVATION_REQUIRED
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\Adobe\Common\Plug-ins\7.0\MediaCore"
+!define DEFAULT_PLUGIN_DIR "$PROGRAMFILES64\Adobe\Common\Plug-ins\7.0\MediaCore"
+InstallDir "${DEFAULT_PLUGIN_DIR}"
 ; An upgrade goes where the last install put the plug-ins (/D= still wins).
 InstallDirRegKey HKLM "${UNINST_KEY}" "PluginFolder"
 BrandingText "${PRODUCT} ${VERSION}"
@@ -211,7 +215,7 @@ Function RequireAdmin
   Pop $0
   ${If} $0 != "admin"
     MessageBox MB_ICONSTOP "Sorvane installs for every user of this computer: run the setup as an administrator." /SD IDOK
-    SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
+    SetErrorLevel ${EXIT_NOT_ADMIN}
     Quit
   ${EndIf}
 FunctionEnd
@@ -219,9 +223,9 @@ FunctionEnd
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_ICONSTOP "Sorvane needs 64-bit Windows." /SD IDOK
+    SetErrorLevel ${EXIT_NOT_X64}
     Quit
   ${EndIf}
-  SetShellVarContext all
   Call RequireAdmin
   Call RefuseOverNewer
   Call RefuseWhileHostRuns
@@ -294,6 +298,9 @@ Function un.onInit
     StrCpy $Purge 1
   ${EndIf}
   ReadRegStr $PluginDir HKLM "${UNINST_KEY}" "PluginFolder"
+  ${If} $PluginDir == ""
+    StrCpy $PluginDir "${DEFAULT_PLUGIN_DIR}"
+  ${EndIf}
   Call un.RefuseWhileHostRuns
 FunctionEnd
 
@@ -321,19 +328,21 @@ Function un.PurgePageLeave
 FunctionEnd
 
 Section "Uninstall"
-  ${If} $PluginDir != ""
-    Delete "$PluginDir\Sorvane.prm"
-    Delete "$PluginDir\SorvaneCtrl.acsrf"
-    ${If} ${FileExists} "$PluginDir\Sorvane.prm"
-    ${OrIf} ${FileExists} "$PluginDir\SorvaneCtrl.acsrf"
-      MessageBox MB_ICONSTOP "Could not remove Sorvane's plug-ins from $PluginDir. Quit every program that may use them and run the uninstaller again." /SD IDOK
-      SetErrorLevel ${EXIT_WRITE_FAILED}
-      Abort
-    ${EndIf}
-    DetailPrint "Removed the plug-ins from $PluginDir"
+  Delete "$PluginDir\Sorvane.prm"
+  Delete "$PluginDir\SorvaneCtrl.acsrf"
+  ${If} ${FileExists} "$PluginDir\Sorvane.prm"
+  ${OrIf} ${FileExists} "$PluginDir\SorvaneCtrl.acsrf"
+    MessageBox MB_ICONSTOP "Could not remove Sorvane's plug-ins from $PluginDir. Quit every program that may use them and run the uninstaller again." /SD IDOK
+    SetErrorLevel ${EXIT_WRITE_FAILED}
+    Abort
   ${EndIf}
+  DetailPrint "Removed the plug-ins from $PluginDir"
   !insertmacro DeleteFirewallRule
-  DetailPrint "Windows Firewall rule ${FIREWALL_RULE} removed (netsh: $0)"
+  ${If} $0 == 0
+    DetailPrint "Windows Firewall rule ${FIREWALL_RULE} removed."
+  ${Else}
+    DetailPrint "Windows Firewall rule ${FIREWALL_RULE} not removed (netsh: $0): remove it by hand."
+  ${EndIf}
   DeleteRegKey HKLM "${UNINST_KEY}"
 
   Delete "$INSTDIR\INSTALL.txt"
