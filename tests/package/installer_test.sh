@@ -94,7 +94,8 @@ check install "firewall rule asked of netsh: inbound TCP 47100-47130, private ne
   "$SV_FAKE_NETSH_LOG"
 
 # --- the installed plug-in streams (sv-host.exe counts as an unknown host: control port 47130).
-# The host pushes long enough for a slow start under Wine on a loaded machine.
+# The host is given the installed file through Wine's Z: drive (the shared library's way of
+# naming plug-ins); it pushes long enough for a slow start under Wine on a loaded machine.
 e2e_start_host stream "$hostExe" "$plugins/Sorvane.prm" --test-encoder sync --size 480x270 --fps 15 \
   --seconds 20
 e2e_wait_listener
