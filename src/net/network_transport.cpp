@@ -59,6 +59,8 @@ void NetworkTransport::StartAdvertising(uint16_t port) {
       return;
     }
     const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
+    if (!running_.load())
+      return;  // stopped meanwhile: nothing to advertise
     std::unique_ptr<IServiceAdvertiser> advertiser = advertiserFactory_();
     if (!advertiser) {
       Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
