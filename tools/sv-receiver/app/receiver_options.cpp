@@ -97,7 +97,8 @@ const char* ReceiverUsage() {
          "                           without the window\n"
          "  --verbose                print every plug-in message\n"
          "exit code: 0 on a clean run, 1 bad arguments, 2 pairing failed, 3 connection lost,\n"
-         "           4 nothing discovered (--list: 0 found something, 1 found nothing)\n";
+         "           4 nothing discovered (--list: 0 found something, 1 found nothing;\n"
+         "           --list --watch: 1 when avahi-daemon cannot be reached or goes away)\n";
 }
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args,

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <iomanip>
 #include <iostream>
 
 #include "sv-receiver/app/service_browser.h"
@@ -64,6 +65,13 @@ void OnResolved(AvahiServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolve
   auto* run = static_cast<WatchRun*>(userdata);
   if (event == AVAHI_RESOLVER_FOUND && name != nullptr)
     Print(run->changes.Resolved(Now(), name, TxtMap(txt)));
+}
+
+// A watch that lost its daemon sees nothing more: it says so and ends rather than go on silently.
+void OnClientState(AvahiClient* client, AvahiClientState state, void* userdata) {
+  auto* run = static_cast<WatchRun*>(userdata);
+  if (state == AVAHI_CLIENT_FAILURE)
+    run->error = std::string("lost avahi-daemon: ") + avahi_strerror(avahi_client_errno(client));
 }
 
 void OnBrowsed(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
@@ -129,7 +137,7 @@ int WatchServices(double seconds) {
   AvahiSimplePoll* poll = avahi_simple_poll_new();
   int code = 0;
   run.client = avahi_client_new(avahi_simple_poll_get(poll), static_cast<AvahiClientFlags>(0),
-                                nullptr, nullptr, &code);
+                                OnClientState, &run, &code);
   if (run.client == nullptr) {
     std::cerr << "sv-receiver: avahi-daemon not reachable: " << avahi_strerror(code) << "\n";
     avahi_simple_poll_free(poll);
@@ -140,7 +148,8 @@ int WatchServices(double seconds) {
                                 nullptr, static_cast<AvahiLookupFlags>(0), OnBrowsed, &run);
   if (browser == nullptr)
     run.error = std::string("browse failed: ") + avahi_strerror(avahi_client_errno(run.client));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto start = std::chrono::steady_clock::now();
+  const auto end = start + std::chrono::duration<double>(seconds);
   while (run.error.empty() && std::chrono::steady_clock::now() < end) {
     if (avahi_simple_poll_iterate(poll, 100) != 0)
       break;
@@ -150,8 +159,11 @@ int WatchServices(double seconds) {
   if (!run.error.empty())
     std::cerr << "sv-receiver: " << run.error << "\n";
   const ServiceChanges::Counts& counts = run.changes.counts();
-  std::cout << "sv-receiver: watched " << seconds << " s: " << counts.appeared << " appeared, "
-            << counts.disappeared << " disappeared, " << counts.changed << " changed\n";
+  const double watched =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::cout << "sv-receiver: watched " << std::fixed << std::setprecision(1) << watched
+            << " s: " << counts.appeared << " appeared, " << counts.disappeared << " disappeared, "
+            << counts.changed << " changed\n";
   return run.error.empty() ? 0 : 1;
 }
 
