@@ -15,6 +15,7 @@ SV_PACKAGES=(
   ccache clang libclang-rt-14-dev nftables
   libswresample-dev libsdl2-dev xdotool
   libgl1-mesa-dri libglx-mesa0
+  nsis
 )
 
 sv_log() { printf '\n== %s\n' "$*"; }
