@@ -5,8 +5,6 @@
 #include <dxgi.h>
 #include <gtest/gtest.h>
 
-#include <codecapi.h>
-
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -729,92 +727,6 @@ TEST_F(MediaFoundation, RealisticTransformKeepsFramesInFlightAndReadsItsInputLat
           << "a kept sample is read when its frame is encoded, after the refill";
     }
   }
-}
-
-// Static properties count only before the output type; the quantiser is a typed value that only
-// the quality mode takes, and it stays until set again.
-TEST_F(MediaFoundation, RealisticTransformTakesStaticPropertiesEarlyAndATypedQuantiser) {
-  TestTransformRegistration reg(RealisticOptions({}, 0));
-  ComRef<IMFTransform> transform;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kSyncFlags, transform.Put()));
-  ComRef<ICodecAPI> api;
-  ASSERT_HRESULT_SUCCEEDED(
-      transform->QueryInterface(IID_ICodecAPI, reinterpret_cast<void**>(api.Put())));
-  const GUID mode = {STATIC_CODECAPI_AVEncCommonRateControlMode};
-  auto set = [&](const GUID& property, VARTYPE type, uint64_t value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = type;
-    if (type == VT_UI8)
-      v.ullVal = value;
-    else
-      v.ulVal = static_cast<ULONG>(value);
-    return api->SetValue(&property, &v);
-  };
-  ASSERT_HRESULT_SUCCEEDED(set(kCodecApiGopSize, VT_UI4, 30));
-  ASSERT_HRESULT_SUCCEEDED(set(mode, VT_UI4, 3));
-  ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), 32, 16));
-  EXPECT_EQ(set(kCodecApiGopSize, VT_UI4, 5), MF_E_INVALIDREQUEST);
-  EXPECT_EQ(reg.State().Accepted(kCodecApiGopSize), 30u) << "a late set changes nothing";
-  EXPECT_EQ(reg.State().Property(kCodecApiGopSize), 5u) << "but is seen";
-
-  EXPECT_EQ(set(kCodecApiEncodeQp, VT_UI4, 51), E_INVALIDARG) << "VT_UI8 only";
-  VARIANT qp;
-  VariantInit(&qp);
-  ASSERT_HRESULT_SUCCEEDED(api->GetValue(&kCodecApiEncodeQp, &qp));
-  EXPECT_EQ(qp.vt, VT_UI8);
-  EXPECT_EQ(qp.ullVal & 0xFFFF, 26u);
-  ASSERT_HRESULT_SUCCEEDED(set(kCodecApiEncodeQp, VT_UI8, 0x0033003300330033ull));
-  transform->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_HRESULT_SUCCEEDED(Push(transform.Get(), Pattern(32, 16, i), i));
-    ASSERT_HRESULT_SUCCEEDED(Pull(transform.Get()).hr);
-  }
-  const std::vector<FrameRecord> frames = reg.State().Frames();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].qp, 51u);
-  EXPECT_EQ(frames[1].qp, 51u) << "until it is set again";
-
-  TestTransformRegistration bitrateMode(RealisticOptions({}, 0));
-  ComRef<IMFTransform> other;
-  ASSERT_HRESULT_SUCCEEDED(
-      ActivateThroughEnumeration(bitrateMode.Clsid(), kSyncFlags, other.Put()));
-  ASSERT_HRESULT_SUCCEEDED(
-      other->QueryInterface(IID_ICodecAPI, reinterpret_cast<void**>(api.Put())));
-  EXPECT_EQ(set(kCodecApiEncodeQp, VT_UI8, 0x0033003300330033ull), MF_E_INVALIDREQUEST)
-      << "constant bitrate leaves no room for a quantiser";
-}
-
-// One streaming session per registration; and the instance handed the chosen frame loses its
-// device for good, while the next instance works.
-TEST_F(MediaFoundation, RealisticTransformLimitsSessionsAndLosesItsDevice) {
-  TestTransformOptions options;
-  options.hardware = true;
-  options.sessionLimit = true;
-  options.loseDeviceAtFrame = 3;
-  TestTransformRegistration reg(options);
-  ComRef<IMFTransform> first, second;
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kHardwareFlags, first.Put()));
-  ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kHardwareFlags, second.Put()));
-  ASSERT_HRESULT_SUCCEEDED(Negotiate(first.Get(), 32, 16));
-  ASSERT_HRESULT_SUCCEEDED(first->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0));
-  EXPECT_EQ(SetOutput(second.Get(), 32, 16), MF_E_HW_MFT_FAILED_START_STREAMING);
-  EXPECT_EQ(second->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0),
-            MF_E_HW_MFT_FAILED_START_STREAMING);
-
-  for (int frame = 1; frame <= 2; ++frame) {
-    ASSERT_HRESULT_SUCCEEDED(Push(first.Get(), Pattern(32, 16, frame), frame));
-    ASSERT_HRESULT_SUCCEEDED(Pull(first.Get()).hr);
-  }
-  EXPECT_EQ(Push(first.Get(), Pattern(32, 16, 3), 3), DXGI_ERROR_DEVICE_REMOVED);
-  EXPECT_EQ(Push(first.Get(), Pattern(32, 16, 4), 4), DXGI_ERROR_DEVICE_REMOVED) << "for good";
-  EXPECT_EQ(Pull(first.Get()).hr, DXGI_ERROR_DEVICE_REMOVED);
-
-  first->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
-  ASSERT_HRESULT_SUCCEEDED(Negotiate(second.Get(), 32, 16)) << "the session is free again";
-  ASSERT_HRESULT_SUCCEEDED(second->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0));
-  ASSERT_HRESULT_SUCCEEDED(Push(second.Get(), Pattern(32, 16, 5), 5));
-  EXPECT_HRESULT_SUCCEEDED(Pull(second.Get()).hr) << "the next instance has a device";
 }
 
 }  // namespace
