@@ -30,6 +30,10 @@ LogLevel MinLogLevel();
 // Folder of the log file, the debug topics and transitions.csv.
 std::filesystem::path LogFolder();
 
+// Creates `folder` and its parents; one it creates is its owner's alone where the platform has
+// modes (the log holds pairing codes).
+void CreateLogFolder(const std::filesystem::path& folder);
+
 // Log file name for a host: "plugin.log", or "plugin-<suffix>.log".
 std::string LogFileNameFor(HostKind kind);
 
