@@ -31,6 +31,8 @@ std::mutex& FileMutex() {
   return m;
 }
 
+std::atomic<void (*)()> gRotationHook{nullptr};  // see logdetail::SetRotationHook
+
 // Set while this thread is inside the file step, so a fault raised there (and logged by the
 // crash handler on the same thread) skips the file instead of waiting on its own mutex.
 thread_local bool tInFileStep = false;
@@ -77,6 +79,8 @@ void RotateIfOversized(const std::filesystem::path& file) {
   std::filesystem::path archive = file;
   archive += ".1";
   std::filesystem::remove(archive, ec);
+  if (void (*hook)() = gRotationHook.load())
+    hook();
   std::filesystem::rename(file, archive, ec);
   if (ec)
     std::filesystem::remove(file, ec);
@@ -115,6 +119,10 @@ void AppendLineToFile(const std::filesystem::path& file, const char* line, size_
   CreateLogFolder(file.parent_path());
   RotateIfOversized(file);
   logplatform::AppendOnce(file, line, length);
+}
+
+void SetRotationHook(void (*hook)()) {
+  gRotationHook.store(hook);
 }
 
 }  // namespace logdetail

@@ -44,6 +44,9 @@ LogLevel MinLevelFromEnv(const char* value);
 void StripAnnotations(const char* format, char* out, size_t outSize);
 // Exposed for tests: the file step of Log, on an explicit path.
 void AppendLineToFile(const std::filesystem::path& file, const char* line, size_t length);
+// Exposed for tests: called in the middle of a rotation (the old archive removed, the log not yet
+// renamed), where a slow disk leaves other writers the longest time to rotate as well.
+void SetRotationHook(void (*hook)());
 }  // namespace logdetail
 
 }  // namespace Sorvane

@@ -6,13 +6,16 @@
 
 namespace Sorvane::test {
 
-bool WaitForFile(const std::filesystem::path& file, std::chrono::milliseconds timeout) {
+bool WaitForFile(const std::filesystem::path& file, std::chrono::milliseconds timeout, Poll poll) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::error_code ec;
   while (!std::filesystem::exists(file, ec)) {
     if (std::chrono::steady_clock::now() > deadline)
       return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (poll == Poll::Spin)
+      std::this_thread::yield();
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
 }

@@ -9,8 +9,11 @@
 // from a test, the profile it joins, and a program holding files the way virus scanners do.
 namespace Sorvane::test {
 
-// Waits until `file` exists (another process's sign); false after `timeout`.
-bool WaitForFile(const std::filesystem::path& file, std::chrono::milliseconds timeout);
+// Waits until `file` exists (another process's sign); false after `timeout`. Spinning instead of
+// sleeping between looks starts processes waiting for one sign within microseconds of each other.
+enum class Poll { Sleep, Spin };
+bool WaitForFile(const std::filesystem::path& file, std::chrono::milliseconds timeout,
+                 Poll poll = Poll::Sleep);
 
 // Creates an empty `file`: a sign to another process.
 void Signal(const std::filesystem::path& file);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -124,7 +125,7 @@ TEST(StateFilesAcrossProcesses, FilesHeldByAnotherProgramKeepTheIdAndThePhones) 
   pairing.join();
   held.reset();
 
-  EXPECT_EQ(loaded, stored);
+  EXPECT_EQ(loaded.id, stored.id);
   EXPECT_EQ(test::ReadFile(identityFile), identityText);
   std::set<std::string> ids;
   for (const TrustedPeer& peer : trusted::LoadAll())
@@ -135,43 +136,73 @@ TEST(StateFilesAcrossProcesses, FilesHeldByAnotherProgramKeepTheIdAndThePhones) 
   EXPECT_EQ(log.find("install identity created"), std::string::npos);
 }
 
-// Two processes of one host kind (or the two plug-ins of one host) log past the rotation size at
-// once: one rotation, and every line whole in the archive or the new file.
+// Whole lines of a log file, and the part after its last line end (empty when it ends whole).
+std::vector<std::string> LinesOf(const std::string& text, std::string* rest) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  *rest = text.substr(start);
+  return lines;
+}
+
+// A log just past the rotation size, in whole lines, as the other plug-in or host left it.
+std::string OversizedLog() {
+  std::string text;
+  for (int i = 0; text.size() <= 4u * 1024 * 1024; ++i)
+    text += "[2026-12-01 10:00:00.000 com.sorvane.plugin:main:INFO] earlier " +
+            std::to_string(i) + " " + std::string(900, 'e') + "\r\n";
+  return text;
+}
+
+// Two processes of one host kind (or the two plug-ins of one host) find the log too big at once:
+// one of them rotates it, and the archive and the new log keep every line whole. Each round
+// starts both at the same moment on a freshly oversized log, and a rotation takes a while there,
+// as on a slow disk: time for a second rotation to race the first.
 TEST(LogAcrossProcesses, TwoWritersRotateOnceAndKeepEveryLine) {
-  constexpr int kLines = 3300;  // about 3.2 MB each: the two pass 4 MiB once, not twice
+  constexpr int kRounds = 10;
+  constexpr int kLines = 40;
   const fs::path profile = test::MakeTempDir("log-profile");
   Workers workers(profile);
-  workers.Start("log", "A", {std::to_string(kLines)});
-  workers.Start("log", "B", {std::to_string(kLines)});
-  workers.Go();
-  EXPECT_EQ(workers.Wait("A"), 0);
-  EXPECT_EQ(workers.Wait("B"), 0);
+  workers.Start("log", "A", {std::to_string(kRounds), std::to_string(kLines)});
+  workers.Start("log", "B", {std::to_string(kRounds), std::to_string(kLines)});
+  for (const char* name : {"A", "B"})
+    ASSERT_TRUE(test::WaitForFile(profile / (std::string(name) + ".ready"), 120s)) << name;
 
-  const fs::path current = profile / "local" / "Sorvane" / LogFileNameFor(HostKind::Unknown);
+  const fs::path folder = profile / "local" / "Sorvane";
+  const fs::path current = folder / LogFileNameFor(HostKind::Unknown);
   fs::path archive = current;
   archive += ".1";
-  ASSERT_TRUE(fs::exists(archive)) << "rotated";
-  const std::regex line(
-      R"(\[[0-9: .-]{23} com\.sorvane\.plugin:state-worker:INFO\] ([AB]) (\d{6}) x{900})");
-  std::map<std::string, std::set<int>> seen;
-  int broken = 0;
-  for (const fs::path& file : {archive, current}) {
-    const std::string text = test::ReadFile(file);
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      std::smatch match;
-      const std::string one = text.substr(start, end - start);
-      if (!std::regex_match(one, match, line)) {
-        ++broken;
-        continue;
+  fs::create_directories(folder);
+  const std::string earlier = OversizedLog();
+  const std::regex line(R"(\[[0-9: .-]{23} com\.sorvane\.plugin:state-worker:INFO\] )"
+                        R"(([AB]) (\d\d) (\d{6}) x{100})");
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string r = std::to_string(round);
+    std::error_code ec;
+    fs::remove(archive, ec);
+    std::ofstream(current, std::ios::binary | std::ios::trunc) << earlier;
+    test::Signal(profile / ("go-" + r));
+    for (const char* name : {"A", "B"})
+      ASSERT_TRUE(test::WaitForFile(profile / (std::string(name) + ".done-" + r), 120s));
+
+    const std::string archived = test::ReadFile(archive);
+    ASSERT_EQ(archived.substr(0, earlier.size()), earlier) << "round " << r << ": lost the archive";
+    std::set<std::string> seen;
+    std::string rest;
+    for (const std::string& text : {archived.substr(earlier.size()), test::ReadFile(current)}) {
+      for (const std::string& one : LinesOf(text, &rest)) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(one, match, line)) << "round " << r << ": " << one;
+        EXPECT_EQ(match[2], (round < 10 ? "0" : "") + r);
+        EXPECT_TRUE(seen.insert(match[1].str() + match[3].str()).second) << "twice: " << one;
       }
-      EXPECT_TRUE(seen[match[1]].insert(std::stoi(match[2])).second) << "twice: " << one;
+      EXPECT_EQ(rest, "") << "round " << r << ": a file ends inside a line";
     }
-    EXPECT_EQ(start, text.size()) << file << " ends inside a line";
+    ASSERT_EQ(seen.size(), 2u * kLines) << "round " << r << ": lines lost";
   }
-  EXPECT_EQ(broken, 0);
-  EXPECT_EQ(seen["A"].size(), static_cast<size_t>(kLines));
-  EXPECT_EQ(seen["B"].size(), static_cast<size_t>(kLines));
+  EXPECT_EQ(workers.Wait("A"), 0);
+  EXPECT_EQ(workers.Wait("B"), 0);
 }
 
 }  // namespace

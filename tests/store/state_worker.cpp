@@ -3,10 +3,12 @@
 //                                     trusted list, checking that each one landed
 //   read PROFILE NAME                 reads both files the way another program would, checking
 //                                     that each read is whole, until PROFILE/stop appears
-//   log PROFILE NAME LINES            logs LINES lines of about 1 KB
+//   log PROFILE NAME ROUNDS LINES     in each round r: waits for PROFILE/go-r, logs LINES lines,
+//                                     signals PROFILE/NAME.done-r
 //   hold MS READY FILE...             holds the files without sharing (Windows)
-// Every mode but hold signals PROFILE/NAME.ready, waits for PROFILE/go, and writes what it saw to
-// PROFILE/NAME.result. Failures go to standard error; the exit code is their count (at most 100).
+// Every mode but hold signals PROFILE/NAME.ready first; write and read then wait for PROFILE/go.
+// What a worker saw goes to PROFILE/NAME.result, failures to standard error; the exit code is
+// their count (at most 100).
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -184,13 +186,24 @@ int RunReader(Worker& worker) {
   return worker.Finish();
 }
 
-int RunLogger(Worker& worker, int lines) {
-  if (!worker.StartTogether())
-    return worker.Finish();
-  const std::string padding(900, 'x');
-  for (int i = 0; i < lines; ++i)
-    Log(kWorkerChannel, kLogInfo, "%s %06d %s", worker.name.c_str(), i, padding.c_str());
-  worker.Report("lines=" + std::to_string(lines));
+// The rounds start at the test's word, each once the test has put an oversized log in place, so
+// both loggers find it too big at their first line.
+int RunLogger(Worker& worker, int rounds, int lines) {
+  // A disk as slow as one under a virus scanner: a rotation takes a while.
+  logdetail::SetRotationHook([] { std::this_thread::sleep_for(20ms); });
+  Signal(worker.profile / (worker.name + ".ready"));
+  const std::string padding(100, 'x');
+  for (int round = 0; round < rounds; ++round) {
+    const std::string r = std::to_string(round);
+    if (!WaitForFile(worker.profile / ("go-" + r), 120s, Poll::Spin)) {
+      worker.Fail("no go for round " + r);
+      break;
+    }
+    for (int i = 0; i < lines; ++i)
+      Log(kWorkerChannel, kLogInfo, "%s %02d %06d %s", worker.name.c_str(), round, i,
+          padding.c_str());
+    Signal(worker.profile / (worker.name + ".done-" + r));
+  }
   return worker.Finish();
 }
 
@@ -213,8 +226,8 @@ int Run(const std::vector<std::string>& args) {
     return RunWriters(worker, std::stoi(args[3]), std::stoi(args[4]));
   if (mode == "read" && args.size() == 3)
     return RunReader(worker);
-  if (mode == "log" && args.size() == 4)
-    return RunLogger(worker, std::stoi(args[3]));
+  if (mode == "log" && args.size() == 5)
+    return RunLogger(worker, std::stoi(args[3]), std::stoi(args[4]));
   std::fprintf(stderr, "sv_state_worker: unknown mode or arguments\n");
   return 2;
 }
