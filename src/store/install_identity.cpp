@@ -158,7 +158,8 @@ InstallIdentity LoadOrCreate() {
   const Stored stored = Read(lock);
   if (!stored.readable) {
     // Inventing an id now would replace the one every paired phone knows.
-    Log(channels::kInstallId, kLogError, "install identity unavailable — no id until it can be read");
+    Log(channels::kInstallId, kLogError,
+        "install identity unavailable — no id until it can be read");
     return InstallIdentity{"", DefaultDisplayName()};
   }
   if (std::optional<InstallIdentity> identity = IdentityIn(stored)) {

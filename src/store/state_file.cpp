@@ -85,8 +85,10 @@ void SyncFolderOf(const fs::path& file, const LogChannel& channel) {
   std::string failure = "sync refused";
   if (Allowed(FileStep::SyncFolder, folder) && detail::SyncFolder(folder, &failure))
     return;
-  Log(channel, kLogError, "sync(%{public}s) failed: %{public}s — the change may not survive a "
-      "power cut", PathForLog(folder).c_str(), failure.c_str());
+  Log(channel, kLogError,
+      "sync(%{public}s) failed: %{public}s — the change may not survive a "
+      "power cut",
+      PathForLog(folder).c_str(), failure.c_str());
 }
 
 }  // namespace

@@ -40,8 +40,7 @@ ReadResult ReadForUpdate(const std::filesystem::path& file, const LogChannel& ch
 // A temporary file left by a writer that died is removed once the lock is held.
 class UpdateLock {
  public:
-  UpdateLock(std::mutex& processLock, const std::filesystem::path& file,
-             const LogChannel& channel);
+  UpdateLock(std::mutex& processLock, const std::filesystem::path& file, const LogChannel& channel);
   // False when the lock file could not be opened (no folder yet, ...): reading is still fine.
   bool Held() const { return fileLock_.Held(); }
 

@@ -33,8 +33,7 @@ std::optional<std::vector<TrustedPeer>> Load() {
       statefile::ReadForUpdate(TrustedFilePath(), channels::kTrusted);
   if (read.status == statefile::ReadStatus::Unreadable)
     return std::nullopt;
-  return read.status == statefile::ReadStatus::Text ? Parse(read.text)
-                                                    : std::vector<TrustedPeer>{};
+  return read.status == statefile::ReadStatus::Text ? Parse(read.text) : std::vector<TrustedPeer>{};
 }
 
 bool Save(const FileLock& lock, const std::vector<TrustedPeer>& peers) {

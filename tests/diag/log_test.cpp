@@ -144,7 +144,10 @@ TEST(LogText, PathsAndUtf16BecomeUtf8) {
   EXPECT_EQ(Utf8FromUtf16(u"B\u00fcro-\u6771\U0001F600"),
             "B\xC3\xBCro-\xE6\x9D\xB1\xF0\x9F\x98\x80");
   const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
-  EXPECT_EQ(Utf8FromUtf16(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD") << "unpaired surrogates";
+  EXPECT_EQ(Utf8FromUtf16(lone),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD")
+      << "unpaired surrogates";
 #if defined(_WIN32)
   EXPECT_EQ(PathForLog(std::filesystem::path(L"C:\\\u0141ukasz\\x\xD800")),
             "C:\\\xC5\x81ukasz\\x\xEF\xBF\xBD");

@@ -70,8 +70,7 @@ TEST_F(InstallIdentityTest, PreferenceSetterMakesAnIdentityQuietlyAndAnIdlessFil
   EXPECT_TRUE(installid::EnableAsyncHwEncoders());
   EXPECT_TRUE(installid::Discoverable());
   EXPECT_EQ(test::Occurrences(test::TestLog(), "install identity created"), before);
-  EXPECT_NE(test::TestLog().find(":installid:INFO] enableAsyncHwEncoders=true"),
-            std::string::npos);
+  EXPECT_NE(test::TestLog().find(":installid:INFO] enableAsyncHwEncoders=true"), std::string::npos);
 
   Write("{ \"enableAsyncHwEncoders\": \"true\", \"discoverable\": \"false\" }");
   const InstallIdentity fresh = installid::LoadOrCreate();

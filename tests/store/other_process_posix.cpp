@@ -46,11 +46,11 @@ class RefusedReads : public UnreadableFiles {
   RefusedReads(const std::vector<std::filesystem::path>& files,
                std::chrono::milliseconds duration) {
     const auto until = std::chrono::steady_clock::now() + duration;
-    statefile::SetStepHook([files, until](statefile::FileStep step,
-                                          const std::filesystem::path& target) {
-      return step != statefile::FileStep::Read || std::chrono::steady_clock::now() >= until ||
-             std::find(files.begin(), files.end(), target) == files.end();
-    });
+    statefile::SetStepHook(
+        [files, until](statefile::FileStep step, const std::filesystem::path& target) {
+          return step != statefile::FileStep::Read || std::chrono::steady_clock::now() >= until ||
+                 std::find(files.begin(), files.end(), target) == files.end();
+        });
   }
   ~RefusedReads() override { statefile::SetStepHook(nullptr); }
 };

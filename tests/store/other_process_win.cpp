@@ -9,8 +9,8 @@ namespace Sorvane::test {
 namespace {
 
 std::wstring Widen(const std::string& text) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(n > 0 ? n : 0, L'\0');
   if (n > 0)
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
@@ -112,10 +112,9 @@ void UseProfile(const std::filesystem::path& root) {
 
 std::unique_ptr<UnreadableFiles> MakeUnreadable(const std::vector<std::filesystem::path>& files,
                                                 std::chrono::milliseconds duration) {
-  const std::filesystem::path ready =
-      std::filesystem::temp_directory_path() /
-      (L"sv-held-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-       std::to_wstring(GetTickCount64()));
+  const std::filesystem::path ready = std::filesystem::temp_directory_path() /
+                                      (L"sv-held-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                       std::to_wstring(GetTickCount64()));
   std::vector<std::string> args{"hold", std::to_string(duration.count()), ready.string()};
   for (const std::filesystem::path& file : files)
     args.push_back(file.string());

@@ -56,10 +56,11 @@ TEST_F(StateFileTest, NothingIsReplacedBeforeItReachedTheDisk) {
     if (step.first != FileStep::Read)
       writes.push_back(step);
   }
-  const std::vector<std::pair<FileStep, fs::path>> expected{{FileStep::Write, TempOf(file)},
-                                                            {FileStep::Flush, TempOf(file)},
-                                                            {FileStep::Replace, TempOf(file)},
-                                                            {FileStep::SyncFolder, AppSupportDir()}};
+  const std::vector<std::pair<FileStep, fs::path>> expected{
+      {FileStep::Write, TempOf(file)},
+      {FileStep::Flush, TempOf(file)},
+      {FileStep::Replace, TempOf(file)},
+      {FileStep::SyncFolder, AppSupportDir()}};
   EXPECT_EQ(writes, expected);
   EXPECT_EQ(replacing, test::ReadFile(file)) << "what was flushed is what was put in place";
   EXPECT_EQ(trusted::LoadAll().size(), 2u);
@@ -83,7 +84,8 @@ TEST_F(StateFileTest, AFailedStepLeavesTheFileAsItWas) {
     EXPECT_EQ(log.find("added peer id=lost"), std::string::npos) << log;
   }
   const test::LogMark mark = test::MarkLog();
-  statefile::SetStepHook([](FileStep step, const fs::path&) { return step != FileStep::SyncFolder; });
+  statefile::SetStepHook(
+      [](FileStep step, const fs::path&) { return step != FileStep::SyncFolder; });
   trusted::Upsert(Phone("synced-late"));
   statefile::SetStepHook(nullptr);
   EXPECT_TRUE(trusted::FindById("synced-late"));

@@ -119,8 +119,9 @@ TEST(StateFilesAcrossProcesses, FilesHeldByAnotherProgramKeepTheIdAndThePhones) 
 
   auto held = test::MakeUnreadable({identityFile, trusted::TrustedFilePath()}, 300ms);
   ASSERT_NE(held, nullptr);
-  std::thread pairing(
-      [] { trusted::Upsert({"new", "New", std::string(64, 'c'), "2026-12-08T10:00:00Z"}); });
+  std::thread pairing([] {
+    trusted::Upsert({"new", "New", std::string(64, 'c'), "2026-12-08T10:00:00Z"});
+  });
   const InstallIdentity loaded = installid::LoadOrCreate();
   pairing.join();
   held.reset();
@@ -150,8 +151,8 @@ std::vector<std::string> LinesOf(const std::string& text, std::string* rest) {
 std::string OversizedLog() {
   std::string text;
   for (int i = 0; text.size() <= 4u * 1024 * 1024; ++i)
-    text += "[2026-12-01 10:00:00.000 com.sorvane.plugin:main:INFO] earlier " +
-            std::to_string(i) + " " + std::string(900, 'e') + "\r\n";
+    text += "[2026-12-01 10:00:00.000 com.sorvane.plugin:main:INFO] earlier " + std::to_string(i) +
+            " " + std::string(900, 'e') + "\r\n";
   return text;
 }
 

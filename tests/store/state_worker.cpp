@@ -148,7 +148,8 @@ void CheckIdentityText(Worker& worker, const std::string& text, std::string& see
 }
 
 void CheckTrustedText(Worker& worker, const std::string& text) {
-  const bool whole = text.size() >= 3 && text.front() == '[' && text.substr(text.size() - 2) == "]\n";
+  const bool whole =
+      text.size() >= 3 && text.front() == '[' && text.substr(text.size() - 2) == "]\n";
   if (!whole || trusted::Parse(text).size() != Count(text, "{\"id\":"))
     worker.Fail("trusted list read torn: " + text.substr(0, 200));
 }

@@ -219,8 +219,7 @@ TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
            ChildWithText(window, L"Name phone-c") != nullptr;
   })) << "the row went, the others stayed";
   const std::string log = test::TestLog();
-  EXPECT_NE(log.find(":setup_dialog:INFO] unpaired peer phone-b\\x0d\\x0a[2026"),
-            std::string::npos)
+  EXPECT_NE(log.find(":setup_dialog:INFO] unpaired peer phone-b\\x0d\\x0a[2026"), std::string::npos)
       << log;
   EXPECT_EQ(log.find("\r\n[2026-12-01 10:00:00.000"), std::string::npos) << "no forged line";
   for (const char* id : {"phone-a", "phone-c"})
