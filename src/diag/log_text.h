@@ -13,7 +13,4 @@ std::string LogSafeText(std::string_view text);
 // surrogate) shows U+FFFD where the narrow conversions of the standard library would throw.
 std::string PathForLog(const std::filesystem::path& path);
 
-// UTF-16 as UTF-8, each unpaired surrogate replaced by U+FFFD.
-std::string Utf8FromUtf16(std::u16string_view text);
-
 }  // namespace Sorvane

@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "base/utf8_text.h"
 #include "diag/log.h"
 #include "diag/log_text.h"
 #include "support/temp_profile.h"
