@@ -11,14 +11,21 @@
 #include "store/install_identity.h"
 #include "store/store_test_support.h"
 #include "store/trusted_peers.h"
+#include "support/known_folders.h"
 
 namespace Sorvane {
 namespace {
 
 #if defined(_WIN32)
-// The shell answers (the test main points its known folder at this program's own profile);
-// without it the environment decides, then "C:\".
+// The shell's answer wins over APPDATA; without it the environment decides, then "C:\".
 TEST(AppPaths, ShellFolderThenEnvironmentFallbacks) {
+  test::AnswerRoamingFolder(L"C:\\Users\\ana\\AppData\\Roaming");
+  EXPECT_EQ(RoamingAppDataDir(), std::filesystem::path(L"C:\\Users\\ana\\AppData\\Roaming"))
+      << "the shell's answer wins over APPDATA";
+  test::AnswerRoamingFolder(L"");
+  EXPECT_EQ(RoamingAppDataDir(), std::filesystem::path(std::getenv("APPDATA")))
+      << "without the shell's answer, APPDATA";
+  test::ForgetRoamingFolderAnswer();
   EXPECT_EQ(AppSupportDir(), std::filesystem::path(std::getenv("APPDATA")) / "Sorvane")
       << "this program's own profile";
 
