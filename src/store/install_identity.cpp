@@ -98,7 +98,7 @@ JsonStringMembers RecoverDamaged(const FileLock& lock, const std::string& text) 
 }
 
 Stored Read(const FileLock& lock) {
-  const statefile::ReadResult read = statefile::ReadForUpdate(FilePath(), channels::kInstallId);
+  const statefile::ReadResult read = statefile::ReadPatiently(FilePath(), channels::kInstallId);
   if (read.status == statefile::ReadStatus::Unreadable)
     return Stored{false, {}};
   if (read.status == statefile::ReadStatus::Absent)

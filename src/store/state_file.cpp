@@ -106,7 +106,7 @@ ReadResult ReadText(const fs::path& file) {
   return last.status == ReadStatus::Text ? ReadResult{} : last;
 }
 
-ReadResult ReadForUpdate(const fs::path& file, const LogChannel& channel) {
+ReadResult ReadPatiently(const fs::path& file, const LogChannel& channel) {
   ReadResult result = ReadText(file);
   if (result.status != ReadStatus::Unreadable)
     return result;

@@ -28,11 +28,11 @@ struct ReadResult {
 // read are tried again up to five times, 5 ms apart; five empty reads count as no file.
 ReadResult ReadText(const std::filesystem::path& file);
 
-// ReadText for an operation that may write back: a file that stays unreadable is logged as an
-// ERROR on `channel` and read again for about a second (virus scanners, backup and sync agents
-// hold files that long). If it is still unreadable the caller must write nothing: rewriting from
-// what it could not read would drop the stored identity or phones.
-ReadResult ReadForUpdate(const std::filesystem::path& file, const LogChannel& channel);
+// ReadText as every store operation reads: a file that stays unreadable is logged as an ERROR on
+// `channel` and read again for about a second (virus scanners, backup and sync agents hold files
+// that long). If it is still unreadable the caller must write nothing: rewriting from what it
+// could not read would drop the stored identity or phones.
+ReadResult ReadPatiently(const std::filesystem::path& file, const LogChannel& channel);
 
 // Held across one whole operation on a state file: this process's lock for the file's store, then
 // the lock file "<file>.lock" that every process takes before reading, writing and replacing

@@ -30,7 +30,7 @@ const statefile::WriteMessages kWriteMessages{"write: open(%{public}s) failed",
 // The stored list, unless the file is there but cannot be read.
 std::optional<std::vector<TrustedPeer>> Load() {
   const statefile::ReadResult read =
-      statefile::ReadForUpdate(TrustedFilePath(), channels::kTrusted);
+      statefile::ReadPatiently(TrustedFilePath(), channels::kTrusted);
   if (read.status == statefile::ReadStatus::Unreadable)
     return std::nullopt;
   return read.status == statefile::ReadStatus::Text ? Parse(read.text) : std::vector<TrustedPeer>{};

@@ -91,15 +91,6 @@ TEST(DebugTopicRotation, KeepsTheFiveNewestArchivesWithTheRightNames) {
   EXPECT_TRUE(fs::exists(dir / "debug_encoder_2020-01-01.log"));
 }
 
-// Two hosts writing one topic at once would garble one file: each host has its own.
-TEST(DebugTopicFiles, CarryTheHostSuffix) {
-  EXPECT_EQ(DebugTopicFileName(DebugTopic::Encoder, HostKind::PremierePro), "debug_encoder.log");
-  EXPECT_EQ(DebugTopicFileName(DebugTopic::Encoder, HostKind::AfterEffects),
-            "debug_encoder-ae.log");
-  EXPECT_EQ(DebugTopicFileName(DebugTopic::UiSync, HostKind::MediaEncoder),
-            "debug_ui_sync-ame.log");
-}
-
 TEST(DebugTopicLine, WritesStampThreadTopicAndCutsLongMessages) {
   const std::string longText(2000, 'y');
   DebugTopicLog(DebugTopic::Fps, "%s", longText.c_str());

@@ -17,21 +17,9 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-// One argument as the C runtime of the started program splits it again.
+// The arguments here (modes, numbers, folder paths) hold no quote and end in no backslash.
 std::wstring Quoted(const std::wstring& arg) {
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (const wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else {
-      quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-      backslashes = 0;
-    }
-    quoted.push_back(c);
-  }
-  quoted.append(backslashes, L'\\');
-  return quoted + L"\"";
+  return L"\"" + arg + L"\"";
 }
 
 class WindowsProcess : public OtherProcess {
@@ -66,17 +54,6 @@ class HeldFiles : public UnreadableFiles {
 
  private:
   std::unique_ptr<OtherProcess> holder_;
-};
-
-struct OwnedHandle {
-  HANDLE handle;
-  explicit OwnedHandle(HANDLE owned) : handle(owned) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() {
-    if (handle != INVALID_HANDLE_VALUE)
-      CloseHandle(handle);
-  }
 };
 
 }  // namespace
@@ -128,15 +105,17 @@ std::unique_ptr<UnreadableFiles> MakeUnreadable(const std::vector<std::filesyste
 
 bool HoldWithoutSharing(const std::vector<std::filesystem::path>& files,
                         const std::filesystem::path& ready, std::chrono::milliseconds duration) {
-  std::vector<std::unique_ptr<OwnedHandle>> held;
+  std::vector<HANDLE> held;
   for (const std::filesystem::path& file : files) {
-    held.push_back(std::make_unique<OwnedHandle>(CreateFileW(
-        file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-    if (held.back()->handle == INVALID_HANDLE_VALUE)
-      return false;
+    held.push_back(CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (held.back() == INVALID_HANDLE_VALUE)
+      return false;  // the process ends at once, closing the others
   }
   Signal(ready);
   Sleep(static_cast<DWORD>(duration.count()));
+  for (const HANDLE handle : held)
+    CloseHandle(handle);
   return true;
 }
 

@@ -37,17 +37,13 @@ struct Worker {
   fs::path profile;
   std::string name;
   std::atomic<int> failures{0};
-  std::mutex resultLock;
-  std::string result;  // guarded by resultLock
+  std::string result;  // written by the main thread once the others are done
 
   void Fail(const std::string& what) {
     std::fprintf(stderr, "sv_state_worker %s: %s\n", name.c_str(), what.c_str());
     ++failures;
   }
-  void Report(const std::string& line) {
-    std::lock_guard<std::mutex> lock(resultLock);
-    result += line + "\n";
-  }
+  void Report(const std::string& line) { result += line + "\n"; }
   // Ready, then off at the test's word, so every worker starts at the same moment.
   bool StartTogether() {
     Signal(profile / (name + ".ready"));
