@@ -8,6 +8,7 @@
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
 #include "encoder/encoder_factory.h"
+#include "encoder/engine_catalog.h"
 #include "host/encoder_pipeline.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
@@ -308,6 +309,7 @@ void TransmitInstance::SwitchEncoderEngine(const std::string& id) {
   }
   if (old)
     old->Shutdown();
+  EngineCatalog::Process().Refresh();  // the next client sees the machine as it is now
   std::lock_guard<std::mutex> lock(descriptionLock_);
   lastEncoderDesc_.clear();
   lastStreamInfo_ = {};
@@ -326,6 +328,8 @@ void TransmitInstance::GreetNewClient() {
   transport_.ClearPacerQueue();
   if (const auto pipeline = CopyPipeline())
     pipeline->RequestKeyframe();
+  // Enumerated off this thread, once per process; only the first client may wait for it.
+  auto engines = EngineCatalog::Process().List(std::chrono::seconds(3));
   {
     std::lock_guard<std::mutex> lock(descriptionLock_);
     lastStreamInfo_ = {};
@@ -333,7 +337,7 @@ void TransmitInstance::GreetNewClient() {
     lastEncoderDesc_.clear();
     SendStreamInfoIfReady();
     SendHostPlatform();
-    SendEncoderEngineList();
+    SendEncoderEngineList(std::move(engines));
     PublishUiStatus();
     SendEncoderInfoIfChanged();
   }

@@ -120,10 +120,15 @@ class HostSession {
     const int fps = options_.fps > 0 ? options_.fps : 30;
     const uint64_t total = static_cast<uint64_t>(options_.seconds * fps);
     const auto start = std::chrono::steady_clock::now();
-    for (uint64_t i = 0; i < total; ++i) {
-      std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / fps));
-      PushFrame(static_cast<uint32_t>(i), i / static_cast<double>(fps));
-      while (options_.audio && module.PushAudio != nullptr && audioFrames < (i + 1) * 48000 / fps) {
+    for (uint64_t slot = 0; slot < total; ++slot) {
+      std::this_thread::sleep_until(start + std::chrono::microseconds(slot * 1000000 / fps));
+      const double atSeconds = slot / static_cast<double>(fps);
+      if (Paused(atSeconds))
+        continue;
+      NotePauseOver(atSeconds);
+      PushFrame(static_cast<uint32_t>(report_.framesPushed), atSeconds);
+      const uint64_t pushed = report_.framesPushed;
+      while (options_.audio && module.PushAudio != nullptr && audioFrames < pushed * 48000 / fps) {
         float** samples =
             fileSound ? source_->NextAudio(samplesPerChunk) : tone.Next(samplesPerChunk);
         audioFrames += samplesPerChunk;
@@ -131,8 +136,8 @@ class HostSession {
         module.PushAudio(&stdParms_, &instance_, &push);
         ++report_.audioPushes;
       }
-      if ((i + 1) % static_cast<uint64_t>(fps) == 0) {
-        progress_ << "  pushed " << (i + 1) << " frames\n" << std::flush;
+      if (pushed % static_cast<uint64_t>(fps) == 0) {
+        progress_ << "  pushed " << pushed << " frames\n" << std::flush;
       }
     }
     if (options_.audio && module.StopPushAudio != nullptr)
@@ -155,6 +160,21 @@ class HostSession {
   tmModule module{};
 
  private:
+  bool Paused(double atSeconds) const {
+    return options_.pauseAtSeconds >= 0 && atSeconds >= options_.pauseAtSeconds &&
+           atSeconds < options_.pauseAtSeconds + options_.pauseForSeconds;
+  }
+  void NotePauseOver(double atSeconds) {
+    if (options_.pauseAtSeconds < 0 || options_.pauseForSeconds <= 0 ||
+        atSeconds < options_.pauseAtSeconds + options_.pauseForSeconds)
+      return;
+    if (report_.framesPushedAfterPause == 0) {
+      report_.firstIndexAfterPause = report_.framesPushed;
+      progress_ << "  resumed after the pause with frame " << report_.framesPushed << "\n";
+    }
+    ++report_.framesPushedAfterPause;
+  }
+
   void PushFrame(uint32_t index, double atSeconds) {
     const bool resized = options_.resizeAtSeconds >= 0 && atSeconds >= options_.resizeAtSeconds &&
                          options_.resizeWidth > 0 && options_.resizeHeight > 0;
