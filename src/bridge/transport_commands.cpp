@@ -75,4 +75,12 @@ void KeyboardNudge() {
   SendKeyTap(keys.second);
 }
 
+void NudgeHostForNewClient() {
+  Log(channels::kTransmit, kLogInfo, "new client nudge (initial frame)");
+  if (TryBridge(static_cast<uint32_t>(SVCtrlOpcode::Nudge)))
+    return;
+  Log(channels::kTransmit, kLogInfo, "Ctrl bridge unavailable — fallback to keyboard nudge");
+  RunKeyboardFallback(static_cast<uint32_t>(SVCtrlOpcode::Nudge));
+}
+
 }  // namespace Sorvane

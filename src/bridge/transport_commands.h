@@ -31,4 +31,8 @@ void RunKeyboardFallback(uint32_t command);
 // The new-client nudge by keyboard: one frame forward, 60 ms, one frame back.
 void KeyboardNudge();
 
+// Gets the host to render the current frame again for a new client: through the bridge, else by
+// keyboard. Call it without locks that the host's UI thread may wait for.
+void NudgeHostForNewClient();
+
 }  // namespace Sorvane

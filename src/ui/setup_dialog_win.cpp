@@ -19,6 +19,8 @@ using std::min;
 
 #include "base/thread_annotations.h"
 #include "diag/crash_handler.h"
+#include "diag/log_channels.h"
+#include "diag/thread_guard.h"
 #include "ui/setup_dialog.h"
 #include "ui/setup_window_win.h"
 
@@ -71,10 +73,7 @@ void RunMessageLoop(HWND window) {
   }
 }
 
-void DialogThread() {
-  PrepareThreadForCrashes();
-  DialogProcess& process = Process();
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+void RunDialog(DialogProcess& process) {
   RegisterWindowClass();
   INITCOMMONCONTROLSEX controls = {sizeof controls, 0xFF};
   InitCommonControlsEx(&controls);
@@ -91,7 +90,15 @@ void DialogThread() {
   process.window = nullptr;
   if (gdiplus)
     Gdiplus::GdiplusShutdown(state->gdiplusToken);
-  state.reset();
+}
+
+void DialogThread() {
+  PrepareThreadForCrashes();
+  DialogProcess& process = Process();
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  static ThreadGuard guard(channels::kSetupDialog, "setup dialog");
+  guard.Run([&] { RunDialog(process); });
+  process.window = nullptr;
   if (SUCCEEDED(com))
     CoUninitialize();
   process.running = false;

@@ -96,6 +96,19 @@ void ControlSurfaceHost::SetPlayState(uint8_t state) {
   ChangePlayState(state, "set");
 }
 
+void ControlSurfaceHost::HoldCommands(bool hold) {
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    holdCommands_ = hold;
+  }
+  commandsReleased_.notify_all();
+}
+
+void ControlSurfaceHost::WaitWhileCommandsHeld() {
+  std::unique_lock<std::mutex> lock(lock_);
+  commandsReleased_.wait(lock, [this] { return !holdCommands_; });
+}
+
 std::vector<HostCall> ControlSurfaceHost::Calls() const {
   std::lock_guard<std::mutex> lock(lock_);
   return calls_;
