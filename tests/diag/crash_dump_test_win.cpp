@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "diag/crash_dump_files.h"
@@ -44,6 +45,10 @@ struct FatalCase {
   void (*trigger)();
   const char* code;
 };
+
+void PrintTo(const FatalCase& fatal, std::ostream* out) {
+  *out << fatal.name;
+}
 
 class CrashDumpDeathTest : public ::testing::TestWithParam<FatalCase> {};
 
