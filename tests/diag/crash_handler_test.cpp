@@ -13,9 +13,8 @@
 namespace Sorvane {
 namespace {
 
-using test::TestLog;
-
 using test::Count;
+using test::TestLog;
 
 // Runs before any other test of this process installs the handler (death tests run in children).
 TEST(CrashHandler, InstallIsIdempotent) {

@@ -18,7 +18,7 @@ namespace {
 constexpr DWORD kPending = 9506;
 constexpr int64_t kMs = 1'000'000;
 
-using test::LogText;
+using test::TestLog;
 
 // A stand-in for DNSAPI's service functions that records what it is given, owns the instances it
 // hands out (so double frees and use after free show up), and completes requests only when told.

@@ -15,7 +15,7 @@ namespace {
 constexpr int64_t kMs = 1'000'000;
 
 using test::Count;
-using test::LogText;
+using test::TestLog;
 
 // A platform that records what it is asked to do; each registration's outcome is scripted.
 class RecordingAdvertiser final : public SelfHealingAdvertiser {

@@ -10,7 +10,7 @@
 namespace Sorvane {
 namespace {
 
-using test::LogText;
+using test::TestLog;
 
 // Here no advertisement can succeed (no system bus for Avahi; Wine's dnsapi.dll has no DNS-SD
 // service functions): the transport says so once and serves clients all the same.

@@ -21,7 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::TestClient;
 
-using test::LogText;
+using test::TestLog;
 
 bool Eventually(const std::function<bool()>& done, int ms = 3000) {
   for (int i = 0; i < ms / 10; ++i) {
