@@ -217,7 +217,7 @@ void CtrlHostSession::Disconnect() {
   }
 }
 
-void CtrlHostSession::Stop() {
+void CtrlHostSession::Stop(bool unload) {
   if (!started_)
     return;
   started_ = false;
@@ -228,7 +228,10 @@ void CtrlHostSession::Stop() {
   }
   funcs_.Shutdown();
   ControlSurfaceHost::Instance().Say("host: control surface shut down");
-  module_->loaded->KeepMappedUntilExit();
+  if (unload)
+    module_->loaded.reset();
+  else
+    module_->loaded->KeepMappedUntilExit();
 }
 
 void* CtrlHostSession::Symbol(const char* name) const {

@@ -102,7 +102,9 @@ class CtrlHostSession {
   // Creates the plug-in instance and connects it (the surface may be dormant).
   bool Connect(std::string* error);
   void Disconnect();
-  void Stop();
+  // Disconnects, deletes the instance and shuts down; with `unload`, frees the module as well
+  // (otherwise it stays mapped, like a host that never unloads).
+  void Stop(bool unload = false);
 
   void* Symbol(const char* name) const;
   const sdk::ADOBESDK_ControlSurfacePluginFuncs& funcs() const { return funcs_; }
