@@ -73,19 +73,28 @@ void RunMessageLoop(HWND window) {
   }
 }
 
+// The window reads the state through its user data, so it must go before the state does, also
+// when an exception leaves RunDialog early.
+struct WindowBeforeState {
+  setupui::SetupDialogState& state;
+  ~WindowBeforeState() {
+    if (state.window != nullptr && IsWindow(state.window))
+      DestroyWindow(state.window);
+  }
+};
+
 void RunDialog(DialogProcess& process) {
   RegisterWindowClass();
   INITCOMMONCONTROLSEX controls = {sizeof controls, 0xFF};
   InitCommonControlsEx(&controls);
   auto state = std::make_unique<setupui::SetupDialogState>();
+  const WindowBeforeState windowFirst{*state};
   Gdiplus::GdiplusStartupInput gdiplusInput;
   const bool gdiplus =
       Gdiplus::GdiplusStartup(&state->gdiplusToken, &gdiplusInput, nullptr) == Gdiplus::Ok;
   if (gdiplus && setupui::CreateSetupWindow(*state)) {
     process.window = state->window;
     RunMessageLoop(state->window);
-  } else if (state->window) {
-    DestroyWindow(state->window);
   }
   process.window = nullptr;
   if (gdiplus)
