@@ -206,7 +206,9 @@ void Win32PairingDialog::UiThread(std::string code, std::string deviceName) {
   const bool comStarted = com == S_OK || com == S_FALSE;
   static ThreadGuard guard(channels::kPairDialog, "pairing dialog");
   guard.Run([&] {
-    if (!RegisterDialogClass() || !CreateDialogWindow(code, deviceName))
+    // A phone that answered before the window exists needs no window (and building one, fonts
+    // and all, would hold the handshake's wait for this thread).
+    if (closeRequested_.load() || !RegisterDialogClass() || !CreateDialogWindow(code, deviceName))
       return;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
