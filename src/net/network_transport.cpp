@@ -1,6 +1,7 @@
 #include "net/network_transport.h"
 
 #include "diag/crash_handler.h"
+#include "diag/host_entry_guard.h"
 #include "diag/log_channels.h"
 #include "diag/socket_error.h"
 #include "net/wire_opcodes.h"
@@ -17,6 +18,7 @@ NetworkTransport::NetworkTransport(const Options& options)
     : options_(options),
       clock_(options.clock ? *options.clock : SteadyClock()),
       dialogFactory_(CreatePairingDialog),
+      advertiserFactory_(CreateServiceAdvertiser),
       pairingThrottle_(clock_) {
   net::SocketLibraryAcquire();
 }
@@ -41,28 +43,44 @@ void NetworkTransport::StartListening(uint16_t controlPort) {
   acceptThread_ = std::thread(&NetworkTransport::AcceptLoop, this, controlPort);
   controlPort_.store(controlPort);
   discoverable_.store(installid::Discoverable());
-  StartAdvertising(controlPort);
+  if (discoverable_.load())
+    transmitState_.Reset(AnyInstanceActive());  // before the poll thread reads it
+  // Registering may wait seconds for the system; the host's call must not.
+  advertiseThread_ = std::thread(&NetworkTransport::StartAdvertising, this, controlPort);
   pollThread_ = std::thread(&NetworkTransport::TransmitStatePollLoop, this);
 }
 
 void NetworkTransport::StartAdvertising(uint16_t port) {
-  if (!discoverable_.load()) {
-    Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
-    return;
-  }
-  const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
-  advertiser_ = CreateServiceAdvertiser();
-  if (!advertiser_) {
-    Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
-    return;
-  }
-  transmitState_.Reset(AnyInstanceActive());
-  if (!advertiser_->Start(
-          port, AdvertisementRecord{identity.id, identity.name, transmitState_.Active()})) {
-    Log(channels::kNetwork, kLogError,
-        "ServiceAdvertiser::Start failed — Bonjour discovery disabled");
-    advertiser_.reset();
-  }
+  PrepareThreadForCrashes();
+  static HostEntryGuard guard(channels::kNetwork, "advertising thread");
+  guard.Run([&] {
+    if (!discoverable_.load()) {
+      Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
+      return;
+    }
+    const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
+    if (!running_.load())
+      return;  // stopped meanwhile: nothing to advertise
+    std::unique_ptr<IServiceAdvertiser> advertiser = advertiserFactory_();
+    if (!advertiser) {
+      Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
+      return;
+    }
+    if (!advertiser->Start(
+            port, AdvertisementRecord{identity.id, identity.name, transmitState_.Active()})) {
+      Log(channels::kNetwork, kLogError,
+          "ServiceAdvertiser::Start failed — retrying in the background");
+    }
+    std::lock_guard<std::mutex> lock(advertiserLock_);
+    advertiser_ = std::move(advertiser);
+    advertiser_->SetTransmit(transmitState_.Active());  // an edge may have passed meanwhile
+  });
+}
+
+void NetworkTransport::AdvertiseTransmitState(bool active) {
+  std::lock_guard<std::mutex> lock(advertiserLock_);
+  if (advertiser_)
+    advertiser_->SetTransmit(active);
 }
 
 void NetworkTransport::Stop() {
@@ -74,7 +92,8 @@ void NetworkTransport::Stop() {
   peerKnown_.store(false);
   // Wake every thread first; the numbers are given back only once nothing can use them.
   net::ShutdownBoth(clientSocket_.load());
-  for (std::thread* t : {&acceptThread_, &readThread_, &heartbeatThread_, &pollThread_}) {
+  for (std::thread* t :
+       {&acceptThread_, &readThread_, &heartbeatThread_, &pollThread_, &advertiseThread_}) {
     if (t->joinable())
       t->join();
   }
@@ -86,10 +105,13 @@ void NetworkTransport::Stop() {
     udp = udpSocket_.exchange(kInvalidSocket);
   }
   net::CloseSocket(udp);
-  if (advertiser_) {
-    advertiser_->Stop();
-    advertiser_.reset();
+  std::unique_ptr<IServiceAdvertiser> advertiser;
+  {
+    std::lock_guard<std::mutex> lock(advertiserLock_);
+    advertiser = std::move(advertiser_);
   }
+  if (advertiser)
+    advertiser->Stop();
 }
 
 void NetworkTransport::CloseRetiredSocket(SocketHandle socket) {
@@ -328,6 +350,7 @@ void NetworkTransport::TransmitStatePollLoop() {
           edge->inactivePolls);
     }
     SendTransmitState(edge->active);
+    AdvertiseTransmitState(edge->active);
   }
   Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: END");
 }

@@ -29,6 +29,7 @@ class NetworkTransport {
   using UdpFailureHandler = std::function<void()>;
   using ActivityQuery = std::function<bool()>;
   using PairingDialogFactory = std::function<std::unique_ptr<IPairingDialog>()>;
+  using AdvertiserFactory = std::function<std::unique_ptr<IServiceAdvertiser>()>;
 
   static constexpr uint16_t kVideoPort = 47101;
   static constexpr uint16_t kAudioPort = 47102;
@@ -59,6 +60,7 @@ class NetworkTransport {
   void SetPairingDialogFactory(PairingDialogFactory factory) {
     dialogFactory_ = std::move(factory);
   }
+  void SetAdvertiserFactory(AdvertiserFactory factory) { advertiserFactory_ = std::move(factory); }
 
   void StartListening(uint16_t controlPort);
   void Stop();
@@ -96,7 +98,10 @@ class NetworkTransport {
   }
   // Closes a socket once no thread can still be using its number.
   void CloseRetiredSocket(net::SocketHandle socket);
+  // Runs on the advertising thread.
   void StartAdvertising(uint16_t port);
+  // Tells the advertisement the debounced transmit state.
+  void AdvertiseTransmitState(bool active);
   void SendTransmitState(bool active);
   bool AnyInstanceActive() const { return activityQuery_ ? activityQuery_() : false; }
   void OnNewConnection(const net::AcceptedPeer& peer);
@@ -114,6 +119,7 @@ class NetworkTransport {
   std::thread readThread_;       // owned by the accept thread while running
   std::thread heartbeatThread_;  // owned by the accept thread while running
   std::thread pollThread_;
+  std::thread advertiseThread_;  // registers the advertisement; joined by Stop
   std::atomic<bool> running_{false};
   std::mutex pollMutex_;  // only wakes the poll thread early
   std::condition_variable pollCv_;
@@ -136,9 +142,11 @@ class NetworkTransport {
   UdpFailureHandler udpFailureHandler_;
   ActivityQuery activityQuery_;
   PairingDialogFactory dialogFactory_;
+  AdvertiserFactory advertiserFactory_;
 
   std::atomic<uint32_t> consecutiveUdpFailures_{0};
-  std::unique_ptr<IServiceAdvertiser> advertiser_;  // owned by StartListening / Stop
+  std::mutex advertiserLock_;  // guards the pointer; SetTransmit through it never blocks
+  std::unique_ptr<IServiceAdvertiser> advertiser_ GUARDED_BY(advertiserLock_);
   std::atomic<bool> discoverable_{true};
   std::atomic<uint16_t> controlPort_{47100};
   TransmitStateDebounce transmitState_;
