@@ -58,9 +58,16 @@ void NetworkTransport::StartAdvertising(uint16_t port) {
       Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
       return;
     }
-    const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
+    const InstallIdentity stored = installid::LoadOrCreate();
     if (!running_.load())
       return;  // stopped meanwhile: nothing to advertise
+    if (stored.id.empty()) {
+      // The identity file stayed unreadable: phones know this computer by its id, so none is
+      // better than a wrong one.
+      Log(channels::kNetwork, kLogError, "install identity unreadable — mDNS advertisement skipped");
+      return;
+    }
+    const InstallIdentity identity = AdvertisedIdentity(stored);
     std::unique_ptr<IServiceAdvertiser> advertiser = advertiserFactory_();
     if (!advertiser) {
       Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");

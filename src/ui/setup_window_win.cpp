@@ -7,6 +7,7 @@
 
 #include "diag/log.h"
 #include "diag/log_channels.h"
+#include "diag/log_text.h"
 #include "diag/thread_guard.h"
 #include "net/shared_transport.h"
 #include "ui/fitting_font_win.h"
@@ -179,7 +180,7 @@ void OnForget(SetupDialogState& s, int id) {
   if (answer != IDOK || !IsWindow(s.window))
     return;
   trusted::Remove(peerId);
-  Log(channels::kSetupDialog, kLogInfo, "unpaired peer %{public}s", peerId.c_str());
+  Log(channels::kSetupDialog, kLogInfo, "unpaired peer %{public}s", LogSafeText(peerId).c_str());
   s.trustedSignature.clear();
   RebuildTrustedList(s);
   InvalidateRect(s.window, nullptr, TRUE);

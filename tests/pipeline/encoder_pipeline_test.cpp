@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/reader_preferring_mutex.h"
+#include "diag/debug_topics.h"
 #include "diag/log.h"
 #include "host/encoder_pipeline.h"
 #include "pipeline/fake_encoder.h"
@@ -80,7 +81,7 @@ std::vector<std::vector<std::string>> RowsStarting(const std::string& prefix) {
 }
 
 std::string TopicLog() {
-  return test::ReadFile(LogFolder() / "debug_transitions.log");
+  return test::ReadFile(LogFolder() / DebugTopicFileName(DebugTopic::Transitions, DetectHost()));
 }
 
 // A deadlocked run cannot be joined; end the program with a verdict instead of hanging.
