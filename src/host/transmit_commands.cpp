@@ -3,7 +3,6 @@
 #include <string>
 
 #include "base/byte_order.h"
-#include "bridge/transport_commands.h"
 #include "diag/host_entry_guard.h"
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
@@ -342,11 +341,7 @@ void TransmitInstance::GreetNewClient() {
     SendEncoderInfoIfChanged();
   }
   ReplayCachedFrame();
-  Log(channels::kTransmit, kLogInfo, "new client nudge (initial frame)");
-  if (!TryBridge(10)) {
-    Log(channels::kTransmit, kLogInfo, "Ctrl bridge unavailable — fallback to keyboard nudge");
-    RunKeyboardFallback(10);
-  }
+  // The host's redraw nudge follows once per client, outside the registry lock (SharedTransport).
 }
 
 void TransmitInstance::ReplayCachedFrame() {

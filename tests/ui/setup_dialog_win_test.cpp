@@ -111,6 +111,12 @@ TEST_F(SetupDialogTest, OpensFromTheHostEntryOnceAndASecondOpenRestoresIt) {
 
   EXPECT_EQ(module.Shutdown(nullptr), sdk::tmResult_Success);
   EXPECT_EQ(FindDialog(), nullptr) << "shutdown closes the dialog and waits for its thread";
+
+  // A host that unloads without Shutdown still takes the dialog down.
+  EXPECT_EQ(module.SetupDialog(nullptr, nullptr), sdk::tmResult_Success);
+  ASSERT_TRUE(Eventually([&] { return FindShownDialog() != nullptr; }));
+  EXPECT_EQ(TransmitEntry(sdk::tmInterfaceVersion4, 0, nullptr, nullptr), sdk::tmResult_Success);
+  EXPECT_EQ(FindDialog(), nullptr) << "the unload closes the dialog and waits for its thread";
 }
 
 TEST_F(SetupDialogTest, AnOpenWhileTheFirstIsStillStartingReturnsAtOnce) {

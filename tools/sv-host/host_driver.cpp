@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <iterator>
+#include <stdexcept>
 #include <thread>
 
 #include "base/clock.h"
@@ -13,6 +14,7 @@
 #include "sv-host/sync_marks.h"
 #include "sv-host/test_scene.h"
 #include "sv-host/tone.h"
+#include "sv-host/ui_thread_pump.h"
 
 namespace Sorvane::hostsim {
 namespace {
@@ -121,7 +123,7 @@ class HostSession {
     const uint64_t total = static_cast<uint64_t>(options_.seconds * fps);
     const auto start = std::chrono::steady_clock::now();
     for (uint64_t slot = 0; slot < total; ++slot) {
-      std::this_thread::sleep_until(start + std::chrono::microseconds(slot * 1000000 / fps));
+      RunUiThreadUntil(start + std::chrono::microseconds(slot * 1000000 / fps));
       const double atSeconds = slot / static_cast<double>(fps);
       if (Paused(atSeconds))
         continue;
@@ -154,7 +156,10 @@ class HostSession {
       module.Shutdown(&stdParms_);
     entry_(options_.interfaceVersion, 0, stdParms_.piSuites, &module);
     progress_ << "Shutdown and unload\n";
-    module_->KeepMappedUntilExit();  // its network threads live until the process ends
+    if (options_.unload)
+      module_.reset();  // FreeLibrary / dlclose
+    else
+      module_->KeepMappedUntilExit();  // its network threads live until the process ends
   }
 
   tmModule module{};
@@ -208,6 +213,19 @@ class HostSession {
   tmInstance instance_{};
 };
 
+// What a host does after an unload: it throws and catches exceptions (the unwinder walks every
+// registered handler and module) and keeps running.
+void CarryOnAfterUnload(std::ostream& progress) {
+  progress << "sv-host: modules unloaded\n" << std::flush;
+  try {
+    throw std::runtime_error("after the unload");
+  } catch (const std::exception& e) {
+    progress << "sv-host: caught an exception " << e.what() << "\n" << std::flush;
+  }
+  RunUiThreadUntil(std::chrono::steady_clock::now() + std::chrono::seconds(3));
+  progress << "sv-host: still running 3 s after the unload\n";
+}
+
 }  // namespace
 
 HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress, FileSource* source) {
@@ -226,8 +244,10 @@ HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress, Fil
     session.Activate(false);
     session.Dispose();
   }
-  ctrl.Finish();
+  ctrl.Finish(options.unload);
   session.Shutdown();
+  if (options.unload)
+    CarryOnAfterUnload(progress);
   auto& counters = HostSuites::Instance().counters();
   report.framesCreated = counters.framesCreated.load();
   report.framesDisposed = counters.framesDisposed.load();

@@ -32,6 +32,11 @@ struct HostRunOptions {
   std::string sourcePath;
   bool sizeGiven = false;
   bool fpsGiven = false;
+  // The control-surface host is playing from the start.
+  bool playing = false;
+  // After the run, unload the modules as a host does at quit or on a plug-in rescan (FreeLibrary
+  // / dlclose), then go on for a while: whatever the plug-ins left running must not crash it.
+  bool unload = false;
 };
 
 // What the host saw the plug-in do.

@@ -50,6 +50,9 @@ const char* UsageText() {
          "  --encoder-latency N    with --test-encoder: N frames in flight (default 0)\n"
          "  --session-limit        with --test-encoder: one streaming session at a time\n"
          "  --lose-device-at K     with --test-encoder: the device is lost at frame K\n"
+         "  --playing              the control-surface host is playing from the start\n"
+         "  --unload               after the run, unload the modules (FreeLibrary / dlclose) and\n"
+         "                         carry on for 3 s, as a host does at quit or on a rescan\n"
          "  --profile DIR          keep the plug-ins' state, logs and crash dumps in DIR/roaming\n"
          "                         and DIR/local instead of the user's folders\n"
          "  --help                 this text\n"
@@ -76,6 +79,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       cmd.help = true;
     } else if (a == "--setup") {
       cmd.run.setup = true;
+    } else if (a == "--playing") {
+      run.playing = true;
+    } else if (a == "--unload") {
+      run.unload = true;
     } else if (a == "--no-audio") {
       run.audio = false;
     } else if (a == "--plugin" && value(&v)) {
