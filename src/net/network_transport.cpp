@@ -1,7 +1,7 @@
 #include "net/network_transport.h"
 
 #include "diag/crash_handler.h"
-#include "diag/host_entry_guard.h"
+#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "diag/socket_error.h"
 #include "net/wire_opcodes.h"
@@ -52,7 +52,7 @@ void NetworkTransport::StartListening(uint16_t controlPort) {
 
 void NetworkTransport::StartAdvertising(uint16_t port) {
   PrepareThreadForCrashes();
-  static HostEntryGuard guard(channels::kNetwork, "advertising thread");
+  static ThreadGuard guard(channels::kNetwork, "advertising thread");
   guard.Run([&] {
     if (!discoverable_.load()) {
       Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
