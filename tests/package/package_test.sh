@@ -52,7 +52,7 @@ for file in Sorvane.prm SorvaneCtrl.acsrf; do
     $objdump -h "$dll" | grep -q "gnu_debuglink" && ok "$file: debug information beside the zip, linked" ||
     fail "$file: no usable $file.debug"
   exports=$($objdump -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&NF==0{t=0} t{print $NF}' | sort)
-  built=$($objdump -p "$root/build/package/plugins/$file" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&NF==0{t=0} t{print $NF}' | sort)
+  built=$($objdump -p "$root/build/windows-cross/plugins/$file" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&NF==0{t=0} t{print $NF}' | sort)
   [ "$exports" = "$built" ] && ok "$file exports its entry points (${exports//$'\n'/ })" || fail "$file exports differ: $exports"
   imports=$($objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
   foreign=$(echo "$imports" | grep -Ev "$system")
