@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <utility>
@@ -102,6 +103,9 @@ class TransmitInstance final : public ITransportClient {
   bool SendSourceChanged(const SourceDims& source) REQUIRES(descriptionLock_);
   void SendStreamInfoIfReady() REQUIRES(descriptionLock_);
   void SendEncoderInfoIfChanged() REQUIRES(descriptionLock_);
+  // The encoder description the client has not been told yet, cut to the wire's limit.
+  std::optional<std::string> EncoderInfoToSend() REQUIRES(descriptionLock_);
+  bool SendEncoderInfo(const std::string& cut);
   bool SendEncoderInfoText(const std::string& text);
   void SendHostPlatform();
   void SendEncoderEngineList();

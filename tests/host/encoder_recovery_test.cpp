@@ -20,7 +20,7 @@ namespace {
 constexpr int64_t kMs = 1'000'000;
 
 using test::Count;
-using test::LogText;
+using test::TestLog;
 
 class EncoderRecoveryTest : public test::PairedInstanceTest {
  protected:

@@ -19,7 +19,7 @@
 namespace Sorvane {
 namespace {
 
-using test::LogText;
+using test::TestLog;
 
 class NewClientTest : public test::PairedInstanceTest {
  protected:

@@ -14,6 +14,7 @@
 #include "net/shared_transport.h"
 #include "pipeline/fake_encoder.h"
 #include "support/manual_clock.h"
+#include "support/plugin_log.h"
 #include "sv-host/host_suites.h"
 #include "transport/spy_dialog.h"
 #include "transport/test_client.h"

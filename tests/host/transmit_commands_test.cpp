@@ -25,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using hostsim::HostSuites;
 
-using test::LogText;
+using test::TestLog;
 
 class CommandTest : public test::PairedInstanceTest {
  protected:

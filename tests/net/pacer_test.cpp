@@ -26,7 +26,7 @@ size_t CountIn(const std::string& text, const std::string& needle) {
   return n;
 }
 
-using test::LogText;
+using test::TestLog;
 
 // Records when (on the manual clock) each datagram was handed over.
 struct Recorder {
