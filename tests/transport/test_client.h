@@ -90,16 +90,19 @@ class TestClient {
     }
     return std::nullopt;
   }
-  // True when the plug-in closed the connection (or stopped reading it) within the timeout.
+  // True when the plug-in closed the connection (or stopped reading it) within the timeout;
+  // whatever it sent before is read and dropped.
   bool Closed(int timeoutMs = 3000) {
-    if (!net::WaitReadable(socket_, timeoutMs))
-      return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     uint8_t byte = 0;
-    while (net::WaitReadable(socket_, timeoutMs)) {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !net::WaitReadable(socket_, static_cast<int>(left.count())))
+        return false;
       if (!net::ReceiveExactly(socket_, &byte, 1))
         return true;
     }
-    return false;
   }
 
   int heartbeats = 0;

@@ -32,6 +32,7 @@ inline bool Eventually(const std::function<bool()>& done, int ms = 3000) {
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    net::SocketLibraryAcquire();
     video = net::CreateUdpReceiver(0);
     ASSERT_NE(video, net::kInvalidSocket);
     NetworkTransport::Options options;
@@ -55,6 +56,7 @@ class TransportTest : public ::testing::Test {
   void TearDown() override {
     StopTransport();
     net::CloseSocket(video);
+    net::SocketLibraryRelease();
   }
   // A thread asleep on the test's clock could not see the Stop: the clock lets them all go by.
   void StopTransport() {
