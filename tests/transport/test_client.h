@@ -77,6 +77,8 @@ class TestClient {
     }
     return false;
   }
+  // True when something has arrived to be read within the timeout (nothing is read).
+  bool Arrived(int timeoutMs) { return net::WaitReadable(socket_, timeoutMs); }
   // Reads what has already arrived, without waiting (heartbeats are counted).
   void ReadArrived() {
     while (ReadOne(std::chrono::steady_clock::now())) {
