@@ -52,6 +52,8 @@ class MediaReceiver {
   void SetKeyframeRequest(std::function<void()> request) { requestKeyframe_ = std::move(request); }
   bool Start();  // false when a port cannot be bound
   void Stop();
+  // The local video port (the system's choice when asked for 0).
+  uint16_t VideoPort() const { return net::LocalPort(videoSocket_); }
   AssemblerStats VideoAssembly() const;
   AssemblerStats AudioAssembly() const;
   AudioStats Audio() const;
