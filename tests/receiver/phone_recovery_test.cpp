@@ -111,6 +111,7 @@ TEST(LossRecovery, AllIntraNeedsNoRequestAndAPauseIsNoFreeze) {
   EXPECT_EQ(phone.requests, 0);
   EXPECT_TRUE(phone.Play(true, 5000 * kMs)) << "the host paused: nothing was missed meanwhile";
   EXPECT_EQ(phone.recovery.stats().longestFreezeUs, 66 * kMs);
+  EXPECT_EQ(phone.recovery.stats().longestGapUs, 4934 * kMs);
 
   Phone late;  // joined in the middle: no keyframe to build on yet
   EXPECT_FALSE(late.Play(false, 0));

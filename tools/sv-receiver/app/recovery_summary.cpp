@@ -34,6 +34,7 @@ void Recovery(JsonWriter& json, const RecoveryFacts& f) {
       .Value("framesLate", f.ordering.late)
       .Value("idrRequests", r.keyframeRequests)
       .Value("longestFreezeMs", Ms(r.longestFreezeUs))
+      .Value("longestGapMs", Ms(r.longestGapUs))
       .Value("lossToKeyframeMedianMs", median)
       .Value("lossToKeyframeMaxMs", largest);
   json.BeginArray("lossToKeyframeMs");

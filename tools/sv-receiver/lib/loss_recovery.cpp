@@ -40,8 +40,11 @@ void LossRecovery::Await(int64_t nowUs) {
 
 void LossRecovery::OnShown(bool keyframe, int64_t nowUs) {
   ++stats_.shown;
-  if (shownAny_ && missedSinceShown_ > 0)
-    stats_.longestFreezeUs = std::max(stats_.longestFreezeUs, nowUs - lastShownUs_);
+  if (shownAny_) {
+    stats_.longestGapUs = std::max(stats_.longestGapUs, nowUs - lastShownUs_);
+    if (missedSinceShown_ > 0)
+      stats_.longestFreezeUs = std::max(stats_.longestFreezeUs, nowUs - lastShownUs_);
+  }
   shownAny_ = true;
   lastShownUs_ = nowUs;
   missedSinceShown_ = 0;

@@ -23,6 +23,7 @@ class LossRecovery {
     uint64_t failed = 0;   // given to the decoder, no picture came out
     uint64_t keyframeRequests = 0;
     int64_t longestFreezeUs = 0;  // between two pictures shown with pictures missed between
+    int64_t longestGapUs = 0;     // between any two pictures shown (a host pause included)
     std::vector<int64_t> lossToKeyframeUs;
     uint64_t Expected() const { return shown + lost + skipped + failed; }
     double ShownShare() const { return Expected() ? static_cast<double>(shown) / Expected() : 0; }
