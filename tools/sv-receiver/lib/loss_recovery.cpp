@@ -28,8 +28,18 @@ bool LossRecovery::ShouldDecode(bool keyframe, int64_t nowUs) {
 void LossRecovery::OnLost(uint32_t count, int64_t nowUs) {
   stats_.lost += count;
   missedSinceShown_ += count;
-  if (interFrames_ && !awaiting_)
+  MissedAPicture(nowUs);
+}
+
+// A loss while waiting may be the keyframe asked for: ask again as soon as the spacing allows.
+void LossRecovery::MissedAPicture(int64_t nowUs) {
+  if (!interFrames_)
+    return;
+  if (awaiting_) {
+    RequestIfDue(nowUs, options_.minRequestSpacingUs);
+  } else {
     Await(nowUs);
+  }
 }
 
 void LossRecovery::Await(int64_t nowUs) {
@@ -57,8 +67,7 @@ void LossRecovery::OnShown(bool keyframe, int64_t nowUs) {
 void LossRecovery::OnNotShown(int64_t nowUs) {
   ++stats_.failed;
   ++missedSinceShown_;
-  if (interFrames_ && !awaiting_)
-    Await(nowUs);
+  MissedAPicture(nowUs);
 }
 
 void LossRecovery::OnTick(int64_t nowUs) {

@@ -45,6 +45,7 @@ class LossRecovery {
 
  private:
   void Await(int64_t nowUs);
+  void MissedAPicture(int64_t nowUs);
   void RequestIfDue(int64_t nowUs, int64_t spacingUs);
 
   RequestKeyframe request_;
