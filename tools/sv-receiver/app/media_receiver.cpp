@@ -16,11 +16,13 @@ int64_t NowUs() {
   return SteadyNowNs() / 1000;
 }
 
-// How long a later frame waits for a missing one: the datagrams of two frames can swap places by
-// at most the spread of the link's delay.
+// How long a later frame waits for a missing one, as a phone sizes its jitter buffer to the link:
+// the datagrams of two frames can swap places by at most the spread of the link's delay. Without
+// a known link, a margin for an ordinary network.
 int64_t ReorderHoldUs(const std::optional<LinkProfile>& link) {
-  constexpr int64_t kBaseUs = 5'000;
-  return kBaseUs + (link ? static_cast<int64_t>(2 * link->jitterMs * 1000) : 0);
+  if (!link)
+    return 10'000;
+  return 1'000 + static_cast<int64_t>(2 * link->jitterMs * 1000);
 }
 
 }  // namespace
