@@ -180,7 +180,7 @@ class NetworkTransport {
 
   UdpSendHealth udpHealth_;
   std::atomic<uint64_t> acceptFailures_{0};
-  int64_t acceptBackoffNs_ = 0;  // owned by the accept thread
+  int64_t acceptBackoffNs_ = 0;                     // owned by the accept thread
   std::unique_ptr<IServiceAdvertiser> advertiser_;  // owned by StartListening / Stop
   std::atomic<bool> discoverable_{true};
   std::atomic<uint16_t> controlPort_{47100};

@@ -240,9 +240,9 @@ int ReceiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, i
     return 0;
   sockaddr_in sender{};
   int length = sizeof sender;
-  const int got = ::recvfrom(Raw(socket), reinterpret_cast<char*>(buffer),
-                             static_cast<int>(capacity), 0, reinterpret_cast<sockaddr*>(&sender),
-                             &length);
+  const int got =
+      ::recvfrom(Raw(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                 reinterpret_cast<sockaddr*>(&sender), &length);
   if (got == SOCKET_ERROR)
     return -1;
   *from = sender.sin_addr.s_addr;

@@ -20,8 +20,8 @@ bool UdpSendHealth::Record(int result, uint16_t port) {
     return false;
   }
   if (errorLines_.Admit(&held)) {
-    Log(channels::kNetwork, kLogError, "sendto port=%u failed: %s (%llu more failures since)",
-        port, SocketErrorText().c_str(), static_cast<unsigned long long>(held));
+    Log(channels::kNetwork, kLogError, "sendto port=%u failed: %s (%llu more failures since)", port,
+        SocketErrorText().c_str(), static_cast<unsigned long long>(held));
   }
   if (consecutiveErrors_.fetch_add(1) + 1 != kErrorsBeforeKeyframe)
     return false;

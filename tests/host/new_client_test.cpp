@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>

@@ -83,8 +83,12 @@ class PairedInstanceTest : public ::testing::Test {
   // A fixture may change the transport's options before it is made.
   virtual void ConfigureTransport(NetworkTransport::Options&) {}
   // The receivers of what is sent to the phone's video and audio ports; the test closes them.
-  net::SocketHandle TakeVideoReceiver() { return std::exchange(videoReceiver, net::kInvalidSocket); }
-  net::SocketHandle TakeAudioReceiver() { return std::exchange(audioReceiver, net::kInvalidSocket); }
+  net::SocketHandle TakeVideoReceiver() {
+    return std::exchange(videoReceiver, net::kInvalidSocket);
+  }
+  net::SocketHandle TakeAudioReceiver() {
+    return std::exchange(audioReceiver, net::kInvalidSocket);
+  }
   // An instance on this test's transport and clock; fake encoders unless `factory` is given.
   std::unique_ptr<TransmitInstance> MakeInstance(EncoderFactoryFn factory = nullptr) {
     if (!factory) {
@@ -112,7 +116,7 @@ class PairedInstanceTest : public ::testing::Test {
 
   uint16_t port = 0;
   DialogSpy spy;
-  ManualClock clock;           // the instance's
+  ManualClock clock;            // the instance's
   SteppedClock transportClock;  // the transport's: heartbeats only when a test moves it
   net::SocketHandle videoReceiver = net::kInvalidSocket;
   net::SocketHandle audioReceiver = net::kInvalidSocket;

@@ -23,8 +23,8 @@
 #if defined(_WIN32)
 #include <objbase.h>
 
-#include "support/test_transform/test_transform.h"
 #include "support/plugin_log.h"
+#include "support/test_transform/test_transform.h"
 #endif
 
 namespace Sorvane {
@@ -69,9 +69,7 @@ class PushPathTest : public test::PairedInstanceTest {
     }
     return n;
   }
-  static std::string TestLog() {
-    return test::TestLog();
-  }
+  static std::string TestLog() { return test::TestLog(); }
   // Lines written since the test began (the log file is the whole program's).
   int LogLines(const std::string& needle) const {
     const std::string log = TestLog();
@@ -100,9 +98,7 @@ TEST_F(PushPathTest, OneFramePerPushAndEveryFrameDisposed) {
   Push(200, 15);
   Push(64, 64, 1, 64 * 4 - 8);  // rows shorter than the width: the encoder would overread
   EXPECT_EQ(instance->CopyPipeline()->Width(), 640) << "too small or short-row frames are dropped";
-  EXPECT_NE(
-      test::TestLog().find("PushVideo: row bytes 248 < width 64"),
-      std::string::npos);
+  EXPECT_NE(test::TestLog().find("PushVideo: row bytes 248 < width 64"), std::string::npos);
   Push(16, 16);
   EXPECT_TRUE([&] {
     for (int i = 0; i < 100; ++i) {

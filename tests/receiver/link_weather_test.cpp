@@ -63,7 +63,7 @@ TEST(LinkWeather, BurstyLossAndJitterThatReorders) {
 
 TEST(LinkWeather, ThePolicerDropsWhatExceedsTheRate) {
   RatePolicer policer(8e6, 0.010);  // 1 MB/s, 10 kB at once
-  LinkProfile profile;  // no loss, no delay
+  LinkProfile profile;              // no loss, no delay
   LinkWeather link(profile, 1, &policer);
   const std::vector<uint8_t> datagram(1000);
   size_t out = 0;

@@ -1,7 +1,7 @@
 // Accepting when the process is out of descriptors: the listener stays readable while every
 // accept fails, and the accept thread must wait longer each time instead of spinning.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>

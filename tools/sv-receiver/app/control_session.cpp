@@ -103,8 +103,8 @@ std::string ControlSession::ObtainCode() {
 bool ControlSession::ConnectAndPair() {
   const auto started = std::chrono::steady_clock::now();
   const bool paired = Pair();
-  pairingMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-                   .count();
+  pairingMs_ =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   return paired;
 }
 

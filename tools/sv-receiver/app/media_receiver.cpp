@@ -45,10 +45,10 @@ MediaReceiver::MediaReceiver(const MediaSettings& settings, VideoSink& video)
     if (settings.link->rateMbit > 0)
       policer_ = std::make_unique<RatePolicer>(settings.link->rateMbit * 1e6,
                                                settings.link->burstMs / 1000);
-    videoPath_.weather = std::make_unique<LinkWeather>(*settings.link, settings.seed + 2,
-                                                       policer_.get());
-    audioPath_.weather = std::make_unique<LinkWeather>(*settings.link, settings.seed + 3,
-                                                       policer_.get());
+    videoPath_.weather =
+        std::make_unique<LinkWeather>(*settings.link, settings.seed + 2, policer_.get());
+    audioPath_.weather =
+        std::make_unique<LinkWeather>(*settings.link, settings.seed + 3, policer_.get());
   }
 }
 
@@ -63,8 +63,8 @@ bool MediaReceiver::Start() {
   if (videoSocket_ == net::kInvalidSocket || audioSocket_ == net::kInvalidSocket)
     return false;
   running_.store(true);
-  videoThread_ = std::thread(&MediaReceiver::Loop, this, videoSocket_, std::ref(videoPath_),
-                             settings_.seed);
+  videoThread_ =
+      std::thread(&MediaReceiver::Loop, this, videoSocket_, std::ref(videoPath_), settings_.seed);
   audioThread_ = std::thread(&MediaReceiver::Loop, this, audioSocket_, std::ref(audioPath_),
                              settings_.seed + 1);
   return true;

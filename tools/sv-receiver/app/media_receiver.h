@@ -93,17 +93,17 @@ class MediaReceiver {
   int64_t videoNowUs_ = 0;                    // the video thread's time of the frame at hand
   FrameAssembler videoAssembler_;
   FrameAssembler audioAssembler_;
-  FrameOrderer orderer_;   // guarded by videoLock_
-  LossRecovery recovery_;  // guarded by videoLock_
+  FrameOrderer orderer_;                  // guarded by videoLock_
+  LossRecovery recovery_;                 // guarded by videoLock_
   std::unique_ptr<RatePolicer> policer_;  // shared by both paths (locks itself)
   Path videoPath_, audioPath_;
   WavWriter wav_;
   AudioStats audio_;
   std::atomic<uint64_t> droppedOnPurpose_{0};
   std::atomic<uint64_t> foreign_{0};
-  std::function<uint32_t()> peer_;            // set before the threads start
-  std::function<void()> requestKeyframe_;     // set before the threads start
-  AudioObserver audioObserver_;               // set before the threads start
+  std::function<uint32_t()> peer_;         // set before the threads start
+  std::function<void()> requestKeyframe_;  // set before the threads start
+  AudioObserver audioObserver_;            // set before the threads start
 };
 
 }  // namespace Sorvane::receiver

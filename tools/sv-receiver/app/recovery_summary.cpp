@@ -66,8 +66,7 @@ std::string RecoveryText(const RecoveryFacts& f) {
       100.0 * r.ShownShare(), static_cast<unsigned long long>(r.Expected()),
       static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.skipped),
       static_cast<unsigned long long>(r.failed),
-      static_cast<unsigned long long>(r.keyframeRequests), Ms(r.longestFreezeUs), median,
-      largest);
+      static_cast<unsigned long long>(r.keyframeRequests), Ms(r.longestFreezeUs), median, largest);
   if (f.link && n > 0 && static_cast<size_t>(n) < sizeof text) {
     const double arrived = std::max<double>(1, static_cast<double>(f.weather.arrived));
     std::snprintf(text + n, sizeof text - n,

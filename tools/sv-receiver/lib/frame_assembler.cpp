@@ -26,18 +26,10 @@ int Distance(uint16_t a, uint16_t b) {
 }  // namespace
 
 const char* RejectReasonName(RejectReason reason) {
-  static const char* const kNames[] = {"tooShort",
-                                       "badMagicOrVersion",
-                                       "badStreamType",
-                                       "badFlags",
-                                       "zeroTotal",
-                                       "indexOutOfRange",
-                                       "badPayloadLength",
-                                       "missingTrailer",
-                                       "inconsistent",
-                                       "duplicate",
-                                       "stale",
-                                       "unconfirmed"};
+  static const char* const kNames[] = {
+      "tooShort",        "badMagicOrVersion", "badStreamType",  "badFlags",     "zeroTotal",
+      "indexOutOfRange", "badPayloadLength",  "missingTrailer", "inconsistent", "duplicate",
+      "stale",           "unconfirmed"};
   const int i = static_cast<int>(reason);
   return i >= 0 && i < static_cast<int>(RejectReason::Count) ? kNames[i] : "unknown";
 }
@@ -213,13 +205,13 @@ bool FrameAssembler::FarFromWindow(const Stream& stream, uint16_t frameId) const
   if (!stream.seenAny)
     return false;
   const int d = Distance(stream.newest, frameId);
-  const int lateSpan = std::min(kLateWindows * options_.windowFrames, 32768 - options_.windowFrames);
+  const int lateSpan =
+      std::min(kLateWindows * options_.windowFrames, 32768 - options_.windowFrames);
   return d >= options_.windowFrames || d < -lateSpan;
 }
 
 void FrameAssembler::HoldOnProbation(Stream& stream, const DatagramHeader& h,
-                                     const uint8_t* datagram, size_t size,
-                                     uint32_t receiveTimeUs) {
+                                     const uint8_t* datagram, size_t size, uint32_t receiveTimeUs) {
   Probation& p = stream.probation;
   if (!p.datagrams.empty() && std::abs(Distance(p.anchor, h.frameId)) >= options_.windowFrames)
     DiscardProbation(stream);  // not consistent with what was held: start over from this one

@@ -33,7 +33,7 @@ enum class RejectReason : int {
   MissingTrailer,
   Inconsistent,  // disagrees with earlier datagrams of the same frame
   Duplicate,
-  Stale,  // belongs to a frame already delivered or given up
+  Stale,        // belongs to a frame already delivered or given up
   Unconfirmed,  // far from the window, and nothing came to confirm the jump
   Count,
 };

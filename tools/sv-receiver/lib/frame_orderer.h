@@ -47,8 +47,8 @@ class FrameOrderer {
   LossSink losses_;
   const int64_t holdUs_;
   bool started_ = false;
-  uint16_t next_ = 0;               // the frame the decoder needs next
-  std::map<uint16_t, Held> held_;   // completed frames after a hole, by id
+  uint16_t next_ = 0;              // the frame the decoder needs next
+  std::map<uint16_t, Held> held_;  // completed frames after a hole, by id
   Stats stats_;
 };
 

@@ -90,8 +90,8 @@ std::string DescribeLinkProfile(const LinkProfile& p) {
     std::snprintf(rate, sizeof rate, "%g Mbit/s (bursts of %g ms)", p.rateMbit, p.burstMs);
   char text[256];
   std::snprintf(text, sizeof text,
-                "%s: %g %% loss in bursts of %g datagrams, delay %g ms ± %g ms, %s",
-                p.name.c_str(), p.lossPercent, p.burstDatagrams, p.delayMs, p.jitterMs, rate);
+                "%s: %g %% loss in bursts of %g datagrams, delay %g ms ± %g ms, %s", p.name.c_str(),
+                p.lossPercent, p.burstDatagrams, p.delayMs, p.jitterMs, rate);
   return text;
 }
 

@@ -38,8 +38,8 @@ class RatePolicer {
   std::mutex lock_;
   const double bytesPerUs_;
   const double depthBytes_;
-  double tokens_;             // guarded by lock_
-  int64_t lastUs_ = -1;       // guarded by lock_
+  double tokens_;        // guarded by lock_
+  int64_t lastUs_ = -1;  // guarded by lock_
 };
 
 // One stream's side of the link: datagrams go in as they arrive and come out when their delay has

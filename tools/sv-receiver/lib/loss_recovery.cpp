@@ -4,8 +4,7 @@
 
 namespace Sorvane::receiver {
 
-LossRecovery::LossRecovery(RequestKeyframe request)
-    : LossRecovery(std::move(request), Options{}) {}
+LossRecovery::LossRecovery(RequestKeyframe request) : LossRecovery(std::move(request), Options{}) {}
 
 LossRecovery::LossRecovery(RequestKeyframe request, const Options& options)
     : request_(std::move(request)), options_(options) {}
