@@ -45,13 +45,7 @@ void NetworkTransport::EndReadLoop(const ConnectionPtr& connection) {
   Log(channels::kNetwork, kLogInfo,
       "control read loop exit fd=%lld — stale (current=%lld), leaving peer state intact",
       connection->Fd(), static_cast<long long>(current));
-  {
-    std::lock_guard<std::mutex> lock(peerLock_);
-    if (pending_ == connection) {
-      pending_.reset();
-      pendingSocket_.store(net::kInvalidSocket);
-    }
-  }
+  ForgetPending(connection);
   Abandon(*connection);
 }
 

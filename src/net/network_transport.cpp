@@ -216,13 +216,7 @@ void NetworkTransport::OnNewConnection(const net::AcceptedPeer& peer) {
     net::CloseSocket(peer.socket);
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(peerLock_);
-    if (pending_ == connection) {
-      pending_.reset();
-      pendingSocket_.store(kInvalidSocket);
-    }
-  }
+  ForgetPending(connection);
   Abandon(*connection);  // its socket closes with the last holder
 }
 
@@ -230,24 +224,26 @@ void NetworkTransport::StartConnectionThreads(const ConnectionPtr& connection) {
   std::lock_guard<std::mutex> lock(connectionsLock_);
   ConnectionThreads& threads = connections_.emplace_back();
   threads.connection = connection;
-  try {
-    threads.reader = std::thread(&NetworkTransport::ControlReadLoop, this, connection);
-  } catch (const std::exception& e) {
-    Log(channels::kNetwork, kLogFault, "no read thread for fd=%lld (%s) — closing it",
-        connection->Fd(), e.what());
-    connection->readerDone.store(true);
+  // A thread that cannot start counts as ended, and the connection is closed.
+  const auto start = [&](std::thread& slot, void (NetworkTransport::*body)(ConnectionPtr),
+                         std::atomic<bool>& done, const char* what) {
+    try {
+      slot = std::thread(body, this, connection);
+      return true;
+    } catch (const std::exception& e) {
+      Log(channels::kNetwork, kLogFault, "no %s thread for fd=%lld (%s) — closing it", what,
+          connection->Fd(), e.what());
+      done.store(true);
+      Abandon(*connection);
+      return false;
+    }
+  };
+  if (!start(threads.reader, &NetworkTransport::ControlReadLoop, connection->readerDone, "read")) {
     connection->heartbeatDone.store(true);
-    Abandon(*connection);
     return;
   }
-  try {
-    threads.heartbeat = std::thread(&NetworkTransport::HeartbeatLoop, this, connection);
-  } catch (const std::exception& e) {
-    Log(channels::kNetwork, kLogFault, "no heartbeat thread for fd=%lld (%s) — closing it",
-        connection->Fd(), e.what());
-    connection->heartbeatDone.store(true);
-    Abandon(*connection);
-  }
+  start(threads.heartbeat, &NetworkTransport::HeartbeatLoop, connection->heartbeatDone,
+        "heartbeat");
 }
 
 void NetworkTransport::ReapFinishedConnections() {
@@ -287,6 +283,14 @@ bool NetworkTransport::Promote(const ConnectionPtr& connection) {
     Abandon(*old);
   }
   return true;
+}
+
+void NetworkTransport::ForgetPending(const ConnectionPtr& connection) {
+  std::lock_guard<std::mutex> lock(peerLock_);
+  if (pending_ != connection)
+    return;
+  pending_.reset();
+  pendingSocket_.store(kInvalidSocket);
 }
 
 bool NetworkTransport::ClearPeerIfCurrent(const ControlConnection& connection,

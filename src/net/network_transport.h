@@ -142,6 +142,8 @@ class NetworkTransport {
   bool AnyInstanceActive() const { return activityQuery_ ? activityQuery_() : false; }
   // Makes the newcomer the served, trusted connection; false when another replaced it meanwhile.
   bool Promote(const ConnectionPtr& connection);
+  // Frees the newcomer's place if `connection` still holds it.
+  void ForgetPending(const ConnectionPtr& connection);
   // Forgets the peer if `connection` is still the served one; reports the served socket.
   bool ClearPeerIfCurrent(const ControlConnection& connection, net::SocketHandle* current);
   ConnectionPtr Served() const;

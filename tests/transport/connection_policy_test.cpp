@@ -107,6 +107,7 @@ TEST_F(ConnectionPolicyTest, ANewcomerTakesThePhonesPlaceOnlyOnceItHasPaired) {
 
   second.Code(ShownCode());
   ASSERT_TRUE(second.NextOf(wire::kPairingAccepted));
+  ASSERT_TRUE(second.NextOf(wire::kTransmitState)) << "served, after the new-client handling";
   EXPECT_TRUE(first.Closed()) << "the old connection is closed once the newcomer paired";
   EXPECT_TRUE(Eventually([] {
     const std::string log = TestLog();
