@@ -32,7 +32,8 @@ endif()
 # sv_add_test(name SOURCES files... LIBS targets... [LABELS labels...] [RESOURCE_LOCK locks...]
 #             [ENVIRONMENT vars...] [TIMEOUT seconds])
 # One test program = one ctest entry. The shared main gives every program a fresh APPDATA /
-# LOCALAPPDATA / XDG folder so no test touches a real profile.
+# LOCALAPPDATA / XDG folder (inside the build tree's test-profiles) so no test touches a real
+# profile.
 function(sv_add_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -48,7 +49,6 @@ function(sv_add_test name)
   if(T_RESOURCE_LOCK)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()
-  if(T_ENVIRONMENT)
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
-  endif()
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT
+                       "SV_TEST_PROFILES=${CMAKE_BINARY_DIR}/test-profiles;${T_ENVIRONMENT}")
 endfunction()

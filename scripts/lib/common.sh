@@ -15,6 +15,7 @@ SV_PACKAGES=(
   ccache clang libclang-rt-14-dev nftables
   libswresample-dev libsdl2-dev xdotool
   libgl1-mesa-dri libglx-mesa0
+  nsis
 )
 
 sv_log() { printf '\n== %s\n' "$*"; }
@@ -43,6 +44,19 @@ sv_prepare_wine() {
   "$SV_ROOT/scripts/wine-run" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
     /v Debugger /t REG_SZ /d '' /f >/dev/null 2>&1
   WINEPREFIX="$prefix" wineserver -w
+}
+
+# Fails, naming them, when Windows test programs left files of ours in the Wine prefix's own
+# profile (each should keep its state in a profile of its own), and removes them.
+sv_check_wine_profile_clean() {
+  local users="$SV_ROOT/build/wineprefix/drive_c/users" left
+  left=$(find "$users" -maxdepth 5 \( -path '*/AppData/*/Sorvane' -o -name 'sorvane-test-*' \) \
+    2>/dev/null)
+  [ -z "$left" ] && return 0
+  echo "Windows tests left state in the Wine prefix's profile:"
+  find $left | head -n 40
+  rm -rf $left
+  return 1
 }
 
 # Configures (first time) and builds one preset.

@@ -42,7 +42,7 @@ hostSeconds="$(awk "BEGIN{print $seconds + 4}")"
 
 sv_log "sv-host.exe under Wine: test encoder ($mode), ${size} at ${fps} fps for ${seconds} s (plug-in log: $log)"
 sv_start_windows_host "$SV_ROOT/build/windows-cross/tools/sv-host/sv-host.exe" \
-  "$SV_ROOT/build/windows-cross/plugins/Sorvane.prm" "$out/local" "$out/sv-host.txt" \
+  "$SV_ROOT/build/windows-cross/plugins/Sorvane.prm" "$out" "$out/sv-host.txt" \
   "$(awk "BEGIN{print int($seconds + 90)}")" \
   --test-encoder "$mode" --size "$size" --fps "$fps" --seconds "$hostSeconds"
 host=$SV_WINDOWS_HOST_PID

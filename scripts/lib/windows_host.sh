@@ -8,15 +8,15 @@ sv_windows_path() {
   printf '%s' "${p//\//\\}"
 }
 
-# sv_start_windows_host HOST_EXE PLUGIN LOCAL_DIR TRANSCRIPT TIMEOUT_S [sv-host args...]
-# Starts sv-host.exe in the background inside xvfb-run; sets SV_WINDOWS_HOST_PID. Wine gives
-# programs its own profile's LOCALAPPDATA, so the plug-in's log folder is set through cmd.
+# sv_start_windows_host HOST_EXE PLUGIN PROFILE_DIR TRANSCRIPT TIMEOUT_S [sv-host args...]
+# Starts sv-host.exe in the background inside xvfb-run; sets SV_WINDOWS_HOST_PID. The plug-in
+# keeps its state in PROFILE_DIR/roaming and its log and dumps in PROFILE_DIR/local (Wine rewrites
+# APPDATA and LOCALAPPDATA for its programs, so the folders are given on the command line).
 sv_start_windows_host() {
-  local hostExe="$1" plugin="$2" localDir="$3" transcript="$4" limit="$5"
+  local hostExe="$1" plugin="$2" profile="$3" transcript="$4" limit="$5"
   shift 5
-  timeout "$limit" xvfb-run -a "$SV_ROOT/scripts/wine-run" cmd /c \
-    "set LOCALAPPDATA=$(sv_windows_path "$localDir")&& $(sv_windows_path "$hostExe") --plugin $(sv_windows_path "$plugin") $*" \
-    >"$transcript" 2>&1 &
+  timeout "$limit" xvfb-run -a "$SV_ROOT/scripts/wine-run" "$hostExe" --plugin "$(sv_windows_path "$plugin")" \
+    --profile "$profile" "$@" >"$transcript" 2>&1 &
   SV_WINDOWS_HOST_PID=$!
 }
 

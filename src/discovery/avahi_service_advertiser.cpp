@@ -4,6 +4,7 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 
+#include "diag/host_entry_guard.h"
 #include "diag/log_channels.h"
 #include "discovery/service_names.h"
 
@@ -60,8 +61,9 @@ SelfHealingAdvertiser::Registration AvahiServiceAdvertiser::RegisterLocked(
       AdoptAlternativeName();
     collided_ = false;
   }
+  // Names go to the self-heal in presentation form, as browse answers elsewhere spell them.
   Registration result;
-  result.askedName = label_;
+  result.askedName = dnssd::EscapeLabel(label_);
   const Deadline deadline = std::chrono::steady_clock::now() + kRegisterWait;
   if (!EnsureClientLocked() || !WaitForRunningDaemon(deadline))
     return result;
@@ -72,31 +74,29 @@ SelfHealingAdvertiser::Registration AvahiServiceAdvertiser::RegisterLocked(
       continue;
     }
     if (added != AVAHI_OK) {
-      Log(channels::kMdns, kLogError, "Avahi could not add the service: %s", avahi_strerror(added));
+      LogFailure("Avahi could not add the service: %s", avahi_strerror(added));
       WithdrawLocked();
       return result;
     }
     switch (WaitForGroup(deadline)) {
       case GroupOutcome::kEstablished:
         result.ok = true;
-        result.registeredName = label_;
+        result.registeredName = dnssd::EscapeLabel(label_);
         return result;
       case GroupOutcome::kCollision:
         AdoptAlternativeName();
         continue;
       case GroupOutcome::kFailed:
-        Log(channels::kMdns, kLogError, "Avahi registration failed: %s",
-            avahi_strerror(avahi_client_errno(client_)));
+        LogFailure("Avahi registration failed: %s", avahi_strerror(avahi_client_errno(client_)));
         break;
       case GroupOutcome::kTimedOut:
-        Log(channels::kMdns, kLogError, "Avahi registration timed out after 5s");
+        LogFailure("Avahi registration timed out after 5s");
         break;
     }
     WithdrawLocked();  // a late success must not leave an entry that nothing withdraws
     return result;
   }
-  Log(channels::kMdns, kLogError, "Avahi registration gave up after %d name collisions",
-      kMaxRenames);
+  LogFailure("Avahi registration gave up after %d name collisions", kMaxRenames);
   WithdrawLocked();
   return result;
 }
@@ -105,7 +105,7 @@ bool AvahiServiceAdvertiser::EnsureClientLocked() {
   if (poll_ == nullptr) {
     poll_ = avahi_threaded_poll_new();
     if (poll_ == nullptr || avahi_threaded_poll_start(poll_) < 0) {
-      Log(channels::kMdns, kLogError, "Avahi poll thread could not be started");
+      LogFailure("Avahi poll thread could not be started");
       if (poll_ != nullptr)
         avahi_threaded_poll_free(poll_);
       poll_ = nullptr;
@@ -132,8 +132,7 @@ bool AvahiServiceAdvertiser::EnsureClientLocked() {
   client_ = avahi_client_new(avahi_threaded_poll_get(poll_), AVAHI_CLIENT_NO_FAIL, OnClientState,
                              this, &error);
   if (client_ == nullptr) {
-    Log(channels::kMdns, kLogError, "avahi-daemon not reachable (%s) — nothing advertised",
-        avahi_strerror(error));
+    LogFailure("avahi-daemon not reachable (%s) — nothing advertised", avahi_strerror(error));
     return false;
   }
   return true;
@@ -145,17 +144,17 @@ bool AvahiServiceAdvertiser::WaitForRunningDaemon(Deadline deadline) {
     if (clientState_ == AVAHI_CLIENT_S_RUNNING)
       return true;
     if (clientState_ == AVAHI_CLIENT_CONNECTING) {
-      Log(channels::kMdns, kLogError, "avahi-daemon is not running — nothing advertised");
+      LogFailure("avahi-daemon is not running — nothing advertised");
       return false;
     }
     if (clientState_ == AVAHI_CLIENT_FAILURE || clientFailed_) {
-      Log(channels::kMdns, kLogError, "Avahi client failed — nothing advertised");
+      LogFailure("Avahi client failed — nothing advertised");
       return false;
     }
     // Registering or resolving a host-name collision: our entries must wait for it to end.
     if (stateChanged_.wait_until(lock, deadline) == std::cv_status::timeout &&
         clientState_ != AVAHI_CLIENT_S_RUNNING) {
-      Log(channels::kMdns, kLogError, "avahi-daemon did not become ready within 5s");
+      LogFailure("avahi-daemon did not become ready within 5s");
       return false;
     }
   }
@@ -229,10 +228,9 @@ bool AvahiServiceAdvertiser::BrowseLocked() {
   browser_ =
       avahi_service_browser_new(client_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, dnssd::kServiceType,
                                 nullptr, static_cast<AvahiLookupFlags>(0), OnBrowse, this);
-  if (browser_ == nullptr) {
-    Log(channels::kMdns, kLogError, "[bj] self-heal: Avahi browse failed: %s",
-        avahi_strerror(avahi_client_errno(client_)));
-  }
+  if (browser_ == nullptr)
+    LogFailure("[bj] self-heal: Avahi browse failed: %s",
+               avahi_strerror(avahi_client_errno(client_)));
   return browser_ != nullptr;
 }
 
@@ -245,72 +243,108 @@ void AvahiServiceAdvertiser::EndBrowseLocked() {
   browser_ = nullptr;
 }
 
+bool AvahiServiceAdvertiser::UpdateTxtLocked(const AdvertisementRecord& record) {
+  if (poll_ == nullptr)
+    return false;
+  PollLock poll(poll_);
+  if (group_ == nullptr)
+    return false;
+  AvahiStringList* txt = TxtList(record);
+  const int result = avahi_entry_group_update_service_txt_strlst(
+      group_, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, static_cast<AvahiPublishFlags>(0),
+      label_.c_str(), dnssd::kServiceType, nullptr, txt);
+  avahi_string_list_free(txt);
+  if (result != AVAHI_OK) {
+    Log(channels::kMdns, kLogInfo, "Avahi could not change the TXT record: %s",
+        avahi_strerror(result));
+  }
+  return result == AVAHI_OK;
+}
+
 void AvahiServiceAdvertiser::OnClientState(AvahiClient* client, AvahiClientState state,
                                            void* userdata) {
-  auto* self = static_cast<AvahiServiceAdvertiser*>(userdata);
-  bool daemonBack = false;
-  {
-    std::lock_guard<std::mutex> lock(self->stateLock_);
-    self->clientState_ = state;
-    if (state == AVAHI_CLIENT_S_RUNNING) {
-      daemonBack = self->daemonLost_;
-      self->daemonLost_ = false;
-    } else if (state == AVAHI_CLIENT_CONNECTING || state == AVAHI_CLIENT_FAILURE) {
-      if (!self->daemonLost_) {
-        Log(channels::kMdns, kLogInfo, "avahi-daemon went away — waiting for it to return");
-      }
-      self->daemonLost_ = true;
-      self->clientFailed_ = state == AVAHI_CLIENT_FAILURE;
-    }
-  }
-  self->stateChanged_.notify_all();
-  if (state == AVAHI_CLIENT_FAILURE) {
-    Log(channels::kMdns, kLogError, "Avahi client failed: %s",
-        avahi_strerror(avahi_client_errno(client)));
-  }
-  // The daemon forgot our entry while it was away; a failed client needs replacing.
-  if (daemonBack || state == AVAHI_CLIENT_FAILURE) {
-    if (daemonBack)
-      Log(channels::kMdns, kLogInfo, "avahi-daemon is back — re-publishing");
-    self->selfHeal().MarkLost();
-  }
+  static HostEntryGuard guard(channels::kMdns, "Avahi client callback");
+  guard.Run(
+      [&] { static_cast<AvahiServiceAdvertiser*>(userdata)->ClientStateChanged(client, state); });
 }
 
 void AvahiServiceAdvertiser::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state,
                                           void* userdata) {
-  auto* self = static_cast<AvahiServiceAdvertiser*>(userdata);
-  if (group != self->group_)
-    return;  // a group we are still creating or have let go
-  bool lost = false;
-  {
-    std::lock_guard<std::mutex> lock(self->stateLock_);
-    const bool wasEstablished = self->groupState_ == AVAHI_ENTRY_GROUP_ESTABLISHED;
-    self->groupState_ = state;
-    if (wasEstablished && state == AVAHI_ENTRY_GROUP_COLLISION) {
-      self->collided_ = true;
-      lost = true;
-    }
-    lost = lost || (wasEstablished && state == AVAHI_ENTRY_GROUP_FAILURE &&
-                    self->clientState_ == AVAHI_CLIENT_S_RUNNING);
-  }
-  self->stateChanged_.notify_all();
-  if (lost) {
-    Log(channels::kMdns, kLogInfo, "Avahi entry %s — re-publishing",
-        state == AVAHI_ENTRY_GROUP_COLLISION ? "lost its name" : "failed");
-    self->selfHeal().MarkLost();
-  }
+  static HostEntryGuard guard(channels::kMdns, "Avahi entry callback");
+  guard.Run(
+      [&] { static_cast<AvahiServiceAdvertiser*>(userdata)->GroupStateChanged(group, state); });
 }
 
 void AvahiServiceAdvertiser::OnBrowse(AvahiServiceBrowser* browser, AvahiIfIndex, AvahiProtocol,
                                       AvahiBrowserEvent event, const char* name, const char*,
                                       const char*, AvahiLookupResultFlags, void* userdata) {
-  auto* self = static_cast<AvahiServiceAdvertiser*>(userdata);
-  if (browser != self->browser_)
+  static HostEntryGuard guard(channels::kMdns, "Avahi browse callback");
+  guard.Run([&] { static_cast<AvahiServiceAdvertiser*>(userdata)->Browsed(browser, event, name); });
+}
+
+void AvahiServiceAdvertiser::ClientStateChanged(AvahiClient* client, AvahiClientState state) {
+  bool daemonBack = false;
+  {
+    std::lock_guard<std::mutex> lock(stateLock_);
+    clientState_ = state;
+    if (state == AVAHI_CLIENT_S_RUNNING) {
+      daemonBack = daemonLost_;
+      daemonLost_ = false;
+    } else if (state == AVAHI_CLIENT_CONNECTING || state == AVAHI_CLIENT_FAILURE) {
+      if (!daemonLost_)
+        Log(channels::kMdns, kLogInfo, "avahi-daemon went away — waiting for it to return");
+      daemonLost_ = true;
+      clientFailed_ = state == AVAHI_CLIENT_FAILURE;
+    }
+  }
+  stateChanged_.notify_all();
+  if (state == AVAHI_CLIENT_FAILURE) {
+    Log(channels::kMdns, kLogError, "Avahi client failed: %s",
+        avahi_strerror(avahi_client_errno(client)));
+  }
+  // The daemon forgot our entry while it was away (or was never there when we started); a
+  // failed client needs replacing.
+  if (daemonBack) {
+    Log(channels::kMdns, kLogInfo, "avahi-daemon is back — re-publishing");
+    selfHeal().MarkLost(/*afresh=*/true);
+  } else if (state == AVAHI_CLIENT_FAILURE) {
+    selfHeal().MarkLost();
+  }
+}
+
+void AvahiServiceAdvertiser::GroupStateChanged(AvahiEntryGroup* group, AvahiEntryGroupState state) {
+  if (group != group_)
+    return;  // a group we are still creating or have let go
+  bool lost = false;
+  {
+    std::lock_guard<std::mutex> lock(stateLock_);
+    const bool wasEstablished = groupState_ == AVAHI_ENTRY_GROUP_ESTABLISHED;
+    groupState_ = state;
+    if (wasEstablished && state == AVAHI_ENTRY_GROUP_COLLISION) {
+      collided_ = true;
+      lost = true;
+    }
+    lost = lost || (wasEstablished && state == AVAHI_ENTRY_GROUP_FAILURE &&
+                    clientState_ == AVAHI_CLIENT_S_RUNNING);
+  }
+  stateChanged_.notify_all();
+  if (lost) {
+    Log(channels::kMdns, kLogInfo, "Avahi entry %s — re-publishing",
+        state == AVAHI_ENTRY_GROUP_COLLISION ? "lost its name" : "failed");
+    selfHeal().MarkLost();
+  }
+}
+
+void AvahiServiceAdvertiser::Browsed(AvahiServiceBrowser* browser, AvahiBrowserEvent event,
+                                     const char* name) {
+  if (browser != browser_)
     return;
   if (event == AVAHI_BROWSER_NEW && name != nullptr) {
-    self->selfHeal().NoteNames({name});
+    selfHeal().NoteNames({dnssd::EscapeLabel(name)});
   } else if (event == AVAHI_BROWSER_ALL_FOR_NOW) {
-    self->selfHeal().EndRound();
+    selfHeal().EndRound();
+  } else if (event == AVAHI_BROWSER_FAILURE) {
+    selfHeal().AbandonRound();  // a failed browse says nothing about us
   }
 }
 

@@ -14,7 +14,8 @@
 namespace Sorvane {
 
 // Publishes the service through the Avahi daemon. A name collision adopts Avahi's alternative
-// name; a daemon that restarts, or an entry that fails, is re-published through the self-heal.
+// name; a daemon that restarts, or an entry that fails, is re-published through the self-heal. A
+// new "transmit" value changes the live entry's TXT record in place.
 class AvahiServiceAdvertiser final : public SelfHealingAdvertiser {
  public:
   explicit AvahiServiceAdvertiser(const Options& options = {});
@@ -28,6 +29,7 @@ class AvahiServiceAdvertiser final : public SelfHealingAdvertiser {
   void WithdrawLocked() override;
   bool BrowseLocked() override;
   void EndBrowseLocked() override;
+  bool UpdateTxtLocked(const AdvertisementRecord& record) override;
   const char* SystemName() const override { return "Avahi"; }
 
   bool EnsureClientLocked();
@@ -36,11 +38,15 @@ class AvahiServiceAdvertiser final : public SelfHealingAdvertiser {
   GroupOutcome WaitForGroup(Deadline deadline);
   void AdoptAlternativeName();
 
+  // Avahi calls these on its poll thread, through guards that stop any exception there.
   static void OnClientState(AvahiClient* client, AvahiClientState state, void* self);
   static void OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self);
   static void OnBrowse(AvahiServiceBrowser* browser, AvahiIfIndex, AvahiProtocol,
                        AvahiBrowserEvent event, const char* name, const char* type,
                        const char* domain, AvahiLookupResultFlags, void* self);
+  void ClientStateChanged(AvahiClient* client, AvahiClientState state);
+  void GroupStateChanged(AvahiEntryGroup* group, AvahiEntryGroupState state);
+  void Browsed(AvahiServiceBrowser* browser, AvahiBrowserEvent event, const char* name);
 
   // Created on first use; the poll thread runs every Avahi callback with the poll lock held.
   AvahiThreadedPoll* poll_ = nullptr;  // main lock

@@ -1,83 +1,13 @@
 #include "discovery/dns_sd_service_advertiser_win.h"
 
-#include <atomic>
-#include <condition_variable>
-#include <cwchar>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "diag/log_channels.h"
+#include "discovery/dns_sd_requests_win.h"
 #include "discovery/service_names.h"
 
 namespace Sorvane {
-namespace dnssdwin {
-
-// One registration: the request DNSAPI was given, and the instances it refers to.
-// DnsServiceDeRegister takes the original request, so all of it lives until the deregistration has
-// completed.
-struct ServiceRegistration {
-  explicit ServiceRegistration(const DnsSdApi& table) : api(table) {}
-  ~ServiceRegistration() {
-    if (delivered != nullptr && delivered != instance)
-      api.freeInstance(delivered);
-    if (instance != nullptr)
-      api.freeInstance(instance);
-  }
-  // Keeps an instance a completion handed back, unless it is one we already hold.
-  void Adopt(PDNS_SERVICE_INSTANCE given) {
-    if (given == nullptr || given == instance || given == delivered)
-      return;
-    if (delivered != nullptr)
-      api.freeInstance(delivered);
-    delivered = given;
-  }
-  const DNS_SERVICE_INSTANCE* Registered() const { return delivered ? delivered : instance; }
-
-  const DnsSdApi api;
-  DNS_SERVICE_REGISTER_REQUEST request{};
-  DNS_SERVICE_CANCEL cancel{};
-  PDNS_SERVICE_INSTANCE instance = nullptr;   // built by us, referenced by request
-  PDNS_SERVICE_INSTANCE delivered = nullptr;  // handed back by the completion, when different
-};
-
-// The completion of one register or deregister request. DNSAPI may call back after our wait has
-// given up, so the waiter and the callback share the context and the last one out deletes it; a
-// registration the waiter abandons goes to the context and is freed when the callback runs.
-struct CompletionContext {
-  void Release() {
-    if (refs.fetch_sub(1) == 1)
-      delete this;
-  }
-
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool done = false;                            // mutex
-  DWORD status = 0;                             // mutex
-  PDNS_SERVICE_INSTANCE given = nullptr;        // mutex
-  std::unique_ptr<ServiceRegistration> orphan;  // mutex
-  std::atomic<int> refs{2};                     // the waiter and the callback
-};
-
-// A running browse. The advertiser lets go by clearing `owner` under `mutex`, which a callback
-// holds across its check and its report, then cancels. The context stays until both the cancel
-// call has returned and the cancelled callback has run.
-struct BrowseContext {
-  BrowseContext(const DnsSdApi& table, SelfHealState* state) : api(table), owner(state) {}
-  void Release() {
-    if (refs.fetch_sub(1) == 1)
-      delete this;
-  }
-
-  const DnsSdApi api;
-  std::mutex mutex;
-  SelfHealState* owner;  // mutex; null once the advertiser has let go
-  DNS_SERVICE_CANCEL cancel{};
-  std::atomic<int> refs{2};  // the cancelling side and the cancelled callback
-};
-
-}  // namespace dnssdwin
-
 namespace {
 
 // DNS_REQUEST_PENDING, which older SDK headers lack.
@@ -86,6 +16,7 @@ constexpr DWORD kRequestPending = 9506;
 using dnssdwin::BrowseContext;
 using dnssdwin::CompletionContext;
 using dnssdwin::ServiceRegistration;
+using dnssdwin::Tickets;
 
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty())
@@ -99,42 +30,12 @@ std::wstring Wide(const std::string& utf8) {
   return out;
 }
 
-std::string Utf8(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0')
-    return {};
-  const int length = static_cast<int>(std::wcslen(text));
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 std::optional<std::string> ComputerDnsName() {
   wchar_t name[257] = {};
   DWORD size = 257;
   if (!GetComputerNameExW(ComputerNameDnsHostname, name, &size))
     return std::nullopt;
-  return Utf8(name);
-}
-
-void WINAPI OnRequestComplete(DWORD status, PVOID context, PDNS_SERVICE_INSTANCE instance) {
-  auto* completion = static_cast<CompletionContext*>(context);
-  std::unique_ptr<ServiceRegistration> orphan;
-  {
-    std::lock_guard<std::mutex> lock(completion->mutex);
-    if (completion->orphan) {
-      completion->orphan->Adopt(instance);
-      orphan = std::move(completion->orphan);
-    } else {
-      completion->status = status;
-      completion->given = instance;
-    }
-    completion->done = true;
-  }
-  completion->cv.notify_all();
-  orphan.reset();
-  completion->Release();
+  return dnssdwin::Utf8(name);
 }
 
 struct Completion {
@@ -145,10 +46,12 @@ struct Completion {
 };
 
 // Waits for the completion. When the wait runs out, `cancel` (if any) runs without the context's
-// lock; if the callback still has not come, `registration` goes to the context.
-Completion Await(CompletionContext* context, std::chrono::milliseconds wait,
+// lock; if the callback still has not come, `registration` goes to the context, whose ticket the
+// caller then abandons. Otherwise the ticket is withdrawn here.
+Completion Await(void* ticket, std::chrono::milliseconds wait,
                  std::unique_ptr<ServiceRegistration>& registration,
                  const std::function<void()>& cancel) {
+  const std::shared_ptr<CompletionContext> context = Tickets<CompletionContext>::Get().Find(ticket);
   Completion out;
   std::unique_lock<std::mutex> lock(context->mutex);
   if (!context->cv.wait_for(lock, wait, [&] { return context->done; })) {
@@ -160,8 +63,6 @@ Completion Await(CompletionContext* context, std::chrono::milliseconds wait,
     }
     if (!context->done) {
       context->orphan = std::move(registration);
-      lock.unlock();
-      context->Release();
       return out;
     }
   }
@@ -169,34 +70,8 @@ Completion Await(CompletionContext* context, std::chrono::milliseconds wait,
   out.status = context->status;
   out.given = context->given;
   lock.unlock();
-  context->Release();
+  Tickets<CompletionContext>::Get().Withdraw(ticket);
   return out;
-}
-
-std::vector<std::string> PtrTargets(const DNS_RECORD* records) {
-  std::vector<std::string> names;
-  for (const DNS_RECORD* r = records; r != nullptr; r = r->pNext) {
-    if (r->wType == DNS_TYPE_PTR && r->Data.PTR.pNameHost != nullptr)
-      names.push_back(Utf8(r->Data.PTR.pNameHost));
-  }
-  return names;
-}
-
-void WINAPI OnBrowseResult(DWORD status, PVOID context, PDNS_RECORD records) {
-  auto* browse = static_cast<BrowseContext*>(context);
-  if (status == ERROR_CANCELLED) {
-    if (records != nullptr)
-      browse->api.free(records, DnsFreeRecordList);
-    browse->Release();
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(browse->mutex);
-    if (browse->owner != nullptr)
-      browse->owner->NoteNames(PtrTargets(records));
-  }
-  if (records != nullptr)
-    browse->api.free(records, DnsFreeRecordList);
 }
 
 }  // namespace
@@ -211,10 +86,13 @@ DnsSdServiceAdvertiser::DnsSdServiceAdvertiser(std::optional<DnsSdApi> api,
 
 DnsSdServiceAdvertiser::~DnsSdServiceAdvertiser() {
   Stop();
+  // What is younger than the grace period stays with its ticket: DNSAPI may still use it.
+  ReapLocked();
 }
 
 SelfHealingAdvertiser::Registration DnsSdServiceAdvertiser::RegisterLocked(
     uint16_t port, const AdvertisementRecord& record) {
+  ReapLocked();
   Registration result;
   if (!api_) {
     Log(channels::kMdns, kLogError, "DNS-SD unavailable: dnsapi.dll has no %{public}s",
@@ -238,99 +116,127 @@ SelfHealingAdvertiser::Registration DnsSdServiceAdvertiser::RegisterLocked(
       instanceName.c_str(), hostName.c_str(), nullptr, nullptr, port, 0, 0,
       static_cast<DWORD>(keys.size()), keyPointers.data(), valuePointers.data());
   if (instance == nullptr) {
-    Log(channels::kMdns, kLogError, "DnsServiceConstructInstance failed: err=%lu", GetLastError());
+    LogFailure("DnsServiceConstructInstance failed: err=%lu", GetLastError());
     return result;
   }
   auto registration = std::make_unique<ServiceRegistration>(*api_);
   registration->instance = instance;
-  auto* completion = new CompletionContext;
+  void* ticket = Tickets<CompletionContext>::Get().Issue(std::make_shared<CompletionContext>());
   DNS_SERVICE_REGISTER_REQUEST& request = registration->request;
   request.Version = DNS_QUERY_REQUEST_VERSION1;
   request.InterfaceIndex = 0;
   request.pServiceInstance = instance;
-  request.pRegisterCompletionCallback = OnRequestComplete;
-  request.pQueryContext = completion;
+  request.pRegisterCompletionCallback = dnssdwin::OnRequestComplete;
+  request.pQueryContext = ticket;
   request.unicastEnabled = FALSE;
   const DWORD status = api_->registerService(&request, &registration->cancel);
   if (status != kRequestPending) {
-    Log(channels::kMdns, kLogError, "DnsServiceRegister returned %lu — registration refused",
-        status);
-    delete completion;  // no callback follows a refused request
+    LogFailure("DnsServiceRegister returned %lu — registration refused", status);
+    Tickets<CompletionContext>::Get().Withdraw(ticket);  // no callback follows a refused request
     return result;
   }
   ServiceRegistration* pending = registration.get();
-  const Completion done = Await(completion, waits_.registration, registration,
+  const Completion done = Await(ticket, waits_.registration, registration,
                                 [this, pending] { api_->registerCancel(&pending->cancel); });
+  if (!done.done)
+    Abandon(ticket, false);
   if (!done.done || (done.timedOut && done.status != 0)) {
-    Log(channels::kMdns, kLogError, "DnsServiceRegister callback timed out after 5s");
+    LogFailure("DnsServiceRegister callback timed out after 5s");
     if (registration)
       registration->Adopt(done.given);
     return result;
   }
   registration->Adopt(done.given);
   if (done.status != 0) {
-    Log(channels::kMdns, kLogError, "DnsServiceRegister callback status=%lu", done.status);
+    LogFailure("DnsServiceRegister callback status=%lu", done.status);
     return result;
   }
-  result.registeredName = Utf8(registration->Registered()->pszInstanceName);
+  result.registeredName = dnssdwin::Utf8(registration->Registered()->pszInstanceName);
   result.ok = true;
   registration_ = std::move(registration);
   return result;
 }
 
 void DnsSdServiceAdvertiser::WithdrawLocked() {
+  ReapLocked();
   if (!registration_)
     return;
   std::unique_ptr<ServiceRegistration> registration = std::move(registration_);
-  auto* completion = new CompletionContext;
-  registration->request.pQueryContext = completion;
+  void* ticket = Tickets<CompletionContext>::Get().Issue(std::make_shared<CompletionContext>());
+  registration->request.pQueryContext = ticket;
   const DWORD status = api_->deregisterService(&registration->request, nullptr);
   if (status != kRequestPending) {
     Log(channels::kMdns, kLogInfo, "DnsServiceDeRegister returned %lu — continuing teardown",
         status);
-    delete completion;
+    Tickets<CompletionContext>::Get().Withdraw(ticket);
     return;
   }
-  const Completion done = Await(completion, waits_.deregistration, registration, nullptr);
+  const Completion done = Await(ticket, waits_.deregistration, registration, nullptr);
   if (done.done && registration)
     registration->Adopt(done.given);
-  // Without a completion in time the registration now belongs to the context.
+  if (!done.done)
+    Abandon(ticket, false);  // the registration now belongs to the context
 }
 
 bool DnsSdServiceAdvertiser::BrowseLocked() {
   EndBrowseLocked();
+  ReapLocked();
   if (!api_)
     return false;
-  auto* browse = new BrowseContext(*api_, &selfHeal());
+  auto browse = std::make_shared<BrowseContext>(*api_, &selfHeal());
+  void* ticket = Tickets<BrowseContext>::Get().Issue(browse);
   DNS_SERVICE_BROWSE_REQUEST request{};
   request.Version = DNS_QUERY_REQUEST_VERSION1;
   request.InterfaceIndex = 0;
   request.QueryName = L"_sorvane._tcp.local";
-  request.pBrowseCallback = OnBrowseResult;
-  request.pQueryContext = browse;
+  request.pBrowseCallback = dnssdwin::OnBrowseResult;
+  request.pQueryContext = ticket;
   const DNS_STATUS status = api_->browse(&request, &browse->cancel);
   if (status != kRequestPending) {
-    Log(channels::kMdns, kLogError, "[bj] self-heal: DnsServiceBrowse failed s=%lu — self-heal off",
-        static_cast<unsigned long>(status));
-    delete browse;
+    LogFailure("[bj] self-heal: DnsServiceBrowse failed s=%lu — retrying later",
+               static_cast<unsigned long>(status));
+    Tickets<BrowseContext>::Get().Withdraw(ticket);
     return false;
   }
-  browse_ = browse;
+  browse_ = std::move(browse);
+  browseTicket_ = ticket;
   return true;
 }
 
 void DnsSdServiceAdvertiser::EndBrowseLocked() {
-  if (browse_ == nullptr)
+  if (!browse_)
     return;
-  BrowseContext* browse = browse_;
-  browse_ = nullptr;
   {
-    std::lock_guard<std::mutex> lock(browse->mutex);
-    browse->owner = nullptr;
+    std::lock_guard<std::mutex> lock(browse_->mutex);
+    browse_->owner = nullptr;
   }
-  // Only a successful cancel promises the cancelled callback; otherwise the context stays.
-  if (api_->browseCancel(&browse->cancel) == ERROR_SUCCESS)
-    browse->Release();
+  // A successful cancel promises one more callback, which withdraws the ticket; a failed one
+  // promises nothing, so the context goes after the grace period either way.
+  api_->browseCancel(&browse_->cancel);
+  Abandon(browseTicket_, true);
+  browse_.reset();
+  browseTicket_ = nullptr;
+}
+
+void DnsSdServiceAdvertiser::Abandon(void* ticket, bool browse) {
+  const int64_t grace =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(waits_.abandonedGrace).count();
+  abandoned_.push_back({ticket, browse, clock().NowNs() + grace});
+}
+
+void DnsSdServiceAdvertiser::ReapLocked() {
+  const int64_t now = clock().NowNs();
+  std::erase_if(abandoned_, [now](const Abandoned& a) {
+    const bool live = a.browse ? Tickets<BrowseContext>::Get().Find(a.ticket) != nullptr
+                               : Tickets<CompletionContext>::Get().Find(a.ticket) != nullptr;
+    if (live && now < a.reapAtNs)
+      return false;
+    if (a.browse)
+      Tickets<BrowseContext>::Get().Withdraw(a.ticket);
+    else
+      Tickets<CompletionContext>::Get().Withdraw(a.ticket);
+    return true;
+  });
 }
 
 }  // namespace Sorvane

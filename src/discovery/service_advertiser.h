@@ -19,6 +19,9 @@ class IServiceAdvertiser {
   virtual bool Start(uint16_t port, const AdvertisementRecord& record) = 0;
   virtual void Stop() = 0;
   virtual bool IsRegistered() const = 0;
+  // Whether a transmit instance is active, as the advertisement should say from now on. Returns
+  // at once; the change reaches the network shortly after.
+  virtual void SetTransmit(bool transmit) = 0;
 };
 
 // The platform's advertiser, or null where this build has none.

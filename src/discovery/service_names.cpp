@@ -11,6 +11,20 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The byte a "\DDD" escape names, reading the three digits at `at` (just after the backslash);
+// -1 when they are not three decimal digits up to 255.
+int DecimalEscape(const std::string& text, size_t at) {
+  if (at + 3 > text.size())
+    return -1;
+  int value = 0;
+  for (size_t i = at; i < at + 3; ++i) {
+    if (text[i] < '0' || text[i] > '9')
+      return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value <= 255 ? value : -1;
+}
+
 }  // namespace
 
 std::string CutAtCharacter(const std::string& text, size_t maxBytes) {
@@ -61,11 +75,29 @@ std::vector<std::pair<std::string, std::string>> TxtEntries(const AdvertisementR
           entry("transmit", record.transmit ? "1" : "0")};
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
+std::string FirstLabel(const std::string& presentationName) {
+  std::string label;
+  const std::string& n = presentationName;
+  for (size_t i = 0; i < n.size() && n[i] != '.'; ++i) {
+    if (n[i] != '\\' || i + 1 == n.size()) {
+      label.push_back(n[i]);
+    } else if (const int byte = DecimalEscape(n, i + 1); byte >= 0) {
+      label.push_back(static_cast<char>(byte));
+      i += 3;
+    } else {
+      label.push_back(n[++i]);
+    }
+  }
+  return label;
+}
+
+bool SameInstanceName(const std::string& a, const std::string& b) {
+  const std::string left = FirstLabel(a);
+  const std::string right = FirstLabel(b);
+  if (left.size() != right.size())
     return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i]))
+  for (size_t i = 0; i < left.size(); ++i) {
+    if (LowerAscii(left[i]) != LowerAscii(right[i]))
       return false;
   }
   return true;

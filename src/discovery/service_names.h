@@ -34,7 +34,12 @@ std::string MdnsHostName(const std::optional<std::string>& computerName);
 // string are cut at a character boundary.
 std::vector<std::pair<std::string, std::string>> TxtEntries(const AdvertisementRecord& record);
 
-// DNS names compare without regard to ASCII letter case.
-bool SameName(const std::string& a, const std::string& b);
+// The instance label of a DNS-SD name in presentation form, as browse answers spell it
+// ("Edit\.Bay._sorvane._tcp.local."): its first label with the escapes \X and \DDD decoded.
+std::string FirstLabel(const std::string& presentationName);
+
+// Whether two presentation-form names name the same instance: their first labels match, ignoring
+// ASCII letter case as DNS does. A trailing root dot or a different escape changes nothing.
+bool SameInstanceName(const std::string& a, const std::string& b);
 
 }  // namespace Sorvane::dnssd

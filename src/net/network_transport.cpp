@@ -27,6 +27,7 @@ NetworkTransport::NetworkTransport(const Options& options)
     : options_(options),
       clock_(options.clock ? *options.clock : SteadyClock()),
       dialogFactory_(CreatePairingDialog),
+      advertiserFactory_(CreateServiceAdvertiser),
       codeSource_(GeneratePairingCode),
       tokenSource_(GeneratePairingToken),
       udpHealth_(clock_),
@@ -64,28 +65,44 @@ void NetworkTransport::StartListening(uint16_t controlPort) {
     acceptThread_ = std::thread(&NetworkTransport::AcceptLoop, this, listener);
   }
   discoverable_.store(installid::Discoverable());
-  StartAdvertising(controlPort_.load());
+  if (discoverable_.load())
+    transmitState_.Reset(AnyInstanceActive());  // before the poll thread reads it
+  // Registering may wait seconds for the system; the host's call must not.
+  advertiseThread_ = std::thread(&NetworkTransport::StartAdvertising, this, controlPort_.load());
   pollThread_ = std::thread(&NetworkTransport::TransmitStatePollLoop, this);
 }
 
 void NetworkTransport::StartAdvertising(uint16_t port) {
-  if (!discoverable_.load()) {
-    Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
-    return;
-  }
-  const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
-  advertiser_ = CreateServiceAdvertiser();
-  if (!advertiser_) {
-    Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
-    return;
-  }
-  transmitState_.Reset(AnyInstanceActive());
-  if (!advertiser_->Start(
-          port, AdvertisementRecord{identity.id, identity.name, transmitState_.Active()})) {
-    Log(channels::kNetwork, kLogError,
-        "ServiceAdvertiser::Start failed — Bonjour discovery disabled");
-    advertiser_.reset();
-  }
+  PrepareThreadForCrashes();
+  static HostEntryGuard guard(channels::kNetwork, "advertising thread");
+  guard.Run([&] {
+    if (!discoverable_.load()) {
+      Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
+      return;
+    }
+    const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
+    if (!running_.load())
+      return;  // stopped meanwhile: nothing to advertise
+    std::unique_ptr<IServiceAdvertiser> advertiser = advertiserFactory_();
+    if (!advertiser) {
+      Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
+      return;
+    }
+    if (!advertiser->Start(
+            port, AdvertisementRecord{identity.id, identity.name, transmitState_.Active()})) {
+      Log(channels::kNetwork, kLogError,
+          "ServiceAdvertiser::Start failed — retrying in the background");
+    }
+    std::lock_guard<std::mutex> lock(advertiserLock_);
+    advertiser_ = std::move(advertiser);
+    advertiser_->SetTransmit(transmitState_.Active());  // an edge may have passed meanwhile
+  });
+}
+
+void NetworkTransport::AdvertiseTransmitState(bool active) {
+  std::lock_guard<std::mutex> lock(advertiserLock_);
+  if (advertiser_)
+    advertiser_->SetTransmit(active);
 }
 
 void NetworkTransport::Stop() {
@@ -124,8 +141,10 @@ void NetworkTransport::Stop() {
     servedSocket_.store(kInvalidSocket);
     pendingSocket_.store(kInvalidSocket);
   }
-  if (pollThread_.joinable())
-    pollThread_.join();
+  for (std::thread* t : {&pollThread_, &advertiseThread_}) {
+    if (t->joinable())
+      t->join();
+  }
   net::CloseSocket(listenSocket_.exchange(kInvalidSocket));
   SocketHandle udp = kInvalidSocket;
   {
@@ -133,10 +152,13 @@ void NetworkTransport::Stop() {
     udp = udpSocket_.exchange(kInvalidSocket);
   }
   net::CloseSocket(udp);
-  if (advertiser_) {
-    advertiser_->Stop();
-    advertiser_.reset();
+  std::unique_ptr<IServiceAdvertiser> advertiser;
+  {
+    std::lock_guard<std::mutex> lock(advertiserLock_);
+    advertiser = std::move(advertiser_);
   }
+  if (advertiser)
+    advertiser->Stop();
 }
 
 bool NetworkTransport::SleepUntil(int64_t deadlineNs,

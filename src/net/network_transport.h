@@ -37,6 +37,7 @@ class NetworkTransport {
   using UdpFailureHandler = std::function<void()>;
   using ActivityQuery = std::function<bool()>;
   using PairingDialogFactory = std::function<std::unique_ptr<IPairingDialog>()>;
+  using AdvertiserFactory = std::function<std::unique_ptr<IServiceAdvertiser>()>;
   // A six-digit code, or a 64-character token; empty when no secure random value was available.
   using SecretSource = std::function<std::string()>;
 
@@ -71,6 +72,7 @@ class NetworkTransport {
   void SetPairingDialogFactory(PairingDialogFactory factory) {
     dialogFactory_ = std::move(factory);
   }
+  void SetAdvertiserFactory(AdvertiserFactory factory) { advertiserFactory_ = std::move(factory); }
   // Where pairing codes and tokens come from (the system's random generator unless replaced).
   void SetPairingSecrets(SecretSource code, SecretSource token) {
     codeSource_ = std::move(code);
@@ -137,7 +139,10 @@ class NetworkTransport {
            (servedSocket_.load() == connection.socket ||
             pendingSocket_.load() == connection.socket);
   }
+  // Runs on the advertising thread.
   void StartAdvertising(uint16_t port);
+  // Tells the advertisement the debounced transmit state.
+  void AdvertiseTransmitState(bool active);
   void SendTransmitState(bool active);
   bool AnyInstanceActive() const { return activityQuery_ ? activityQuery_() : false; }
   // Makes the newcomer the served, trusted connection; false when another replaced it meanwhile.
@@ -153,6 +158,7 @@ class NetworkTransport {
 
   std::thread acceptThread_;
   std::thread pollThread_;
+  std::thread advertiseThread_;  // registers the advertisement; joined by Stop
   std::atomic<bool> running_{false};
   std::mutex pollMutex_;  // only wakes the poll thread early
   std::condition_variable pollCv_;
@@ -177,13 +183,15 @@ class NetworkTransport {
   UdpFailureHandler udpFailureHandler_;
   ActivityQuery activityQuery_;
   PairingDialogFactory dialogFactory_;
+  AdvertiserFactory advertiserFactory_;
   SecretSource codeSource_;
   SecretSource tokenSource_;
 
   UdpSendHealth udpHealth_;
   std::atomic<uint64_t> acceptFailures_{0};
   int64_t acceptBackoffNs_ = 0;                     // owned by the accept thread
-  std::unique_ptr<IServiceAdvertiser> advertiser_;  // owned by StartListening / Stop
+  std::mutex advertiserLock_;  // guards the pointer; SetTransmit through it never blocks
+  std::unique_ptr<IServiceAdvertiser> advertiser_ GUARDED_BY(advertiserLock_);
   std::atomic<bool> discoverable_{true};
   std::atomic<uint16_t> controlPort_{47100};
   TransmitStateDebounce transmitState_;

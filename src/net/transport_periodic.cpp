@@ -58,6 +58,7 @@ void NetworkTransport::TransmitStatePollLoop() {
             edge->inactivePolls);
       }
       SendTransmitState(edge->active);
+      AdvertiseTransmitState(edge->active);
     }
   });
   Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: END");

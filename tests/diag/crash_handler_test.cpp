@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using test::LogText;
+using test::TestLog;
 
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;

@@ -2,8 +2,8 @@
 
 #include "diag/log.h"
 #include "discovery/avahi_service_advertiser.h"
-#include "support/temp_profile.h"
 #include "support/plugin_log.h"
+#include "support/temp_profile.h"
 
 namespace Sorvane {
 namespace {

@@ -48,11 +48,17 @@ TEST_F(SelfHealStateTest, OurNameInAnyCaseResetsTheCount) {
   EXPECT_FALSE(state.TakeRepublishTurn());
 }
 
-TEST_F(SelfHealStateTest, EmptyRoundsNeverCount) {
+TEST_F(SelfHealStateTest, EmptyRoundsCountOnlyOnceARoundHasSeenUs) {
   for (int i = 0; i < 5; ++i)
     Round({});
-  EXPECT_EQ(state.absentCount(), 0u);
+  EXPECT_EQ(state.absentCount(), 0u) << "a system that never shows its own entry";
   EXPECT_TRUE(state.present());
+  // A lone computer: its own entry is all there is, so a round without it is a miss.
+  Round({"studio._sorvane._tcp.local."});
+  Round({});
+  EXPECT_EQ(state.absentCount(), 1u);
+  Round({});
+  EXPECT_FALSE(state.present());
 }
 
 TEST_F(SelfHealStateTest, OtherServicesOneCallbackAtATimeAreOneMissPerRound) {
@@ -72,7 +78,7 @@ TEST_F(SelfHealStateTest, OtherServicesOneCallbackAtATimeAreOneMissPerRound) {
   EXPECT_EQ(state.absentCount(), 1u);
 }
 
-TEST_F(SelfHealStateTest, RepublishEvery1500MsWhileAbsent) {
+TEST_F(SelfHealStateTest, RepublishTurnsBackOffUntilOurEntryIsSeen) {
   Round({"Other._sorvane._tcp.local"});
   Round({"Other._sorvane._tcp.local"});
   ASSERT_FALSE(state.present());
@@ -82,16 +88,28 @@ TEST_F(SelfHealStateTest, RepublishEvery1500MsWhileAbsent) {
   clock.Advance(1 * kMs);
   EXPECT_TRUE(state.TakeRepublishTurn());
   EXPECT_FALSE(state.TakeRepublishTurn()) << "one turn per interval";
-  // The attempt failed: still absent, so the next turn comes 1.5 s later.
+  // The attempts fail: the next comes 1.5 s later, the one after 3 s, ever longer.
   clock.Advance(1500 * kMs);
   EXPECT_TRUE(state.TakeRepublishTurn());
-  // It succeeded: tracked under the adopted name, present again, no more turns.
-  state.Track("Studio (2)._sorvane._tcp.local");
-  clock.Advance(3000 * kMs);
+  clock.Advance(2999 * kMs);
   EXPECT_FALSE(state.TakeRepublishTurn());
-  EXPECT_EQ(state.ourName(), "Studio (2)._sorvane._tcp.local");
+  clock.Advance(1 * kMs);
+  EXPECT_TRUE(state.TakeRepublishTurn());
+  EXPECT_FALSE(state.FirstAttemptOfAbsence());
+  // One took, under an adopted name, but was never seen: a new absence still waits its backoff.
+  state.Track("Studio (2)._sorvane._tcp.local");
   Round({"Studio._sorvane._tcp.local"});  // the old name is someone else's now
   EXPECT_EQ(state.absentCount(), 1u);
+  Round({"Studio._sorvane._tcp.local"});
+  clock.Advance(1500 * kMs);
+  EXPECT_FALSE(state.TakeRepublishTurn());
+  // Seen again: back to the first wait.
+  Round({"STUDIO (2)._sorvane._tcp.local"});
+  Round({"Other._sorvane._tcp.local"});
+  Round({"Other._sorvane._tcp.local"});
+  clock.Advance(1500 * kMs);
+  EXPECT_TRUE(state.TakeRepublishTurn());
+  EXPECT_TRUE(state.FirstAttemptOfAbsence());
 }
 
 TEST_F(SelfHealStateTest, TrackForgetsTheOpenRoundsEvidence) {
@@ -107,17 +125,29 @@ TEST_F(SelfHealStateTest, LostEntryIsRepublishedAtTheNextTurn) {
   EXPECT_FALSE(state.present());
   EXPECT_TRUE(state.TakeRepublishTurn());
   EXPECT_FALSE(state.TakeRepublishTurn());
+  // Lost again before it was seen: the backoff holds, unless the daemon came back afresh.
+  state.Track("Studio._sorvane._tcp.local");
+  state.MarkLost();
+  EXPECT_FALSE(state.TakeRepublishTurn());
+  state.MarkLost(/*afresh=*/true);
+  EXPECT_TRUE(state.TakeRepublishTurn());
 }
 
-TEST_F(SelfHealStateTest, RoundsRunTheirLength) {
+TEST_F(SelfHealStateTest, RoundsListenTheirWindowAndANetworkChangeBringsOneSoon) {
+  using Action = SelfHealState::RoundAction;
   state.BeginRound();
-  EXPECT_FALSE(state.RoundDue());
-  clock.Advance(SelfHealState::kRoundLengthNs - 1);
-  EXPECT_FALSE(state.RoundDue());
+  clock.Advance(SelfHealState::kRoundWindowNs - 1);
+  EXPECT_EQ(state.NextRoundAction(), Action::kNone);
   clock.Advance(1);
-  EXPECT_TRUE(state.RoundDue());
-  state.EndRound();
-  EXPECT_TRUE(state.RoundDue()) << "no round open: one is due";
+  EXPECT_EQ(state.NextRoundAction(), Action::kEnd);
+  // A network change: the open round counts nothing, the next one follows after a short settle.
+  state.NoteNames({"Other._sorvane._tcp.local"});
+  state.NetworkChanged();
+  EXPECT_FALSE(state.RoundOpen());
+  EXPECT_EQ(state.absentCount(), 0u);
+  EXPECT_EQ(state.NextRoundAction(), Action::kNone);
+  clock.Advance(SelfHealState::kNetworkSettleNs);
+  EXPECT_EQ(state.NextRoundAction(), Action::kBegin);
 }
 
 TEST_F(SelfHealStateTest, ForgottenStateIgnoresEverything) {

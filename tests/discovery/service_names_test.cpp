@@ -68,10 +68,26 @@ TEST(TxtEntries, ANameTooLongForOneTxtStringIsCutAtACharacter) {
   EXPECT_EQ(value.size(), 249u);
 }
 
-TEST(SameName, IgnoresAsciiCaseOnly) {
-  EXPECT_TRUE(SameName("Edit Bay._sorvane._tcp.local", "EDIT BAY._SORVANE._TCP.LOCAL"));
-  EXPECT_FALSE(SameName("Edit Bay", "Edit Bay (2)"));
-  EXPECT_FALSE(SameName("\xC3\xBC", "\xC3\x9C"));  // ü and Ü are different bytes
+// Browse answers may spell our own instance name in any form DNS allows.
+TEST(SameInstanceName, MatchesEveryPresentationOfOneName) {
+  const std::string ours = FullInstanceName("Edit.Bay \\ 2");
+  EXPECT_EQ(ours, "Edit\\.Bay \\\\ 2._sorvane._tcp.local");
+  EXPECT_EQ(FirstLabel(ours), "Edit.Bay \\ 2");
+  for (const std::string& answer :
+       {ours + ".", std::string("EDIT\\.BAY \\\\ 2._SORVANE._TCP.LOCAL"),
+        std::string("Edit\\046Bay\\032\\092\\0322._sorvane._tcp.local."),
+        std::string("Edit\\.Bay \\\\ 2")}) {
+    EXPECT_TRUE(SameInstanceName(answer, ours)) << answer;
+  }
+  EXPECT_FALSE(SameInstanceName("Edit._sorvane._tcp.local", ours))
+      << "an unescaped dot ends the label";
+  EXPECT_FALSE(
+      SameInstanceName("Edit Bay._sorvane._tcp.local", "Edit Bay (2)._sorvane._tcp.local"));
+  EXPECT_FALSE(SameInstanceName("\xC3\xBC", "\xC3\x9C")) << "only ASCII letters fold";
+  // Malformed escapes are taken literally rather than read past the end.
+  EXPECT_EQ(FirstLabel("a\\"), "a\\");
+  EXPECT_EQ(FirstLabel("a\\99"), "a99");
+  EXPECT_EQ(FirstLabel("a\\999x"), "a999x");
 }
 
 }  // namespace

@@ -4,58 +4,39 @@
 # state comes back to the receiver. Without the control surface the keyboard fallback answers.
 set -uo pipefail
 host="$1" receiver="$2" plugin="$3"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export LOCALAPPDATA="$work/local" APPDATA="$work/roaming" XDG_STATE_HOME="$work/state"
-log="$LOCALAPPDATA/Sorvane/plugin-x.log"
-failures=0 passed=0
+source "$(dirname "$0")/lib.sh"
+e2e_init
 
-# run NAME CTRL TRANSPORT: CTRL is "auto" or "none"
+# run NAME CTRL TRANSPORT: CTRL is "auto" or "none"; the run's part of the plug-in log lands in
+# NAME.plugin.log
 run() {
-  local name="$1" ctrl="$2" transport="$3" before
+  local name="$1" ctrl="$2" transport="$3" mark
   local ctrlArgs=()
   [ "$ctrl" != none ] && ctrlArgs=(--ctrl "$ctrl")
-  before=$(grep -c "Listening on" "$log" 2>/dev/null || true)
-  "$host" --plugin "$plugin" "${ctrlArgs[@]}" --size 320x240 --seconds 8 >"$work/$name.host.txt" 2>&1 &
-  local hostPid=$!
-  for _ in $(seq 100); do
-    [ "$(grep -c "Listening on" "$log" 2>/dev/null || true)" -gt "${before:-0}" ] && break
-    sleep 0.05
-  done
-  "$receiver" --code-from-log "$log" --seconds 4 --transport "$transport" \
-    --summary-json "$work/$name.json" >"$work/$name.receiver.txt" 2>&1
-  wait "$hostPid"
-  cp "$log" "$work/$name.plugin.log"
-}
-
-expect() {  # NAME DESCRIPTION COMMAND...
-  local name="$1" what="$2"
-  shift 2
-  if "$@"; then
-    passed=$((passed + 1)); echo "ok   $name: $what"
-  else
-    failures=$((failures + 1)); echo "FAIL $name: $what"
-    cat "$work/$name.host.txt" "$work/$name.receiver.txt"
-  fi
+  mark=$(stat -c %s "$E2E_LOG" 2>/dev/null || echo 0)
+  e2e_start_host "$name" "$host" "$plugin" "${ctrlArgs[@]}" --size 320x240 --seconds 8
+  e2e_wait_listener
+  e2e_receive "$name" "$receiver" 4 --transport "$transport"
+  e2e_wait_host
+  tail -c +"$((mark + 1))" "$E2E_LOG" >"$E2E_WORK/$name.plugin.log"
 }
 
 summary() {  # NAME PYTHON-EXPRESSION over the summary's stream description `d`
-  python3 -c "import json,sys; d=json.load(open('$work/$1.json'))['streamDescription']; sys.exit(0 if ($2) else 1)"
+  python3 -c "import json,sys; d=json.load(open(sys.argv[1]))['streamDescription']; sys.exit(0 if ($2) else 1)" "$E2E_WORK/$1.json"
 }
 
 run play auto play
-expect play "the host ran the play request" grep -q "host: command cmd.transport.play.ctitoout" "$work/play.host.txt"
-expect play "the host's play state changed" grep -q "host: play state 0 → 1" "$work/play.host.txt"
-expect play "the receiver heard the host play" summary play "d['playbackStateMessages'] >= 1 and d['playbackState'] == 1"
-expect play "the surface was shut down cleanly" grep -q "ctrl=connected" "$work/play.host.txt"
+e2e_expect play "the host ran the play request" grep -q "host: command cmd.transport.play.ctitoout" "$E2E_WORK/play.host.txt"
+e2e_expect play "the host's play state changed" grep -q "host: play state 0 → 1" "$E2E_WORK/play.host.txt"
+e2e_expect play "the receiver heard the host play" summary play "d['playbackStateMessages'] >= 1 and d['playbackState'] == 1"
+e2e_expect play "the surface was shut down cleanly" grep -q "ctrl=connected" "$E2E_WORK/play.host.txt"
 
 run step auto step-fwd
-expect step "the host stepped forward" grep -q "host: command cmd.transport.step.forward" "$work/step.host.txt"
-expect step "the new-client nudge went through the bridge" grep -q "host: transport JogDial 1 24 0" "$work/step.host.txt"
+e2e_expect step "the host stepped forward" grep -q "host: command cmd.transport.step.forward" "$E2E_WORK/step.host.txt"
+e2e_expect step "the new-client nudge went through the bridge" grep -q "host: transport JogDial 1 24 0" "$E2E_WORK/step.host.txt"
 
 run nobridge none step-fwd
-expect nobridge "without the surface the keyboard answers" grep -q "would type: 0x27(ext) down 0x27(ext) up" "$work/nobridge.plugin.log"
-expect nobridge "the nudge falls back too" grep -q "Ctrl bridge unavailable — fallback to keyboard nudge" "$work/nobridge.plugin.log"
+e2e_expect nobridge "without the surface the keyboard answers" grep -q "would type: 0x27(ext) down 0x27(ext) up" "$E2E_WORK/nobridge.plugin.log"
+e2e_expect nobridge "the nudge falls back too" grep -q "Ctrl bridge unavailable — fallback to keyboard nudge" "$E2E_WORK/nobridge.plugin.log"
 
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+e2e_finish

@@ -5,48 +5,36 @@
 # display the receiver says so and completes the run.
 set -uo pipefail
 host="$1" receiver="$2" plugin="$3" screenshot="$4"
+source "$(dirname "$0")/lib.sh"
 for tool in xvfb-run xdotool ffmpeg python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  command -v "$tool" >/dev/null || sv_skip "$tool is not installed"
 done
 here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
-hostPid=""
-trap '[ -n "$hostPid" ] && kill "$hostPid" 2>/dev/null; rm -rf "$work"' EXIT
-export LOCALAPPDATA="$work/local" APPDATA="$work/roaming" XDG_STATE_HOME="$work/state"
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/sorvane-test-bus"  # never advertise for real
-log="$LOCALAPPDATA/Sorvane/plugin-x.log"
+e2e_init
+work="$E2E_WORK" log="$E2E_LOG"
 failures=0
 
 fail() { failures=$((failures + 1)); echo "FAIL $*"; }
 
 # start_host SECONDS: sv-host streams its scene until then; returns once the plug-in listens.
 start_host() {
-  local before
-  before=$(grep -c "Listening on" "$log" 2>/dev/null)
-  "$host" --plugin "$plugin" --seconds "$1" >"$work/host.txt" 2>&1 &
-  hostPid=$!
-  for _ in $(seq 100); do
-    [ "$(grep -c "Listening on" "$log" 2>/dev/null)" -gt "${before:-0}" ] 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "sv-host did not start listening"; cat "$work/host.txt"
-  return 1
+  e2e_start_host host "$host" "$plugin" --seconds "$1"
+  e2e_wait_listener
 }
 
 stop_host() {
-  kill "$hostPid" 2>/dev/null
-  wait "$hostPid" 2>/dev/null
-  hostPid=""
+  kill "$E2E_HOST_PID" 2>/dev/null
+  wait "$E2E_HOST_PID" 2>/dev/null
 }
 
-start_host 120 || exit 1
+start_host 120
 mkdir -p "$(dirname "$screenshot")"
 xvfb-run -a -s "-screen 0 1280x800x24" \
   bash "$here/preview_session.sh" "$receiver" "$log" "$work/session" "$screenshot"
 [ $? -eq 0 ] || fail "the preview session (see above)"
 stop_host
 
-start_host 10 || exit 1
+start_host 10
 env -u DISPLAY -u WAYLAND_DISPLAY "$receiver" --preview --code-from-log "$log" --seconds 3 \
   --summary-json "$work/headless.json" >"$work/headless.txt" 2>&1
 code=$?

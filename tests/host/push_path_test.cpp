@@ -16,6 +16,7 @@
 #include "net/shared_transport.h"
 #include "pipeline/fake_encoder.h"
 #include "support/manual_clock.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "sv-host/host_suites.h"
 #include "transport/spy_dialog.h"
@@ -23,7 +24,6 @@
 #if defined(_WIN32)
 #include <objbase.h>
 
-#include "support/plugin_log.h"
 #include "support/test_transform/test_transform.h"
 #endif
 

@@ -17,7 +17,7 @@ namespace {
 using namespace sdk;
 using hostsim::HostSuites;
 
-using test::LogText;
+using test::TestLog;
 
 class TransmitEntryTest : public ::testing::Test {
  protected:

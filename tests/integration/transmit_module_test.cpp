@@ -100,8 +100,10 @@ std::string Quoted(std::string path) {
 }
 
 int RunHostAs(const std::string& hostName) {
+  // The host keeps its state and logs in this program's profile.
   const std::string command = Quoted(SV_HOST_PROGRAM) + " --plugin " +
-                              Quoted(SV_TRANSMIT_MODULE_PATH) + " --seconds 0 --host-name \"" +
+                              Quoted(SV_TRANSMIT_MODULE_PATH) + " --profile " +
+                              Quoted(test::ProfileRoot().string()) + " --seconds 0 --host-name \"" +
                               hostName + "\"";
 #if defined(_WIN32)
   return std::system(("\"" + command + "\"").c_str());

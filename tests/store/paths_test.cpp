@@ -11,6 +11,7 @@
 #include "store/install_identity.h"
 #include "store/store_test_support.h"
 #include "store/trusted_peers.h"
+#include "support/known_folders.h"
 
 namespace Sorvane {
 namespace {
@@ -18,10 +19,13 @@ namespace {
 #if defined(_WIN32)
 // The shell's answer wins over APPDATA; without it the environment decides, then "C:\".
 TEST(AppPaths, ShellFolderThenEnvironmentFallbacks) {
-  const std::filesystem::path shell = RoamingAppDataDir();
-  EXPECT_EQ(shell.filename(), "Roaming");
-  EXPECT_EQ(shell.parent_path().filename(), "AppData");
-  EXPECT_NE(shell, std::filesystem::path(std::getenv("APPDATA"))) << "the shell answered";
+  test::AnswerRoamingFolder(L"C:\\Users\\ana\\AppData\\Roaming");
+  EXPECT_EQ(RoamingAppDataDir(), std::filesystem::path(L"C:\\Users\\ana\\AppData\\Roaming"))
+      << "the shell's answer wins over APPDATA";
+  test::AnswerRoamingFolder(L"");
+  EXPECT_EQ(RoamingAppDataDir(), std::filesystem::path(std::getenv("APPDATA")))
+      << "without the shell's answer, APPDATA";
+  test::ForgetRoamingFolderAnswer();
   EXPECT_EQ(AppSupportDir(), std::filesystem::path(std::getenv("APPDATA")) / "Sorvane")
       << "this program's own profile";
 

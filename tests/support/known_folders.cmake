@@ -2,7 +2,8 @@
 # a plug-in.
 include_guard(GLOBAL)
 if(WIN32)
-  add_library(sv_known_folders STATIC "${CMAKE_CURRENT_LIST_DIR}/known_folders_win.cpp")
+  add_library(sv_known_folders STATIC "${CMAKE_CURRENT_LIST_DIR}/known_folders_win.cpp"
+                                     "${CMAKE_CURRENT_LIST_DIR}/import_hook_win.cpp")
   target_link_libraries(sv_known_folders PUBLIC ole32 shell32 uuid)
 else()
   add_library(sv_known_folders STATIC "${CMAKE_CURRENT_LIST_DIR}/known_folders_posix.cpp")

@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 namespace Sorvane::test {
 
@@ -9,5 +10,10 @@ namespace Sorvane::test {
 // variables decide already. False when the module imports no known-folder lookup to redirect.
 void RedirectKnownFoldersOfThisProgram();
 bool RedirectKnownFoldersOf(void* module);
+
+// For tests of the folder rules themselves: from now on the shell answers `answer` for the
+// roaming folder (an empty answer: the shell fails), until ForgetRoamingFolderAnswer.
+void AnswerRoamingFolder(const std::wstring& answer);
+void ForgetRoamingFolderAnswer();
 
 }  // namespace Sorvane::test

@@ -8,4 +8,8 @@ bool RedirectKnownFoldersOf(void*) {
   return true;
 }
 
+void AnswerRoamingFolder(const std::wstring&) {}
+
+void ForgetRoamingFolderAnswer() {}
+
 }  // namespace Sorvane::test

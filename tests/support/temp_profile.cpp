@@ -12,6 +12,22 @@ std::filesystem::path& Root() {
   static std::filesystem::path root;
   return root;
 }
+
+// Where the programs' profiles go: the build tree's folder that ctest names, so that nothing a
+// test program leaves (a file a background thread still holds at exit cannot be removed on
+// Windows) lands in a user profile or the Wine prefix; else the temporary folder.
+std::filesystem::path ProfilesFolder() {
+  const char* given = std::getenv("SV_TEST_PROFILES");
+  if (given == nullptr || *given == '\0')
+    return std::filesystem::temp_directory_path();
+  std::string folder = given;
+#if defined(_WIN32)
+  if (folder[0] == '/')
+    folder = "Z:" + folder;  // a Linux path, as ctest passes it under Wine
+#endif
+  std::filesystem::create_directories(folder);
+  return folder;
+}
 }  // namespace
 
 // Death-test children re-run the program: they join their parent's profile instead of making one.
@@ -21,7 +37,7 @@ bool CreateProfileRoot() {
     return false;
   }
   std::random_device rd;
-  const auto base = std::filesystem::temp_directory_path();
+  const auto base = ProfilesFolder();
   std::filesystem::path root;
   do {
     root = base / ("sorvane-test-" + std::to_string(rd()));

@@ -139,8 +139,23 @@ TEST(Win32PairingDialog, EveryLineFitsItsControlInTheFontItIsDrawnWith) {
     EXPECT_LE(test::TextWidthIn(control), client.right) << test::TextOf(control).c_str();
     EXPECT_EQ(test::MissingGlyphs(control), L"") << id;
   }
-  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"pairing-dialog.png"));
+  const test::Screenshot shown = test::TakeWindowScreenshot(window, L"pairing-dialog.png");
+  ASSERT_FALSE(shown.Blank());
+  const RECT codeArea = test::RectInScreenshot(GetDlgItem(window, 1002), window);
+  const RECT hintArea = test::RectInScreenshot(GetDlgItem(window, 1003), window);
   dialog.Close();
+
+  // Another code for the same phone: on screen only the code changes.
+  Win32PairingDialog other;
+  other.Show("107356", "Studio iPhone", [] {});
+  HWND otherWindow = WaitForWindow(other);
+  ASSERT_NE(otherWindow, nullptr);
+  const test::Screenshot otherShown =
+      test::TakeWindowScreenshot(otherWindow, L"pairing-dialog-other-code.png");
+  other.Close();
+  ASSERT_FALSE(otherShown.Blank());
+  EXPECT_GT(shown.DifferingPixels(otherShown, codeArea), 50) << "the code is drawn from the code";
+  EXPECT_EQ(shown.DifferingPixels(otherShown, hintArea), 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "store/install_identity.h"
 #include "store/trusted_peers.h"
 #include "ui/control_text_win.h"
+#include "ui/gdi_ledger_win.h"
 #include "ui/setup_dialog.h"
 #include "ui/window_screenshot_win.h"
 
@@ -273,11 +274,19 @@ TEST_F(SetupDialogTest, ManyTrustedPhonesScrollInsideTheirCard) {
   HWND first = forgets.front(), lastForget = forgets.back();
   EXPECT_TRUE(InsideClient(first, list));
   EXPECT_FALSE(InsideClient(lastForget, list)) << "the last row starts out of sight";
-  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"setup-dialog-many-phones.png"));
+  const test::Screenshot top = test::TakeWindowScreenshot(window, L"setup-dialog-many-phones.png");
+  ASSERT_FALSE(top.Blank());
   SendMessageW(list, WM_VSCROLL, SB_BOTTOM, 0);
   EXPECT_TRUE(InsideClient(lastForget, list)) << "scrolled to the end, the last row shows";
   EXPECT_FALSE(InsideClient(first, list));
-  EXPECT_TRUE(test::SaveWindowScreenshot(window, L"setup-dialog-many-phones-scrolled.png"));
+  const test::Screenshot bottom =
+      test::TakeWindowScreenshot(window, L"setup-dialog-many-phones-scrolled.png");
+  ASSERT_FALSE(bottom.Blank());
+  // On screen the rows moved inside the pane, and everything above the card stayed as it was.
+  const RECT paneOnScreen = test::RectInScreenshot(list, window);
+  EXPECT_GT(top.DifferingPixels(bottom, paneOnScreen), 100) << "the pane shows other rows";
+  const RECT above = {0, 0, top.width, paneOnScreen.top - (pane.top - card.top)};
+  EXPECT_EQ(top.DifferingPixels(bottom, above), 0) << "scrolling repainted outside the card";
 
   // The wheel turned over the pane, with the focus elsewhere, reaches it through the dialog.
   const POINT over = {(pane.left + pane.right) / 2, (pane.top + pane.bottom) / 2};
@@ -368,17 +377,19 @@ TEST_F(SetupDialogTest, ClosingDeletesItsFontsBrushesAndQrImage) {
 }
 
 TEST_F(SetupDialogTest, OpeningAndClosingManyTimesLeavesNoGdiObjects) {
+  test::InstallGdiLedger();
   // Warm up the once-per-process costs (class, fonts cache, GDI+).
   ASSERT_NE(OpenDialog(), nullptr);
   CloseSetupDialog();
-  const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-  if (before == 0)
-    GTEST_SKIP() << "GetGuiResources does not count GDI objects here";
+  const long before = test::LiveGdiObjects();
+  ASSERT_NE(OpenDialog(), nullptr);
+  ASSERT_GT(test::LiveGdiObjects(), before) << "the ledger sees the open dialog's fonts and brushes";
+  CloseSetupDialog();
   for (int i = 0; i < 50; ++i) {
     ASSERT_NE(OpenDialog(), nullptr) << i;
     CloseSetupDialog();
   }
-  EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), before + 2);
+  EXPECT_EQ(test::LiveGdiObjects(), before);
 }
 
 }  // namespace

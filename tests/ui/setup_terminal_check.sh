@@ -5,6 +5,8 @@ set -euo pipefail
 host="$1" plugin="$2"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# A desktop user's folders: the XDG rules decide, whatever APPDATA or LOCALAPPDATA the caller has.
+unset APPDATA LOCALAPPDATA
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
   XDG_STATE_HOME="$work/state" XDG_CACHE_HOME="$work/cache"
 mkdir -p "$HOME"

@@ -48,9 +48,64 @@ HBITMAP CaptureWindow(HWND window) {
   return bitmap;
 }
 
+Screenshot PixelsOf(HBITMAP bitmap) {
+  BITMAP info = {};
+  GetObjectW(bitmap, sizeof info, &info);
+  Screenshot shot;
+  if (info.bmWidth <= 0 || info.bmHeight <= 0)
+    return shot;
+  BITMAPINFO header = {};
+  header.bmiHeader.biSize = sizeof header.bmiHeader;
+  header.bmiHeader.biWidth = info.bmWidth;
+  header.bmiHeader.biHeight = -info.bmHeight;  // top row first
+  header.bmiHeader.biPlanes = 1;
+  header.bmiHeader.biBitCount = 32;
+  header.bmiHeader.biCompression = BI_RGB;
+  std::vector<uint32_t> pixels(static_cast<size_t>(info.bmWidth) * info.bmHeight);
+  HDC screen = GetDC(nullptr);
+  const int rows = GetDIBits(screen, bitmap, 0, info.bmHeight, pixels.data(), &header, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  if (rows != info.bmHeight)
+    return shot;
+  for (uint32_t& pixel : pixels)
+    pixel &= 0x00FFFFFF;
+  shot.width = info.bmWidth;
+  shot.height = info.bmHeight;
+  shot.pixels = std::move(pixels);
+  return shot;
+}
+
 }  // namespace
 
+bool Screenshot::Blank() const {
+  return pixels.empty() || std::all_of(pixels.begin(), pixels.end(),
+                                       [&](uint32_t pixel) { return pixel == pixels.front(); });
+}
+
+int Screenshot::DifferingPixels(const Screenshot& other, const RECT& area) const {
+  int differing = 0;
+  for (int y = std::max<LONG>(area.top, 0); y < std::min<LONG>(area.bottom, height); ++y) {
+    for (int x = std::max<LONG>(area.left, 0); x < std::min<LONG>(area.right, width); ++x) {
+      if (x >= other.width || y >= other.height || At(x, y) != other.At(x, y))
+        ++differing;
+    }
+  }
+  return differing;
+}
+
+RECT RectInScreenshot(HWND child, HWND window) {
+  RECT windowRect, childRect;
+  GetWindowRect(window, &windowRect);
+  GetWindowRect(child, &childRect);
+  OffsetRect(&childRect, -windowRect.left, -windowRect.top);
+  return childRect;
+}
+
 bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
+  return !TakeWindowScreenshot(window, name).Blank();
+}
+
+Screenshot TakeWindowScreenshot(HWND window, const std::wstring& name) {
   // Tests run in build/windows-cross/tests/ui.
   const std::wstring folder = L"..\\..\\screenshots";
   CreateDirectoryW(folder.c_str(), nullptr);
@@ -62,19 +117,20 @@ bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
   ULONG_PTR token = 0;
   Gdiplus::GdiplusStartupInput input;
   if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
-    return false;
-  bool saved = false;
+    return {};
+  Screenshot shot;
   CLSID png;
   if (PngEncoder(&png)) {
     HBITMAP capture = CaptureWindow(window);
     {
       Gdiplus::Bitmap image(capture, nullptr);
-      saved = image.Save((folder + L"\\" + name).c_str(), &png, nullptr) == Gdiplus::Ok;
+      if (image.Save((folder + L"\\" + name).c_str(), &png, nullptr) == Gdiplus::Ok)
+        shot = PixelsOf(capture);
     }
     DeleteObject(capture);
   }
   Gdiplus::GdiplusShutdown(token);
-  return saved;
+  return shot;
 }
 
 }  // namespace Sorvane::test

@@ -11,6 +11,7 @@
 #include "sv-receiver/app/preview.h"
 #include "sv-receiver/app/receiver_options.h"
 #include "sv-receiver/app/service_browser.h"
+#include "sv-receiver/app/service_watch.h"
 #include "sv-receiver/app/summary.h"
 #include "sv-receiver/app/video_sink.h"
 
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->list)
-    return ListServices();
+    return options->watchSeconds > 0 ? WatchServices(options->watchSeconds) : ListServices();
   if (options->discover && !DiscoverTarget(*options))
     return 4;
   std::error_code ec;

@@ -67,6 +67,9 @@ const char* ReceiverUsage() {
          "                           connect to the first service, or the one whose instance or\n"
          "                           TXT name is NAME, instead of --host/--port\n"
          "  --list                   only print the _sorvane._tcp services found\n"
+         "  --list --watch S         for S seconds, print one line per change of the entries:\n"
+         "                           time, appeared / changed (with the TXT values) or\n"
+         "                           disappeared, and the entry's name; then the counts\n"
          "  --video-port N / --audio-port N   local media ports (default 47101 / 47102)\n"
          "  --id ID / --name NAME    this client's id and display name\n"
          "  --token-file PATH        stored pairing token (default in the user's state folder)\n"
@@ -103,7 +106,8 @@ const char* ReceiverUsage() {
          "                           without the window\n"
          "  --verbose                print every plug-in message\n"
          "exit code: 0 on a clean run, 1 bad arguments, 2 pairing failed, 3 connection lost,\n"
-         "           4 nothing discovered (--list: 0 found something, 1 found nothing)\n";
+         "           4 nothing discovered (--list: 0 found something, 1 found nothing;\n"
+         "           --list --watch: 1 when avahi-daemon cannot be reached or goes away)\n";
 }
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args,
@@ -155,6 +159,9 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
       ok = v.size() == 6;
     } else if (a == "--code-from-log") {
       o.codeFromLog = v;
+    } else if (a == "--watch") {
+      ok = ToNumber(v, &o.watchSeconds) && o.watchSeconds > 0;
+      o.list = true;
     } else if (a == "--seconds") {
       ok = ToNumber(v, &o.seconds) && o.seconds >= 0;
     } else if (a == "--summary-json") {

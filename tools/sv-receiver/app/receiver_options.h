@@ -45,8 +45,9 @@ struct ReceiverOptions {
   // Find the plug-in by DNS-SD instead of --host/--port (the first, or the one named).
   bool discover = false;
   std::string discoverName;
-  bool list = false;     // only print what a browse finds
-  bool preview = false;  // show the decoded video in a window
+  bool list = false;        // only print what a browse finds
+  double watchSeconds = 0;  // with list: print every change of the entries for this long
+  bool preview = false;     // show the decoded video in a window
 };
 
 std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::string>& args,

@@ -22,21 +22,6 @@ struct BrowseRun {
   std::string error;
 };
 
-std::map<std::string, std::string> TxtMap(AvahiStringList* txt) {
-  std::map<std::string, std::string> out;
-  for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
-    char* key = nullptr;
-    char* value = nullptr;
-    size_t size = 0;
-    if (avahi_string_list_get_pair(item, &key, &value, &size) == 0) {
-      out[key] = value ? std::string(value, size) : std::string();
-      avahi_free(key);
-      avahi_free(value);
-    }
-  }
-  return out;
-}
-
 void OnResolved(AvahiServiceResolver* resolver, AvahiIfIndex, AvahiProtocol,
                 AvahiResolverEvent event, const char* name, const char*, const char*,
                 const char* hostName, const AvahiAddress* address, uint16_t port,
@@ -74,6 +59,21 @@ void OnBrowsed(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol proto
 }
 
 }  // namespace
+
+std::map<std::string, std::string> TxtMap(AvahiStringList* txt) {
+  std::map<std::string, std::string> out;
+  for (AvahiStringList* item = txt; item != nullptr; item = avahi_string_list_get_next(item)) {
+    char* key = nullptr;
+    char* value = nullptr;
+    size_t size = 0;
+    if (avahi_string_list_get_pair(item, &key, &value, &size) == 0) {
+      out[key] = value ? std::string(value, size) : std::string();
+      avahi_free(key);
+      avahi_free(value);
+    }
+  }
+  return out;
+}
 
 std::vector<DiscoveredService> BrowseServices(double seconds, std::string* error) {
   BrowseRun run;

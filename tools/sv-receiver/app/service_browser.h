@@ -1,4 +1,7 @@
 #pragma once
+#include <avahi-common/strlst.h>
+
+#include <map>
 #include <string>
 #include <vector>
 
@@ -6,6 +9,9 @@
 #include "sv-receiver/app/receiver_options.h"
 
 namespace Sorvane::receiver {
+
+// A resolved service's TXT strings as keys and values.
+std::map<std::string, std::string> TxtMap(AvahiStringList* txt);
 
 // Browses _sorvane._tcp through the Avahi daemon for up to `seconds` and resolves every service
 // to an IPv4 address. Ends early once the daemon has told all it knows and every resolution has
