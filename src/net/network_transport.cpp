@@ -242,6 +242,7 @@ void NetworkTransport::OnNewConnection(const net::AcceptedPeer& peer) {
   Abandon(*connection);  // its socket closes with the last holder
 }
 
+// Lock order: connectionsLock_ before peerLock_.
 void NetworkTransport::StartConnectionThreads(const ConnectionPtr& connection) {
   std::lock_guard<std::mutex> lock(connectionsLock_);
   ConnectionThreads& threads = connections_.emplace_back();
@@ -256,6 +257,7 @@ void NetworkTransport::StartConnectionThreads(const ConnectionPtr& connection) {
       Log(channels::kNetwork, kLogFault, "no %s thread for fd=%lld (%s) — closing it", what,
           connection->Fd(), e.what());
       done.store(true);
+      ForgetPending(connection);
       Abandon(*connection);
       return false;
     }
