@@ -206,8 +206,10 @@ TEST_F(ConnectionPolicyTest, AThrowingCommandHandlerEndsOnlyItsConnection) {
   ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
   ASSERT_TRUE(first.Send({wire::kRequestIdr}));
   EXPECT_TRUE(Eventually([&] { return !transport->PeerKnown(); }));
+  // Only the process's first exception there is logged (a repeated run sees none).
+  static int runs = 0;
   EXPECT_EQ(Count(TestLog(), "control read thread: exception stopped at the entry (handler broke)"),
-            1u);
+            ++runs == 1 ? 1u : 0u);
   TestClient second(port);
   ASSERT_FALSE(PairWithCode(second, "phone-after").empty()) << "the transport goes on accepting";
   EXPECT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
@@ -266,6 +268,7 @@ TEST_F(ClockedTransportTest, ATokenReconnectIsServedWithoutWaitingForTheOldConne
     TestClient first(port);
     token = PairWithCode(first, "phone-reconnect");
     ASSERT_EQ(token.size(), 64u);
+    ASSERT_TRUE(first.NextOf(wire::kTransmitState));
   }
   TestClient again(port);
   again.Hello("phone-reconnect", "Test Phone", token);
