@@ -1,14 +1,12 @@
 // Who gets served when other machines connect too: the paired phone keeps its stream until a
-// newcomer has paired, newcomers wait one at a time and not for ever, pairing dialogs and the
-// pairing secrets cannot be abused, and each connection's heartbeat keeps its own schedule.
+// newcomer has paired (twenty strangers against a streaming phone are a demo run), newcomers wait
+// one at a time and not for ever, pairing dialogs and the pairing secrets cannot be abused, and
+// each connection's heartbeat keeps its own schedule.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <stdexcept>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "net/network_transport.h"
@@ -116,58 +114,6 @@ TEST_F(ConnectionPolicyTest, ANewcomerTakesThePhonesPlaceOnlyOnceItHasPaired) {
   }));
   ExpectServed(second, "the newcomer's pairing");
   EXPECT_EQ(newClients.load(), 2);
-}
-
-// Twenty strangers of every kind while the phone streams: its stream never stops.
-TEST_F(ConnectionPolicyTest, TwentyStrangersNeverPauseThePairedPhonesStream) {
-  TestClient phone(port);
-  ASSERT_FALSE(PairWithCode(phone, "streaming-phone").empty());
-  ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
-  std::atomic<bool> streaming{true};
-  std::atomic<int> sent{0};
-  std::thread stream([&] {
-    while (streaming) {
-      const uint8_t byte = static_cast<uint8_t>(sent.load());
-      if (transport->SendVideo(&byte, 1))
-        ++sent;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  });
-  std::vector<int64_t> arrivals;
-  std::thread receive([&] {
-    uint8_t buffer[64];
-    while (streaming || net::WaitReadable(video, 200)) {
-      if (net::ReceiveDatagram(video, buffer, sizeof buffer, 50) > 0)
-        arrivals.push_back(SteadyNowNs());
-    }
-  });
-  for (int round = 0; round < 5; ++round) {
-    { TestClient scanner(port); }
-    TestClient half(port);
-    half.Send({wire::kClientHello, 9, 'h'});
-    // Past the dialog budget and the wrong-code limit these are refused at once: still strangers.
-    TestClient silent(port);
-    silent.Hello("silent-" + std::to_string(round), "S", "");
-    EXPECT_TRUE(silent.Next());
-    TestClient wrong(port);
-    wrong.Hello("wrong-" + std::to_string(round), "W", "");
-    if (const auto reply = wrong.Next(); reply && reply->opcode == wire::kPairingCodeRequired) {
-      wrong.Code("------");
-      wrong.NextOf(wire::kPairingRejected);
-    }
-  }
-  AwaitAccepted(21);
-  streaming = false;
-  stream.join();
-  receive.join();
-  EXPECT_TRUE(transport->PeerKnown());
-  EXPECT_EQ(newClients.load(), 1);
-  EXPECT_EQ(static_cast<int>(arrivals.size()), sent.load()) << "every datagram reached the phone";
-  int64_t longestGap = 0;
-  for (size_t i = 1; i < arrivals.size(); ++i)
-    longestGap = std::max(longestGap, arrivals[i] - arrivals[i - 1]);
-  std::printf("[ figure ] %d datagrams, longest gap %.1f ms while 20 strangers came and went\n",
-              sent.load(), longestGap / 1e6);
 }
 
 TEST_F(ConnectionPolicyTest, NoSecureRandomValueMeansNoPairing) {
