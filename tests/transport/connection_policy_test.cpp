@@ -1,7 +1,6 @@
 // Who gets served when other machines connect too: the paired phone keeps its stream until a
-// newcomer has paired (twenty strangers against a streaming phone are a demo run), newcomers wait
-// one at a time and not for ever, pairing dialogs and the pairing secrets cannot be abused, and
-// each connection's heartbeat keeps its own schedule.
+// newcomer has paired, newcomers wait one at a time and not for ever, pairing dialogs and the
+// pairing secrets cannot be abused, and each connection's heartbeat keeps its own schedule.
 #include <gtest/gtest.h>
 
 #include <atomic>
