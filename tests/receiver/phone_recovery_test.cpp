@@ -92,16 +92,16 @@ TEST(LossRecovery, RequestsAreSpacedAndRepeatedOnlyWhenTheKeyframeIsOverdue) {
   phone.Play(true, 0);
   phone.Play(false, 33 * kMs);
   phone.recovery.OnLost(1, 50 * kMs);
-  phone.Play(true, 90 * kMs);
-  phone.recovery.OnLost(1, 120 * kMs);  // a new loss soon after: asked for once the spacing allows
+  phone.Play(true, 70 * kMs);
+  phone.recovery.OnLost(1, 90 * kMs);  // a new loss soon after: asked for once the spacing allows
   EXPECT_EQ(phone.requests, 1);
-  phone.recovery.OnTick(149 * kMs);
+  phone.recovery.OnTick(99 * kMs);
   EXPECT_EQ(phone.requests, 1);
-  phone.recovery.OnTick(150 * kMs);
+  phone.recovery.OnTick(100 * kMs);
   EXPECT_EQ(phone.requests, 2);
-  phone.recovery.OnTick(649 * kMs);
+  phone.recovery.OnTick(599 * kMs);
   EXPECT_EQ(phone.requests, 2);
-  phone.recovery.OnTick(650 * kMs);
+  phone.recovery.OnTick(600 * kMs);
   EXPECT_EQ(phone.requests, 3) << "the keyframe never came: asked again";
 }
 

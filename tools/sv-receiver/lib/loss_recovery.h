@@ -13,7 +13,7 @@ namespace Sorvane::receiver {
 class LossRecovery {
  public:
   struct Options {
-    int64_t minRequestSpacingUs = 100'000;  // no two requests closer than this
+    int64_t minRequestSpacingUs = 50'000;  // no two requests closer than this
     int64_t retryAfterUs = 500'000;         // ask again when no keyframe came by then
   };
   struct Stats {
