@@ -189,8 +189,8 @@ class NetworkTransport {
 
   UdpSendHealth udpHealth_;
   std::atomic<uint64_t> acceptFailures_{0};
-  int64_t acceptBackoffNs_ = 0;                     // owned by the accept thread
-  std::mutex advertiserLock_;  // guards the pointer; SetTransmit through it never blocks
+  int64_t acceptBackoffNs_ = 0;  // owned by the accept thread
+  std::mutex advertiserLock_;    // guards the pointer; SetTransmit through it never blocks
   std::unique_ptr<IServiceAdvertiser> advertiser_ GUARDED_BY(advertiserLock_);
   std::atomic<bool> discoverable_{true};
   std::atomic<uint16_t> controlPort_{47100};

@@ -49,10 +49,10 @@ bool SetField(LinkProfile& p, const std::string& key, double value) {
 
 }  // namespace
 
-std::optional<LinkProfile> ParseLinkProfile(const std::string& spec, std::string* error) {
+std::optional<LinkProfile> ParseLinkProfile(const std::string& text, std::string* error) {
   LinkProfile profile;
-  profile.name = spec;
-  std::stringstream parts(spec);
+  profile.name = text;
+  std::stringstream parts(text);
   std::string part;
   while (std::getline(parts, part, ',')) {
     const size_t equals = part.find('=');
@@ -76,7 +76,7 @@ std::optional<LinkProfile> ParseLinkProfile(const std::string& spec, std::string
       return std::nullopt;
     }
   }
-  if (spec.empty()) {
+  if (text.empty()) {
     if (error)
       *error = "empty link profile";
     return std::nullopt;

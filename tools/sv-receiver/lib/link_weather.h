@@ -25,7 +25,7 @@ struct LinkProfile {
 
 // "wifi", "congested", or key=value pairs separated by commas (loss=%, burst=datagrams,
 // delay=ms, jitter=ms, rate=Mbit/s, policer-burst=ms), starting from no weather at all.
-std::optional<LinkProfile> ParseLinkProfile(const std::string& spec, std::string* error);
+std::optional<LinkProfile> ParseLinkProfile(const std::string& text, std::string* error);
 std::string DescribeLinkProfile(const LinkProfile& profile);
 
 // Drops what arrives faster than the rate (shared by the streams of one link).

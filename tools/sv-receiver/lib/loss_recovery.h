@@ -14,7 +14,7 @@ class LossRecovery {
  public:
   struct Options {
     int64_t minRequestSpacingUs = 50'000;  // no two requests closer than this
-    int64_t retryAfterUs = 500'000;         // ask again when no keyframe came by then
+    int64_t retryAfterUs = 500'000;        // ask again when no keyframe came by then
   };
   struct Stats {
     uint64_t shown = 0;
