@@ -4,9 +4,9 @@
 #include <mutex>
 #include <optional>
 
-#include "base/clock.h"
 #include "ctrl/ctrl_log.h"
 #include "ctrl/host_string.h"
+#include "ctrl/nudge.h"
 #include "ctrl/play_pause.h"
 #include "ctrl/transport_ctx.h"
 #include "ctrl/ui_dispatcher.h"
@@ -16,7 +16,6 @@ namespace Sorvane::ctrl {
 namespace {
 
 using sdk::SPErr;
-constexpr int64_t kNudgePauseNs = 60'000'000;
 
 CtrlBridge bridgeRecord{nullptr, kCtrlBridgeVersion};
 
@@ -51,20 +50,20 @@ SPErr Shuttle(const TransportCtx& ctx,
   return then ? then(ctx.transportRef) : stop;
 }
 
-SPErr Nudge(TransportCtx& ctx) {
-  const auto* t = ctx.transportSuite;
-  const SPErr forward = t->JogDial(ctx.transportRef, 1.0f, 24.0f, 0);
-  SteadyClock().SleepForNs(kNudgePauseNs);
-  // Disconnect may have come during the pause; it waits for this lock, so stop here.
-  if (!ctx.connected.load())
-    return forward;
-  return t->JogDial(ctx.transportRef, -1.0f, 24.0f, 0);
-}
-
 int32_t PostPlayPause(const std::shared_ptr<TransportCtx>& ctx) {
   if (!PostToUiThread([ctx] { PlayPauseOnUiThread(ctx); })) {
     Log(kCtrlChannel, kLogError, "ctrl: play/pause: UI dispatcher not installed, can't post");
     return kCtrlDispatchUnavailable;  // lets the keyboard fallback run
+  }
+  return kCtrlDispatchDone;
+}
+
+// The transmit plug-in asks for the nudge while it greets a new client; the steps and the pause
+// between them run on the UI thread and a worker, never on the caller's thread.
+int32_t PostNudgeToUiThread(const std::shared_ptr<TransportCtx>& ctx) {
+  if (!PostNudge(ctx)) {
+    Log(kCtrlChannel, kLogError, "ctrl: nudge: UI dispatcher not installed, can't post");
+    return kCtrlDispatchUnavailable;
   }
   return kCtrlDispatchDone;
 }
@@ -91,8 +90,6 @@ std::optional<SPErr> RunAction(TransportCtx& ctx, SVCtrlOpcode op) {
       return Shuttle(ctx, nullptr);
     case SVCtrlOpcode::ShuttleForward:
       return Shuttle(ctx, t->ShuttleRight);
-    case SVCtrlOpcode::Nudge:
-      return Nudge(ctx);
     default:
       return std::nullopt;
   }
@@ -126,16 +123,29 @@ bool HasCurrentContext() {
   return CurrentContext() != nullptr;
 }
 
+void RetireCurrentContext() {
+  std::shared_ptr<TransportCtx> ctx;
+  {
+    std::lock_guard<std::mutex> lock(ctxRegistryLock);
+    SetDispatch(nullptr);
+    ctx = std::move(currentCtx);
+  }
+  if (ctx)
+    ctx->Retire();
+}
+
 int32_t BridgeDispatchImpl(int32_t op) {
   const std::shared_ptr<TransportCtx> ctx = CurrentContext();
   if (!ctx)
     return kCtrlDispatchUnavailable;
-  std::lock_guard<std::mutex> lock(ctx->lock);
+  std::lock_guard<std::timed_mutex> lock(ctx->lock);
   if (!ctx->CanRunActions())
     return kCtrlDispatchUnavailable;
   Log(kCtrlChannel, kLogInfo, "ctrl: bridge dispatch op=%d", op);
   if (op == static_cast<int32_t>(SVCtrlOpcode::PlayPause))
     return PostPlayPause(ctx);
+  if (op == static_cast<int32_t>(SVCtrlOpcode::Nudge))
+    return PostNudgeToUiThread(ctx);
   const std::optional<SPErr> err = RunAction(*ctx, static_cast<SVCtrlOpcode>(op));
   if (!err)
     return kCtrlDispatchUnavailable;

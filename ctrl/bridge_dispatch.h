@@ -16,6 +16,9 @@ void MakeCurrentContext(std::shared_ptr<TransportCtx> ctx);
 // Clears the dispatch and the current context when it is `ctx`; false when another one is current.
 bool ClearCurrentContextIf(const TransportCtx* ctx);
 bool HasCurrentContext();
+// Clears the dispatch and the current context, whichever it is, and waits for its action in
+// flight (Shutdown without Disconnect).
+void RetireCurrentContext();
 
 // Runs a transport action in the host: 0 done, −1 not connected or unknown, −2 host error.
 int32_t BridgeDispatchImpl(int32_t op);

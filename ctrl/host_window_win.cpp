@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
+#include "bridge/own_windows_win.h"
 #include "ctrl/ctrl_log.h"
 #include "ctrl/host_window.h"
 
@@ -17,18 +19,27 @@ struct MainWindowSearch {
   HWND first = nullptr;
 };
 
+// The title as the system keeps it. GetWindowText would send WM_GETTEXT to a window of another
+// thread and wait for it, and a thread that waits for the lock this UI thread's caller holds
+// never answers.
+std::wstring TitleOf(HWND window, int capacity) {
+  std::wstring title(static_cast<size_t>(capacity), L'\0');
+  title.resize(
+      static_cast<size_t>(std::max(0, InternalGetWindowText(window, title.data(), capacity))));
+  return title;
+}
+
 BOOL CALLBACK VisitTopLevel(HWND window, LPARAM data) {
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
   if (processId != GetCurrentProcessId() || !IsWindowVisible(window) ||
-      GetWindow(window, GW_OWNER) != nullptr)
+      GetWindow(window, GW_OWNER) != nullptr || IsPluginDialogWindow(window))
     return TRUE;
   auto* search = reinterpret_cast<MainWindowSearch*>(data);
   if (search->first == nullptr)
     search->first = window;
-  wchar_t title[128] = {};
-  GetWindowTextW(window, title, 128);
-  if (std::wstring(title).find(L"Premiere") != std::wstring::npos) {
+  const std::wstring title = TitleOf(window, 128);
+  if (title.find(L"Premiere") != std::wstring::npos) {
     search->titled = window;
     return FALSE;
   }
@@ -94,7 +105,8 @@ SpacePress PressSpaceInHostWindow() {
   char className[128] = {};
   char title[256] = {};
   GetClassNameA(target, className, 128);
-  GetWindowTextA(target, title, 256);
+  const std::wstring wideTitle = TitleOf(target, 256);
+  WideCharToMultiByte(CP_ACP, 0, wideTitle.c_str(), -1, title, sizeof title, nullptr, nullptr);
   Log(kCtrlChannel, kLogInfo,
       "ctrl: play[ui]: PostMessage VK_SPACE target=%p class=\"%s\" title=\"%s\" main=%p wasFg=%d",
       static_cast<void*>(target), className, title, static_cast<void*>(main),

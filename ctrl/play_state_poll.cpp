@@ -24,7 +24,7 @@ void Publish(bool playing, bool was) {
 std::optional<bool> PollOnce(TransportCtx& ctx) {
   if (!ctx.connected.load())
     return std::nullopt;
-  std::lock_guard<std::mutex> lock(ctx.lock);
+  std::lock_guard<std::timed_mutex> lock(ctx.lock);
   if (!ctx.connected.load())
     return std::nullopt;
   const auto state = ctx.QueryPlayState();
@@ -83,7 +83,8 @@ TransmitPublishFn ResolveTransmitPublishFn() {
 }
 
 void StartPlayStatePoll(std::shared_ptr<TransportCtx> ctx) {
-  StartWorker([ctx = std::move(ctx)](const StopSignal& stop) { PollLoop(ctx, stop); });
+  static ThreadGuard guard(kCtrlChannel, "ctrl: play-state poll");
+  StartWorker(guard, [ctx = std::move(ctx)](const StopSignal& stop) { PollLoop(ctx, stop); });
 }
 
 }  // namespace Sorvane::ctrl

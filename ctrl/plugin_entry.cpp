@@ -19,14 +19,22 @@ SPErr Failed(SPErr err) {
   return err != kSPNoError ? err : kSPSuiteNotFoundError;
 }
 
-SPErr Startup() {
-  Log(kCtrlChannel, kLogInfo, "ctrl: Startup begin — SorvaneCtrl %s", kVersion);
+// Gives back what Startup acquired, in reverse order; also what a failed Startup leaves.
+void ReleaseStartupSuites() {
   PluginGlobals& g = Globals();
+  if (g.suitesSuite != nullptr && g.suiteList != nullptr)
+    g.suitesSuite->FreeSuiteList(g.suiteList);
+  g.suiteList = nullptr;
   const SPBasicSuite* basic = g.basic.load();
-  if (basic == nullptr) {
-    Log(kCtrlChannel, kLogError, "ctrl: Startup: sSPBasicSuite not set");
-    return kSPBadParameterError;
-  }
+  if (g.suitesSuite != nullptr && basic != nullptr)
+    basic->ReleaseSuite(kSPSuitesSuiteName, kSPSuitesSuiteVersion);
+  g.suitesSuite = nullptr;
+  if (g.stringSuite.exchange(nullptr) != nullptr && basic != nullptr)
+    basic->ReleaseSuite(kStringSuiteName, kStringSuiteVersion);
+}
+
+SPErr AcquireStartupSuites(const SPBasicSuite* basic) {
+  PluginGlobals& g = Globals();
   const void* suite = nullptr;
   SPErr err = basic->AcquireSuite(kStringSuiteName, kStringSuiteVersion, &suite);
   if (err != kSPNoError || suite == nullptr) {
@@ -53,26 +61,33 @@ SPErr Startup() {
     return err;
   }
   AddSurfaceSuites(g.suitesSuite, g.suiteList);
-  Log(kCtrlChannel, kLogInfo, "ctrl: Startup ok (host=%u)", g.hostId.load());
+  return kSPNoError;
+}
+
+SPErr Startup() {
+  Log(kCtrlChannel, kLogInfo, "ctrl: Startup begin — SorvaneCtrl %s", kVersion);
+  const SPBasicSuite* basic = Globals().basic.load();
+  if (basic == nullptr) {
+    Log(kCtrlChannel, kLogError, "ctrl: Startup: sSPBasicSuite not set");
+    return kSPBadParameterError;
+  }
+  const SPErr err = AcquireStartupSuites(basic);
+  if (err != kSPNoError) {
+    ReleaseStartupSuites();  // a host may unload a module whose Startup failed
+    return err;
+  }
+  Log(kCtrlChannel, kLogInfo, "ctrl: Startup ok (host=%u)", Globals().hostId.load());
   return kSPNoError;
 }
 
 SPErr Shutdown() {
   Log(kCtrlChannel, kLogInfo, "ctrl: Shutdown");
+  // A host may shut down without disconnecting: the bridge must not outlive the suites it uses.
+  RetireCurrentContext();
   // Our threads must be gone before the host may unload the module.
   StopAndJoinWorkers();
   TearDownUiDispatcher();
-  PluginGlobals& g = Globals();
-  if (g.suitesSuite != nullptr && g.suiteList != nullptr)
-    g.suitesSuite->FreeSuiteList(g.suiteList);
-  g.suiteList = nullptr;
-  const SPBasicSuite* basic = g.basic.load();
-  // Acquired at Startup like the string suite, so given back like it.
-  if (g.suitesSuite != nullptr && basic != nullptr)
-    basic->ReleaseSuite(kSPSuitesSuiteName, kSPSuitesSuiteVersion);
-  g.suitesSuite = nullptr;
-  if (g.stringSuite.exchange(nullptr) != nullptr && basic != nullptr)
-    basic->ReleaseSuite(kStringSuiteName, kStringSuiteVersion);
+  ReleaseStartupSuites();
   return kSPNoError;
 }
 

@@ -1,5 +1,6 @@
 #include "ctrl/plugin_instance.h"
 
+#include "bridge/loaded_module.h"
 #include "ctrl/bridge_dispatch.h"
 #include "ctrl/control_surface.h"
 #include "ctrl/ctrl_entry_guard.h"
@@ -98,6 +99,10 @@ const ADOBESDK_ControlSurfacePluginSuite1 kPluginSuite = {
 ControlSurfaceRef Connect(PluginInstance& instance, ControlSurfaceHostRef hostRef) {
   if (instance.surface == nullptr)
     instance.surface = NewControlSurface();
+  // The dispatcher's window and the worker threads run this module's code after Disconnect and
+  // Shutdown have returned: the module stays mapped whatever the host unloads.
+  if (!PinThisModule())
+    Log(kCtrlChannel, kLogError, "ctrl: could not pin the module: an unload would end the host");
   InstallUiDispatcher();
   RetireContext(instance);  // a second Connect replaces the connection
   instance.ctx = NewConnection(hostRef);

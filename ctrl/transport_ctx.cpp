@@ -1,5 +1,7 @@
 #include "ctrl/transport_ctx.h"
 
+#include <chrono>
+
 #include "ctrl/ctrl_log.h"
 #include "ctrl/host_string.h"
 
@@ -9,6 +11,7 @@ namespace {
 using namespace sdk;
 
 constexpr uint32_t kMaxListedCommands = 4096;
+constexpr int kUiLockWaitMs = 1000;
 
 template <typename Suite>
 bool Acquire(const SPBasicSuite* basic, const char* name, int32_t version, const Suite** out,
@@ -53,7 +56,15 @@ std::optional<uint8_t> TransportCtx::QueryPlayState() const {
 
 void TransportCtx::Retire() {
   connected.store(false);
-  std::lock_guard<std::mutex> wait(lock);
+  LockOnUiThread("disconnect");
+}
+
+std::unique_lock<std::timed_mutex> TransportCtx::LockOnUiThread(const char* what) {
+  std::unique_lock<std::timed_mutex> held(lock, std::chrono::milliseconds(kUiLockWaitMs));
+  if (!held)
+    Log(kCtrlChannel, kLogError,
+        "ctrl: %s: the connection stayed busy for %d ms — not waiting longer", what, kUiLockWaitMs);
+  return held;
 }
 
 bool AcquireHostSuites(TransportCtx& ctx) {

@@ -21,8 +21,13 @@ struct TransportCtx {
   // The host's play state byte (1 playing); nullopt without the transport suite and reference.
   // Call under `lock`.
   std::optional<uint8_t> QueryPlayState() const;
-  // Clears `connected`, then waits for an action in flight to finish.
+  // Clears `connected`, then waits for an action in flight to finish (on the host's UI thread,
+  // a bounded wait; see LockOnUiThread).
   void Retire();
+  // `lock` for code on the host's UI thread. Another thread may hold it while it waits for that
+  // UI thread (a host command the host runs there, say), so the wait is bounded: after a second
+  // the lock is not held and the step is skipped with a line naming `what`.
+  std::unique_lock<std::timed_mutex> LockOnUiThread(const char* what);
 
   // Written on the UI thread before `connected` is set, read-only afterwards.
   const sdk::SPBasicSuite* const basic;
@@ -34,7 +39,7 @@ struct TransportCtx {
   sdk::ControlSurfaceHostTransportRef transportRef = nullptr;
   sdk::ControlSurfaceHostCommandRef commandRef = nullptr;
 
-  std::mutex lock;  // serialises every use of the suites by threads other than the UI thread
+  std::timed_mutex lock;  // serialises every use of the suites by threads other than the UI thread
   std::atomic<bool> connected{false};
 };
 

@@ -6,6 +6,7 @@
 
 #include "ctrl/ctrl_log.h"
 #include "ctrl/ui_dispatcher.h"
+#include "diag/thread_guard.h"
 
 namespace Sorvane::ctrl {
 namespace {
@@ -24,7 +25,10 @@ class DispatcherThread {
     }
     Log(kCtrlChannel, kLogInfo, "ctrl: Install on thread=%lu", ThreadNumber());
     stopping_ = false;
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+      static ThreadGuard guard(kCtrlChannel, "ctrl: UI dispatcher");
+      guard.Run([this] { Run(); });
+    });
     Log(kCtrlChannel, kLogInfo, "ctrl: UI-dispatcher installed (dispatcher thread)");
     return true;
   }

@@ -23,17 +23,22 @@ class Workers final : public StopSignal {
     return !stopping_;
   }
 
-  bool Start(WorkerBody body) {
+  bool Start(ThreadGuard& guard, WorkerBody body) {
     std::lock_guard<std::mutex> lock(lock_);
     if (stopping_)
       return false;
     JoinFinished();
     auto& worker = workers_.emplace_back(std::make_unique<Worker>());
     Worker* w = worker.get();
-    w->thread = std::thread([this, w, body = std::move(body)] {
-      body(*this);
-      w->done.store(true);
-    });
+    try {
+      w->thread = std::thread([this, w, &guard, body = std::move(body)] {
+        guard.Run([&] { body(*this); });
+        w->done.store(true);
+      });
+    } catch (...) {
+      workers_.pop_back();  // no thread to join later
+      throw;
+    }
     return true;
   }
 
@@ -76,8 +81,8 @@ Workers& TheWorkers() {
 
 }  // namespace
 
-bool StartWorker(WorkerBody body) {
-  return TheWorkers().Start(std::move(body));
+bool StartWorker(ThreadGuard& guard, WorkerBody body) {
+  return TheWorkers().Start(guard, std::move(body));
 }
 
 void StopAndJoinWorkers() {

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "diag/thread_guard.h"
+
 namespace Sorvane::ctrl {
 
 // Wakes the plug-in's own threads when Shutdown wants them gone.
@@ -12,10 +14,10 @@ class StopSignal {
   virtual bool SleepFor(int64_t ns) const = 0;
 };
 
-// The plug-in's poll and warm-up threads. Shutdown stops and joins them all, so none outlives
-// the module.
+// The plug-in's poll, warm-up and nudge threads. Shutdown stops and joins them all. Each body
+// runs behind `guard` (one per kind of worker): an exception ends that worker, not the host.
 using WorkerBody = std::function<void(const StopSignal&)>;
-bool StartWorker(WorkerBody body);
+bool StartWorker(ThreadGuard& guard, WorkerBody body);
 void StopAndJoinWorkers();
 
 }  // namespace Sorvane::ctrl

@@ -1,18 +1,21 @@
 #include <windows.h>
 
 #include "bridge/key_injector.h"
+#include "bridge/own_windows_win.h"
 #include "diag/log_channels.h"
 
 namespace Sorvane {
 namespace {
 
+// The host's own window, not another application's and not one of our dialogs (a space there
+// would flip the focused switch of the setup dialog, which saves at once).
 bool HostOwnsForegroundWindow() {
   HWND foreground = GetForegroundWindow();
   if (foreground == nullptr)
     return false;
   DWORD processId = 0;
   GetWindowThreadProcessId(foreground, &processId);
-  return processId == GetCurrentProcessId();
+  return processId == GetCurrentProcessId() && !IsPluginDialogWindow(foreground);
 }
 
 INPUT ToInput(const KeyEvent& e) {

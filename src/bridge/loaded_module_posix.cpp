@@ -40,4 +40,16 @@ void* FindLoadedModuleExport(const char* fileName, const char* symbol) {
   return dlsym(handle, symbol);
 }
 
+bool PinThisModule() {
+  static const bool pinned = [] {
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<const void*>(&PinThisModule), &self) == 0 ||
+        self.dli_fname == nullptr)
+      return false;
+    // RTLD_NODELETE on an object already loaded marks it: no later dlclose unmaps it.
+    return dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+  }();
+  return pinned;
+}
+
 }  // namespace Sorvane

@@ -18,4 +18,14 @@ void* FindLoadedModuleExport(const char* fileName, const char* symbol) {
   return reinterpret_cast<void*>(GetProcAddress(module, symbol));
 }
 
+bool PinThisModule() {
+  static const bool pinned = [] {
+    HMODULE self = nullptr;
+    return GetModuleHandleExW(
+               GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+               reinterpret_cast<LPCWSTR>(&PinThisModule), &self) != FALSE;
+  }();
+  return pinned;
+}
+
 }  // namespace Sorvane

@@ -64,15 +64,23 @@ void RunKeyboardFallback(uint32_t command) {
   SendKeyTap(*tap);
 }
 
-void KeyboardNudge() {
+void KeyboardNudge(const Clock& clock) {
   const NudgeKeys keys = NudgeKeysFor(DetectHost());
   Log(channels::kKeyboard, kLogInfo, "nudge: %s", keys.label);
   SendKeyTap(keys.first);
   // The pause lets the host render the first step; keys that only go to the log need none, and
   // this runs on the connection's read thread.
   if (CurrentKeyInjector().ReachesTheHost())
-    SteadyClock().SleepForNs(kNudgePauseNs);
+    clock.SleepForNs(kNudgePauseNs);
   SendKeyTap(keys.second);
+}
+
+void NudgeHostForNewClient() {
+  Log(channels::kTransmit, kLogInfo, "new client nudge (initial frame)");
+  if (TryBridge(static_cast<uint32_t>(SVCtrlOpcode::Nudge)))
+    return;
+  Log(channels::kTransmit, kLogInfo, "Ctrl bridge unavailable — fallback to keyboard nudge");
+  RunKeyboardFallback(static_cast<uint32_t>(SVCtrlOpcode::Nudge));
 }
 
 }  // namespace Sorvane

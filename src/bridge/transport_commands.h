@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "base/clock.h"
 #include "bridge/ctrl_bridge.h"
 
 namespace Sorvane {
@@ -28,7 +29,11 @@ bool TryBridge(uint32_t command);
 // Types the host's shortcut for a command when the bridge cannot run it (10 = the nudge).
 void RunKeyboardFallback(uint32_t command);
 
-// The new-client nudge by keyboard: one frame forward, 60 ms, one frame back.
-void KeyboardNudge();
+// The new-client nudge by keyboard: one frame forward, 60 ms on `clock`, one frame back.
+void KeyboardNudge(const Clock& clock = SteadyClock());
+
+// Gets the host to render the current frame again for a new client: through the bridge, else by
+// keyboard. Call it without locks that the host's UI thread may wait for.
+void NudgeHostForNewClient();
 
 }  // namespace Sorvane

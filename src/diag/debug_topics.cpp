@@ -64,12 +64,18 @@ std::string UtcStamp() {
   return buffer;
 }
 
+// The topic's name in its file names: with the host's suffix after a "-" (each host keeps its own
+// file), which no other topic's or host's "debug_<name>_" archive pattern can match.
+std::string FileNamePart(int index, HostKind kind = DetectHost()) {
+  const std::string suffix = HostFileSuffix(kind);
+  return suffix.empty() ? std::string(kLowerNames[index]) : kLowerNames[index] + ("-" + suffix);
+}
+
 void InitialiseTopics() {
   const auto selection = logplatform::GetEnv("SORVANE_DEBUG_TOPICS");
   const auto enabled = topicdetail::ParseTopicSelection(selection ? selection->c_str() : nullptr);
   const std::filesystem::path folder = LogFolder();
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
+  CreateLogFolder(folder);
   auto& topics = Topics();
   for (int i = 0; i < kTopicCount; ++i) {
     TopicState& topic = topics[i];
@@ -78,9 +84,9 @@ void InitialiseTopics() {
     topic.enabled.store(enabled[i]);
     if (!enabled[i])
       continue;
-    topicdetail::RotateTopicFiles(folder, topic.lowerName);
+    topicdetail::RotateTopicFiles(folder, FileNamePart(i));
     std::lock_guard<std::mutex> lock(topic.mutex);
-    topic.stream.open(folder / ("debug_" + topic.lowerName + ".log"),
+    topic.stream.open(folder / DebugTopicFileName(static_cast<DebugTopic>(i), DetectHost()),
                       std::ios::out | std::ios::trunc);
   }
 }
@@ -131,15 +137,18 @@ void RotateTopicFiles(const std::filesystem::path& folder, const std::string& na
     std::replace(stamp.begin(), stamp.end(), ':', '-');
     fs::rename(current, folder / ("debug_" + name + "_" + stamp + ".log"), ec);
   }
-  const std::string prefix = "debug_" + name + "_";
+  // Names compared in the platform's own form: a file in the folder whose name has no narrow
+  // form must not throw out of here.
+  const fs::path::string_type prefix = fs::path("debug_" + name + "_").native();
+  const fs::path::string_type extension = fs::path(".log").native();
   std::vector<std::pair<fs::file_time_type, fs::path>> archives;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     if (!it->is_regular_file(ec))
       continue;
-    const std::string file = it->path().filename().string();
+    const fs::path::string_type file = it->path().filename().native();
     if (file.size() < 4 || file.rfind(prefix, 0) != 0)
       continue;
-    if (file.compare(file.size() - 4, 4, ".log") != 0)
+    if (file.compare(file.size() - 4, 4, extension) != 0)
       continue;
     std::error_code timeError;
     const auto written = fs::last_write_time(it->path(), timeError);
@@ -153,6 +162,13 @@ void RotateTopicFiles(const std::filesystem::path& folder, const std::string& na
 }
 
 }  // namespace topicdetail
+
+std::string DebugTopicFileName(DebugTopic topic, HostKind kind) {
+  const int i = Index(topic);
+  if (i < 0 || i >= kTopicCount)
+    return "debug_unknown.log";
+  return "debug_" + FileNamePart(i, kind) + ".log";
+}
 
 const char* DebugTopicName(DebugTopic topic) {
   const int i = Index(topic);

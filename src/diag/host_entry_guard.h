@@ -17,7 +17,11 @@ namespace Sorvane {
 // so an entry failing on every frame does not flood the log.
 class HostEntryGuard {
  public:
-  HostEntryGuard(const LogChannel& channel, const char* entry) : channel_(channel), entry_(entry) {}
+  // `where` and `outcome` complete the Fault line: "<entry>: exception stopped <where> (<what>) —
+  // <outcome>".
+  HostEntryGuard(const LogChannel& channel, const char* entry, const char* where = "at the entry",
+                 const char* outcome = "the caller gets an error")
+      : channel_(channel), entry_(entry), where_(where), outcome_(outcome) {}
   HostEntryGuard(const HostEntryGuard&) = delete;
   HostEntryGuard& operator=(const HostEntryGuard&) = delete;
 
@@ -52,13 +56,14 @@ class HostEntryGuard {
     if (reported_.exchange(true))
       return;
     Log(channel_, kLogFault,
-        "%s: exception stopped at the entry (%s) — the caller gets an error; further exceptions "
-        "here are not logged",
-        entry_, what);
+        "%s: exception stopped %s (%s) — %s; further exceptions here are not logged", entry_,
+        where_, what, outcome_);
   }
 
   const LogChannel channel_;
   const char* const entry_;
+  const char* const where_;
+  const char* const outcome_;
   std::atomic<bool> reported_{false};
 };
 

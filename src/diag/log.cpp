@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "base/cross_process_lock.h"
 #include "diag/log_platform.h"
 
 namespace Sorvane {
@@ -29,6 +30,8 @@ std::mutex& FileMutex() {
   static std::mutex m;
   return m;
 }
+
+std::atomic<void (*)()> gRotationHook{nullptr};  // see logdetail::SetRotationHook
 
 // Set while this thread is inside the file step, so a fault raised there (and logged by the
 // crash handler on the same thread) skips the file instead of waiting on its own mutex.
@@ -54,14 +57,30 @@ const char* LevelName(LogLevel level) {
   }
 }
 
-void RotateIfOversized(const std::filesystem::path& file) {
+bool Oversized(const std::filesystem::path& file) {
   std::error_code ec;
   const uintmax_t size = std::filesystem::file_size(file, ec);
-  if (ec || size <= kRotateAbove)
+  return !ec && size > kRotateAbove;
+}
+
+// Both plug-ins of a host, and other processes of the same host kind, append to this file. One of
+// them rotates it under the lock; the others find the lock taken, or the file small again, and
+// append: their line lands whole in the archive or in the new file. Without the lock a second
+// rotation right after the first would delete the fresh archive.
+void RotateIfOversized(const std::filesystem::path& file) {
+  if (!Oversized(file))
     return;
+  std::filesystem::path lockFile = file;
+  lockFile += ".lock";
+  const CrossProcessLock lock(lockFile, CrossProcessLock::Wait::No);
+  if (!lock.Held() || !Oversized(file))
+    return;
+  std::error_code ec;
   std::filesystem::path archive = file;
   archive += ".1";
   std::filesystem::remove(archive, ec);
+  if (void (*hook)() = gRotationHook.load())
+    hook();
   std::filesystem::rename(file, archive, ec);
   if (ec)
     std::filesystem::remove(file, ec);
@@ -97,16 +116,26 @@ void AppendLineToFile(const std::filesystem::path& file, const char* line, size_
     return;
   FileStepGuard guard;
   std::lock_guard<std::mutex> lock(FileMutex());
-  std::error_code ec;
-  std::filesystem::create_directories(file.parent_path(), ec);
+  CreateLogFolder(file.parent_path());
   RotateIfOversized(file);
   logplatform::AppendOnce(file, line, length);
+}
+
+void SetRotationHook(void (*hook)()) {
+  gRotationHook.store(hook);
 }
 
 }  // namespace logdetail
 
 LogLevel MinLogLevel() {
   return gMinLevel.load(std::memory_order_relaxed);
+}
+
+void CreateLogFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (std::filesystem::create_directories(folder, ec))
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ec);
 }
 
 std::filesystem::path LogFolder() {

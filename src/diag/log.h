@@ -30,6 +30,10 @@ LogLevel MinLogLevel();
 // Folder of the log file, the debug topics and transitions.csv.
 std::filesystem::path LogFolder();
 
+// Creates `folder` and its parents; one it creates is its owner's alone where the platform has
+// modes (the log holds pairing codes).
+void CreateLogFolder(const std::filesystem::path& folder);
+
 // Log file name for a host: "plugin.log", or "plugin-<suffix>.log".
 std::string LogFileNameFor(HostKind kind);
 
@@ -40,6 +44,9 @@ LogLevel MinLevelFromEnv(const char* value);
 void StripAnnotations(const char* format, char* out, size_t outSize);
 // Exposed for tests: the file step of Log, on an explicit path.
 void AppendLineToFile(const std::filesystem::path& file, const char* line, size_t length);
+// Exposed for tests: called in the middle of a rotation (the old archive removed, the log not yet
+// renamed), where a slow disk leaves other writers the longest time to rotate as well.
+void SetRotationHook(void (*hook)());
 }  // namespace logdetail
 
 }  // namespace Sorvane

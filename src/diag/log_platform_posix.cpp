@@ -24,7 +24,8 @@ void LocalTimestamp(char* out, size_t size) {
 void DebuggerOutput(const char*) {}
 
 bool AppendOnce(const std::filesystem::path& file, const char* data, size_t length) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // Owner-only: the log holds pairing codes.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0)
     return false;
   const ssize_t written = ::write(fd, data, length);

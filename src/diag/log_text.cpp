@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/utf8_text.h"
+
 namespace Sorvane {
 
 std::string LogSafeText(std::string_view text) {
@@ -18,6 +20,15 @@ std::string LogSafeText(std::string_view text) {
     }
   }
   return out;
+}
+
+std::string PathForLog(const std::filesystem::path& path) {
+  const auto& native = path.native();
+  if constexpr (sizeof(native[0]) == 1) {
+    return std::string(native.begin(), native.end());
+  } else {
+    return Utf8FromUtf16(std::u16string(native.begin(), native.end()));
+  }
 }
 
 }  // namespace Sorvane

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "diag/crash_handler.h"
-#include "diag/host_entry_guard.h"
+#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "discovery/network_change_watch.h"
 
@@ -45,7 +45,7 @@ struct NetworkChangeWatch::Impl {
 
   void Loop() {
     PrepareThreadForCrashes();
-    static HostEntryGuard guard(channels::kMdns, "network change watch");
+    static ThreadGuard guard(channels::kMdns, "network change watch");
     guard.Run([this] {
       for (;;) {
         pollfd fds[2] = {{netlink, POLLIN, 0}, {wake, POLLIN, 0}};

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "diag/crash_handler.h"
-#include "diag/host_entry_guard.h"
+#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "discovery/service_names.h"
 
@@ -146,7 +146,7 @@ void SelfHealingAdvertiser::StartSelfHealLocked(const Registration& registration
 
 void SelfHealingAdvertiser::SelfHealLoop() {
   PrepareThreadForCrashes();
-  static HostEntryGuard guard(channels::kMdns, "self-heal thread");
+  static ThreadGuard guard(channels::kMdns, "self-heal thread");
   guard.Run([this] {
     while (running_.load()) {
       {

@@ -140,4 +140,16 @@ EncoderDevice CreateEncoderDeviceOn(const LUID& adapterLuid) {
   return out;
 }
 
+bool IsDeviceLoss(HRESULT failure, ID3D11Device* device) {
+  switch (failure) {
+    case DXGI_ERROR_DEVICE_REMOVED:
+    case DXGI_ERROR_DEVICE_RESET:
+    case DXGI_ERROR_DEVICE_HUNG:
+    case DXGI_ERROR_DRIVER_INTERNAL_ERROR:
+      return true;
+    default:
+      return device != nullptr && FAILED(device->GetDeviceRemovedReason());
+  }
+}
+
 }  // namespace Sorvane

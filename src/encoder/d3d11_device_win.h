@@ -28,4 +28,9 @@ EncoderDevice CreateEncoderDevice();
 // On the adapter with this LUID (a hardware transform's own); no device when it cannot be made.
 EncoderDevice CreateEncoderDeviceOn(const LUID& adapterLuid);
 
+// Whether a failure means the device is gone (removed, reset or hung, by the failure's own
+// status or by the device's removed reason), so that nothing works until everything is made
+// again.
+bool IsDeviceLoss(HRESULT failure, ID3D11Device* device);
+
 }  // namespace Sorvane

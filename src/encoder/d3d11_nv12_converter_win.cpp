@@ -1,8 +1,9 @@
 #include "encoder/d3d11_nv12_converter_win.h"
 
-#include <d3dcompiler.h>
-
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "diag/log_channels.h"
 #include "encoder/bgra_to_nv12_shader.h"
@@ -11,7 +12,7 @@ namespace Sorvane {
 namespace {
 
 // Loaded at run time: without the compiler only the GPU path is lost, never the plug-in.
-pD3DCompile CompilerEntry() {
+pD3DCompile SystemCompiler() {
   static const pD3DCompile entry = [] {
     HMODULE module = LoadLibraryW(L"d3dcompiler_47.dll");
     return module ? reinterpret_cast<pD3DCompile>(
@@ -55,35 +56,71 @@ D3D11_TEXTURE2D_DESC TextureDesc(int width, int height, DXGI_FORMAT format, D3D1
   return desc;
 }
 
-}  // namespace
+struct ShaderCode {
+  bool ok = false;
+  std::vector<uint8_t> bytes;
+};
 
-bool D3d11Nv12Converter::CompileShader() {
-  const pD3DCompile compile = CompilerEntry();
+std::mutex gShaderLock;
+pD3DCompile gCompilerOverride = nullptr;        // guarded by gShaderLock
+std::shared_ptr<const ShaderCode> gShaderCode;  // guarded by gShaderLock
+
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r')
+      c = ' ';
+  }
+  return text;
+}
+
+// Compiled once per process, not at every reopen, and outside any device's critical section:
+// compiling takes long, and the transform shares the device meanwhile. The shader object made
+// from the code belongs to each device.
+std::shared_ptr<const ShaderCode> CompiledShader() {
+  std::lock_guard<std::mutex> lock(gShaderLock);
+  if (gShaderCode)
+    return gShaderCode;
+  auto code = std::make_shared<ShaderCode>();
+  const pD3DCompile compile = gCompilerOverride ? gCompilerOverride : SystemCompiler();
   if (compile == nullptr) {
     Log(channels::kEncoder, kLogError, "GPU NV12: D3DCompile failed 0x%08lx (%s)",
         static_cast<unsigned long>(E_NOINTERFACE), "d3dcompiler_47.dll not available");
-    return false;
-  }
-  const std::string source = BgraToNv12ShaderSource();
-  ComRef<ID3DBlob> code, errors;
-  const HRESULT hr = compile(source.data(), source.size(), "BgraToNv12.hlsl", nullptr, nullptr,
-                             "main", "cs_5_0", 0, 0, code.Put(), errors.Put());
-  if (FAILED(hr) || !code) {
-    std::string message = "no msg";
-    if (errors && errors->GetBufferSize() > 0)
-      message.assign(
-          static_cast<const char*>(errors->GetBufferPointer()),
-          strnlen(static_cast<const char*>(errors->GetBufferPointer()), errors->GetBufferSize()));
-    for (char& c : message) {
-      if (c == '\n' || c == '\r')
-        c = ' ';  // one log line
+  } else {
+    const std::string source = BgraToNv12ShaderSource();
+    ComRef<ID3DBlob> bytecode, errors;
+    const HRESULT hr = compile(source.data(), source.size(), "BgraToNv12.hlsl", nullptr, nullptr,
+                               "main", "cs_5_0", 0, 0, bytecode.Put(), errors.Put());
+    if (SUCCEEDED(hr) && bytecode && bytecode->GetBufferSize() > 0) {
+      const auto* bytes = static_cast<const uint8_t*>(bytecode->GetBufferPointer());
+      code->bytes.assign(bytes, bytes + bytecode->GetBufferSize());
+      code->ok = true;
+    } else {
+      std::string message = "no msg";
+      if (errors && errors->GetBufferSize() > 0) {
+        const auto* text = static_cast<const char*>(errors->GetBufferPointer());
+        message.assign(text, strnlen(text, errors->GetBufferSize()));
+      }
+      Log(channels::kEncoder, kLogError, "GPU NV12: D3DCompile failed 0x%08lx (%s)",
+          static_cast<unsigned long>(SUCCEEDED(hr) ? E_FAIL : hr), OneLine(message).c_str());
     }
-    Log(channels::kEncoder, kLogError, "GPU NV12: D3DCompile failed 0x%08lx (%s)",
-        static_cast<unsigned long>(hr), message.c_str());
-    return false;
   }
-  const HRESULT created = device_->device->CreateComputeShader(
-      code->GetBufferPointer(), code->GetBufferSize(), nullptr, shader_.Put());
+  gShaderCode = std::move(code);
+  return gShaderCode;
+}
+
+}  // namespace
+
+void SetShaderCompilerForTesting(pD3DCompile compile) {
+  std::lock_guard<std::mutex> lock(gShaderLock);
+  gCompilerOverride = compile;
+  gShaderCode.reset();
+}
+
+bool D3d11Nv12Converter::CreateShader(const std::vector<uint8_t>* code) {
+  if (code == nullptr)
+    return false;
+  const HRESULT created =
+      device_->device->CreateComputeShader(code->data(), code->size(), nullptr, shader_.Put());
   if (FAILED(created)) {
     Log(channels::kEncoder, kLogError, "GPU NV12: CreateComputeShader failed 0x%08lx",
         static_cast<unsigned long>(created));
@@ -120,11 +157,11 @@ bool D3d11Nv12Converter::MakeTextures(int width, int height) {
   return SUCCEEDED(device->CreateTexture2D(&desc, nullptr, chromaStaging_.Put()));
 }
 
-bool D3d11Nv12Converter::Init(int width, int height) {
+bool D3d11Nv12Converter::Init(int width, int height, const std::vector<uint8_t>* code) {
   if (device_ == nullptr || !device_->device || !device_->context || width < 1 || height < 1 ||
       (width & 1) != 0 || (height & 1) != 0)
     return false;
-  if (!shader_ && !CompileShader())
+  if (!shader_ && !CreateShader(code))
     return false;
   ReleaseTextures();
   if (!MakeTextures(width, height)) {
@@ -197,8 +234,11 @@ bool D3d11Nv12Converter::Convert(const uint8_t* src, int srcStride, uint8_t* dst
                                  int width, int height) {
   if (failed_.load() || device_ == nullptr || !device_->context)
     return false;
+  const std::shared_ptr<const ShaderCode> compiled =
+      shader_ ? nullptr : CompiledShader();  // before the section
+  const std::vector<uint8_t>* code = compiled && compiled->ok ? &compiled->bytes : nullptr;
   DeviceSection section(device_->multithread.Get());
-  if ((!shader_ || width != gpuWidth_ || height != gpuHeight_) && !Init(width, height)) {
+  if ((!shader_ || width != gpuWidth_ || height != gpuHeight_) && !Init(width, height, code)) {
     TurnOff();
     return false;
   }

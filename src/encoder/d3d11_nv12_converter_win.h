@@ -1,35 +1,38 @@
 #pragma once
+#include <d3dcompiler.h>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "encoder/com_ref_win.h"
 #include "encoder/d3d11_device_win.h"
+#include "encoder/gpu_nv12_converter_win.h"
 
 namespace Sorvane {
 
 // BGRA → NV12 on the encoder's Direct3D 11 device with a compute shader compiled at run time;
 // the same bytes as the CPU conversion. Any failure turns it off until the next Release and is
 // logged once; the caller then converts on the CPU.
-class D3d11Nv12Converter {
+class D3d11Nv12Converter final : public GpuNv12Converter {
  public:
   D3d11Nv12Converter() = default;
   D3d11Nv12Converter(const D3d11Nv12Converter&) = delete;
   D3d11Nv12Converter& operator=(const D3d11Nv12Converter&) = delete;
 
-  // The device of this configuration; not owned, outlives the converter's use of it.
-  void Attach(const EncoderDevice* device) { device_ = device; }
-  // True when both planes were written (luma pitch width, chroma pitch width).
+  void Attach(const EncoderDevice* device) override { device_ = device; }
   bool Convert(const uint8_t* src, int srcStride, uint8_t* dstY, uint8_t* dstUV, int width,
-               int height);
-  // Every GPU object including the shader; the next configuration tries again.
-  void Release();
+               int height) override;
+  // Every GPU object including the shader object (the compiled code stays with the process).
+  void Release() override;
   uint64_t Conversions() const { return conversions_; }
   bool Failed() const { return failed_.load(); }
 
  private:
-  bool Init(int width, int height);
-  bool CompileShader();
+  // `code`: the process's compiled shader, null when there is none.
+  bool Init(int width, int height, const std::vector<uint8_t>* code);
+  bool CreateShader(const std::vector<uint8_t>* code);
   bool MakeTextures(int width, int height);
   void ReleaseTextures();
   bool Upload(const uint8_t* src, int srcStride, int width, int height);
@@ -53,5 +56,9 @@ class D3d11Nv12Converter {
   uint64_t conversions_ = 0;  // over the object's life
   std::atomic<bool> failed_{false};
 };
+
+// The shader compiler the process uses from now on (null: d3dcompiler_47's); the code compiled so
+// far is forgotten. For tests.
+void SetShaderCompilerForTesting(pD3DCompile compile);
 
 }  // namespace Sorvane

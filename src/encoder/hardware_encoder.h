@@ -8,6 +8,9 @@ namespace Sorvane {
 
 enum class Codec : uint32_t { HEVC = 0, H264 = 1 };
 enum class RateControlMode : uint32_t { Bitrate = 0, Quality = 1, VBR = 2 };
+// What an open encoder runs on. A hardware encoder's copy that could only open in software is
+// another kind: it would silently cost the stream its speed and quality.
+enum class EncoderKind : uint32_t { Unknown = 0, Software = 1, Hardware = 2 };
 
 const char* CodecLabel(Codec codec);                 // "HEVC", "H264"
 const char* RateControlLabel(RateControlMode mode);  // "Bitrate", "Quality", "VBR"
@@ -67,6 +70,11 @@ class IHardwareEncoder {
   virtual void ForceKeyframe() { RequestKeyframe(); }
   virtual void SetQualityMode(float quality) {}
   virtual void SetHrdBufferBits(int64_t bufferBits, int64_t avgBitrateBps) {}
+  // What the open encoder runs on; Unknown when closed or when it cannot tell.
+  virtual EncoderKind Kind() const { return EncoderKind::Unknown; }
+  // True once the encoder has lost what it encodes with (its device was removed or reset, or its
+  // transform stopped answering): it must be configured again before it encodes anything.
+  virtual bool NeedsReopen() const { return false; }
 };
 
 // The frame cap a settings record carries: 0 means the default of 340 000; otherwise clamped to

@@ -36,6 +36,7 @@ void LibavEncoder::TearDownLocked() {
     SetDescriptions(std::string());
   session_.reset();
   configured_.store(false);
+  kind_.store(EncoderKind::Unknown);
   output_.SetParameterSets({});
   width_.store(0);
   height_.store(0);
@@ -86,6 +87,7 @@ bool LibavEncoder::ConfigureLocked(int width, int height, uint32_t bitrateBps, i
   output_.SetParameterSets(ParameterSetsFromExtradata(codec, extradata.data(), extradata.size()));
   frameIndex_ = 0;
   framesSinceKey_ = 0;
+  kind_.store(session_->Candidate().hardware ? EncoderKind::Hardware : EncoderKind::Software);
   configured_.store(true);
   Log(channels::kEncoder, kLogInfo,
       "Configure OK: %dx%d @ %d fps, %u bps, codec=%s, gop=%d, ps=%zuB", width, height, fps,

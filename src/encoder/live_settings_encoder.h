@@ -35,6 +35,8 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   void SetFrameCap(uint32_t cap) override;
   uint32_t FrameCap() const override { return frameCap_.load(); }
   bool HasProducedKeyframe() const override { return output_.KeyframeProduced(); }
+  EncoderKind Kind() const override { return kind_.load(); }
+  bool NeedsReopen() const override { return needsReopen_.load(); }
 
   // Takes every field of `settings` and opens the encoder with them: how the pipeline's clones
   // and the measurements open an encoder like the stream's. False when no encoder opens.
@@ -50,6 +52,10 @@ class LiveSettingsEncoder : public IHardwareEncoder {
 
   // Opens again at the current size, rate and bit rate, when open.
   void ReopenLocked() REQUIRES(lock_);
+  // Set by the encoder when it finds its device or transform gone (true for the call that set
+  // it); forgotten by its teardown, once nothing of the old session can report any more.
+  bool MarkNeedsReopen() { return !needsReopen_.exchange(true); }
+  void ForgetLoss() { needsReopen_.store(false); }
   EncoderSettings SettingsLocked() const REQUIRES(lock_);
   // Takes one of the frames that emergency compression asked for, if any are left.
   bool TakeEmergencyFrame();
@@ -87,10 +93,12 @@ class LiveSettingsEncoder : public IHardwareEncoder {
   std::atomic<bool> keyframeRequested_{true};
   std::atomic<int> emergencyFrames_{0};
   std::atomic<bool> shortRowsLogged_{false};
+  std::atomic<EncoderKind> kind_{EncoderKind::Unknown};  // written by the open and the teardown
 
  private:
   static void LogCloneFailure(const EncoderSettings& settings);
 
+  std::atomic<bool> needsReopen_{false};
   mutable std::mutex descriptionLock_;  // guards only the description, so reading never waits
   std::string description_ GUARDED_BY(descriptionLock_);
 };

@@ -90,8 +90,8 @@ class AsyncEventCallback final : public IMFAsyncCallback {
 };
 
 AsyncTransformDriver::AsyncTransformDriver(IMFTransform* transform, Codec codec,
-                                           EncodedOutput& output)
-    : transform_(transform), codec_(codec), output_(output) {}
+                                           EncodedOutput& output, FailureSink onFailure)
+    : transform_(transform), codec_(codec), output_(output), onFailure_(std::move(onFailure)) {}
 
 AsyncTransformDriver::~AsyncTransformDriver() {
   Stop();
@@ -135,10 +135,19 @@ void AsyncTransformDriver::Stop() {
   needInput_ = 0;
 }
 
+void AsyncTransformDriver::Failed(RepeatingLine& line, const char* format, HRESULT status,
+                                  bool loopStopped) {
+  std::string note;
+  if (line.Due(&note))
+    Log(channels::kEncoder, kLogError, format, Text(status).c_str(), note.c_str());
+  if (onFailure_)
+    onFailure_(status, loopStopped);
+}
+
 void AsyncTransformDriver::Submit(IMFSample* sample, const char* failureLine) {
   const HRESULT hr = transform_->ProcessInput(0, sample, 0);
   if (FAILED(hr))
-    Log(channels::kEncoder, kLogError, failureLine, Text(hr).c_str());
+    Failed(inputFailures_, failureLine, hr, false);
 }
 
 void AsyncTransformDriver::Push(ComRef<IMFSample> sample) {
@@ -154,7 +163,7 @@ void AsyncTransformDriver::Push(ComRef<IMFSample> sample) {
       queued = queue_.size();
     } else {
       --needInput_;
-      Submit(sample.Get(), "async: ProcessInput (from push) failed %s");
+      Submit(sample.Get(), "async: ProcessInput (from push) failed %s%s");
       submitted = true;
     }
     banked = needInput_;
@@ -165,9 +174,32 @@ void AsyncTransformDriver::Push(ComRef<IMFSample> sample) {
   }
 }
 
+// Without an armed request no event comes again: the transform would sit there, fed and
+// silent. One more try for a passing refusal; after that the encoder must be reopened.
 void AsyncTransformDriver::Rearm() {
-  if (!stopping_.load() && generator_)
-    generator_->BeginGetEvent(callback_, nullptr);
+  if (stopping_.load() || !generator_)
+    return;
+  HRESULT hr = generator_->BeginGetEvent(callback_, nullptr);
+  if (SUCCEEDED(hr) || stopping_.load())
+    return;
+  hr = generator_->BeginGetEvent(callback_, nullptr);
+  if (SUCCEEDED(hr) || hr == MF_E_SHUTDOWN)
+    return;
+  Log(channels::kEncoder, kLogError,
+      "async: BeginGetEvent (re-arm) failed %s — no more events will come; the encoder has to be "
+      "reopened",
+      Text(hr).c_str());
+  if (onFailure_)
+    onFailure_(hr, true);
+}
+
+void AsyncTransformDriver::CollectOutput() {
+  HRESULT status = S_OK;
+  OutputStep step = ProcessOneOutput(transform_, codec_, output_, -1, &status);
+  if (step == OutputStep::StreamChanged)  // the output is still waiting, in the new type
+    step = ProcessOneOutput(transform_, codec_, output_, -1, &status);
+  if ((step == OutputStep::Failed || step == OutputStep::NeedMoreInput) && status != MF_E_SHUTDOWN)
+    Failed(outputFailures_, "async: ProcessOutput failed %s%s", status, false);
 }
 
 void AsyncTransformDriver::OnEvent(IMFAsyncResult* result) {
@@ -184,7 +216,9 @@ void AsyncTransformDriver::OnEvent(IMFAsyncResult* result) {
     return;
   }
   MediaEventType type = MEUnknown;
+  HRESULT status = S_OK;
   event->GetType(&type);
+  event->GetStatus(&status);
   event.Reset();
   if (gEvents.fetch_add(1) < kLoggedEvents) {
     Log(channels::kEncoder, kLogInfo, "async: event %s (0x%x)", EventName(type),
@@ -195,19 +229,16 @@ void AsyncTransformDriver::OnEvent(IMFAsyncResult* result) {
     if (!queue_.empty()) {
       ComRef<IMFSample> oldest = std::move(queue_.front());
       queue_.pop_front();
-      Submit(oldest.Get(), "async: ProcessInput (queued) failed %s");
+      Submit(oldest.Get(), "async: ProcessInput (queued) failed %s%s");
     } else {
       ++needInput_;
     }
   } else if (type == METransformHaveOutput) {
     std::lock_guard<std::mutex> lock(queueLock_);
-    HRESULT status = S_OK;
-    OutputStep step = ProcessOneOutput(transform_, codec_, output_, -1, &status);
-    if (step == OutputStep::StreamChanged)  // the output is still waiting, in the new type
-      step = ProcessOneOutput(transform_, codec_, output_, -1, &status);
-    if ((step == OutputStep::Failed || step == OutputStep::NeedMoreInput) &&
-        status != MF_E_SHUTDOWN)
-      Log(channels::kEncoder, kLogError, "async: ProcessOutput failed %s", Text(status).c_str());
+    CollectOutput();
+  } else if (type == MEError) {
+    // Every one is told (a removed device says so here), not only the first few events.
+    Failed(errorEvents_, "async: MEError %s%s", status, false);
   }
   Rearm();
 }

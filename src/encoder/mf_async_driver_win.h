@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 #include "base/thread_annotations.h"
 #include "encoder/com_ref_win.h"
 #include "encoder/encoded_output.h"
+#include "encoder/repeating_line.h"
 
 namespace Sorvane {
 
@@ -24,7 +26,13 @@ class AsyncEventCallback;
 // output callback must not call into the encoder.
 class AsyncTransformDriver {
  public:
-  AsyncTransformDriver(IMFTransform* transform, Codec codec, EncodedOutput& output);
+  // Told of every failure, on whatever thread met it (an event's, or a push's under the
+  // encoder's lock), with whether the event loop has stopped for good; it must take no lock of
+  // the encoder's.
+  using FailureSink = std::function<void(HRESULT status, bool loopStopped)>;
+
+  AsyncTransformDriver(IMFTransform* transform, Codec codec, EncodedOutput& output,
+                       FailureSink onFailure);
   ~AsyncTransformDriver();
   AsyncTransformDriver(const AsyncTransformDriver&) = delete;
   AsyncTransformDriver& operator=(const AsyncTransformDriver&) = delete;
@@ -43,10 +51,17 @@ class AsyncTransformDriver {
  private:
   void Rearm();
   void Submit(IMFSample* sample, const char* failureLine) REQUIRES(queueLock_);
+  void CollectOutput() REQUIRES(queueLock_);
+  void Failed(RepeatingLine& line, const char* format, HRESULT status, bool loopStopped);
 
   IMFTransform* const transform_;  // owned by the encoder, outlives the driver
   const Codec codec_;
   EncodedOutput& output_;
+  const FailureSink onFailure_;
+  // Each failure can repeat with every frame or event; one line a second of each.
+  RepeatingLine inputFailures_;
+  RepeatingLine outputFailures_;
+  RepeatingLine errorEvents_;
   ComRef<IMFMediaEventGenerator> generator_;
   AsyncEventCallback* callback_ = nullptr;  // one reference of ours
   std::atomic<bool> stopping_{false};

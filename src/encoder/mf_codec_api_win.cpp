@@ -2,8 +2,15 @@
 
 #include <codecapi.h>
 
+#include "diag/log_channels.h"
+#include "encoder/mf_status_text.h"
+
 namespace Sorvane {
 namespace {
+
+// ICodecAPI's interface id; not every SDK's headers bind it to the type.
+constexpr GUID kCodecApiId = {
+    0x901db4c7, 0x31ce, 0x41a2, {0x85, 0xdc, 0x8f, 0xa0, 0xbf, 0x41, 0xb8, 0xda}};
 
 constexpr GUID kLowLatencyMode = {STATIC_CODECAPI_AVLowLatencyMode};
 constexpr GUID kRealTime = {STATIC_CODECAPI_AVEncCommonRealTime};
@@ -44,7 +51,14 @@ const GUID& PropertyGuid(CodecProperty property) {
 
 }  // namespace
 
-HRESULT SetCodecProperty(ICodecAPI* api, CodecProperty property, uint32_t value) {
+ComRef<ICodecAPI> CodecApiOf(IMFTransform* transform) {
+  ComRef<ICodecAPI> api;
+  if (transform != nullptr)
+    transform->QueryInterface(kCodecApiId, api.PutVoid());
+  return api;
+}
+
+HRESULT SetCodecProperty(ICodecAPI* api, CodecProperty property, uint64_t value) {
   if (api == nullptr)
     return E_POINTER;
   VARIANT variant;
@@ -52,16 +66,50 @@ HRESULT SetCodecProperty(ICodecAPI* api, CodecProperty property, uint32_t value)
   if (property == CodecProperty::LowLatencyMode) {
     variant.vt = VT_BOOL;
     variant.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+  } else if (property == CodecProperty::EncodeQP) {
+    variant.vt = VT_UI8;
+    variant.ullVal = value;
   } else {
     variant.vt = VT_UI4;
-    variant.ulVal = value;
+    variant.ulVal = static_cast<ULONG>(value);
   }
   return api->SetValue(&PropertyGuid(property), &variant);
 }
 
-void SetCodecProperties(ICodecAPI* api, const std::vector<CodecPropertyValue>& values) {
+std::optional<uint64_t> CodecPropertyValueOf(ICodecAPI* api, CodecProperty property) {
+  if (api == nullptr)
+    return std::nullopt;
+  VARIANT variant;
+  VariantInit(&variant);
+  if (FAILED(api->GetValue(&PropertyGuid(property), &variant)) &&
+      FAILED(api->GetDefaultValue(&PropertyGuid(property), &variant)))
+    return std::nullopt;
+  std::optional<uint64_t> value;
+  if (variant.vt == VT_UI8)
+    value = variant.ullVal;
+  else if (variant.vt == VT_UI4)
+    value = variant.ulVal;
+  VariantClear(&variant);
+  return value;
+}
+
+void PropertyRejections::Note(CodecProperty property, HRESULT result) {
+  const uint32_t bit = 1u << static_cast<uint32_t>(property);
+  if (SUCCEEDED(result)) {
+    accepted_ |= bit;
+    return;
+  }
+  if ((accepted_ | logged_) & bit)
+    return;
+  logged_ |= bit;
+  Log(channels::kEncoder, kLogInfo, "codec property %s rejected %s", CodecPropertyName(property),
+      StatusText(static_cast<uint32_t>(result)).c_str());
+}
+
+void SetCodecProperties(ICodecAPI* api, const std::vector<CodecPropertyValue>& values,
+                        PropertyRejections& rejections) {
   for (const CodecPropertyValue& value : values)
-    SetCodecProperty(api, value.property, value.value);
+    rejections.Note(value.property, SetCodecProperty(api, value.property, value.value));
 }
 
 }  // namespace Sorvane

@@ -22,8 +22,11 @@ enum class CodecProperty {
 
 struct CodecPropertyValue {
   CodecProperty property;
-  uint32_t value;
+  uint64_t value;
 };
+
+// Its name in the codec API ("CODECAPI_AVEncMPVGOPSize"), for log lines.
+const char* CodecPropertyName(CodecProperty property);
 
 struct RateSettings {
   RateControlMode mode = RateControlMode::Bitrate;
@@ -44,5 +47,14 @@ uint32_t QualityPercent(float quality);
 // the rate control, the bitrates, quality, GOP and no B pictures. The peak is the VBR peak when
 // it is at least the mean, else 1.3 × the mean.
 std::vector<CodecPropertyValue> InitialCodecProperties(const RateSettings& rates);
+
+// The ones vendor encoders read only when the media types are set (low latency, rate-control
+// mode, GOP, B pictures), with their values from InitialCodecProperties: given again before the
+// output type.
+std::vector<CodecPropertyValue> StaticCodecProperties(const RateSettings& rates);
+
+// CODECAPI_AVEncVideoEncodeQP's value for one quantiser: the default field (bits 0-15), which
+// is the one encoders are sure to read, and the I, P and B fields alike.
+uint64_t PackedQp(uint32_t qp);
 
 }  // namespace Sorvane

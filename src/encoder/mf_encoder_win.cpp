@@ -6,21 +6,20 @@
 #include <strmif.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "diag/log_channels.h"
+#include "encoder/d3d11_nv12_converter_win.h"
 #include "encoder/encoder_description.h"
 #include "encoder/encoder_thread.h"
 #include "encoder/mf_async_driver_win.h"
 #include "encoder/mf_codec_api_win.h"
 #include "encoder/mf_output_win.h"
+#include "encoder/mf_status_text.h"
 #include "store/install_identity.h"
 
 namespace Sorvane {
 namespace {
-
-// ICodecAPI's interface id; not every SDK's headers bind it to the type.
-constexpr GUID kCodecApiId = {
-    0x901db4c7, 0x31ce, 0x41a2, {0x85, 0xdc, 0x8f, 0xa0, 0xbf, 0x41, 0xb8, 0xda}};
 
 // The software HEVC transform cannot keep real time above this many pixels.
 constexpr int64_t kSoftwareHevcPixelCap = 6'000'000;
@@ -33,7 +32,9 @@ const char* KindLabel(const CandidateTransform& candidate) {
 
 }  // namespace
 
-MediaFoundationEncoder::MediaFoundationEncoder() : startup_(MfStartupScope::Kind::Lite) {}
+MediaFoundationEncoder::MediaFoundationEncoder(std::unique_ptr<GpuNv12Converter> gpu)
+    : startup_(MfStartupScope::Kind::Lite),
+      gpu_(gpu ? std::move(gpu) : std::make_unique<D3d11Nv12Converter>()) {}
 
 MediaFoundationEncoder::~MediaFoundationEncoder() {
   std::lock_guard<std::mutex> lock(lock_);
@@ -42,6 +43,21 @@ MediaFoundationEncoder::~MediaFoundationEncoder() {
 
 uint64_t MediaFoundationEncoder::GpuConversions() const {
   return gpuConversions_.load();
+}
+
+void MediaFoundationEncoder::OnTransformFailure(HRESULT status, ID3D11Device* device,
+                                                bool loopStopped) {
+  if (!loopStopped && !IsDeviceLoss(status, device))
+    return;
+  if (!MarkNeedsReopen())
+    return;  // said once
+  if (loopStopped) {
+    Log(channels::kEncoder, kLogError,
+        "encoder: the transform's event loop stopped — asking for a reopen");
+  } else {
+    Log(channels::kEncoder, kLogError, "encoder: the device was lost (%s) — asking for a reopen",
+        StatusText(static_cast<uint32_t>(status)).c_str());
+  }
 }
 
 // The event loop ends before the transform is told anything; an asynchronous transform is shut
@@ -65,12 +81,14 @@ void MediaFoundationEncoder::TearDownLocked() {
   if (chosen_.transform)
     SetDescriptions(std::string());
   ReleaseTransformLocked();
+  ForgetLoss();  // the event loop is gone: nothing of this session reports any more
   inputBuffer_.Reset();
   inputSample_.Reset();
-  gpu_.Release();
+  gpu_->Release();
   device_.Release();
   output_.SetParameterSets({});
   configured_.store(false);
+  kind_.store(EncoderKind::Unknown);
   width_.store(0);
   height_.store(0);
   fps_.store(30);
@@ -95,22 +113,19 @@ CandidateVerdict MediaFoundationEncoder::FinishCandidate(CandidateTransform& can
   }
   Log(channels::kEncoder, kLogInfo, "  -> using %s \"%s\" (hw-gpu=%d async=%d)", candidate.category,
       candidate.name.c_str(), candidate.hwGpu ? 1 : 0, candidate.async ? 1 : 0);
-  ComRef<ICodecAPI> api;
-  candidate.transform->QueryInterface(kCodecApiId, api.PutVoid());
-  if (api) {
-    RateSettings rates;
-    rates.mode = rateControl_.load();
-    rates.bitrate = bitrate_.load();
-    rates.peakBitrate = peakBitrate_.load();
-    rates.quality = quality_;
-    rates.gopFrames = gopFrames_.load();
-    SetCodecProperties(api.Get(), InitialCodecProperties(rates));
-  }
+  ComRef<ICodecAPI> api = CodecApiOf(candidate.transform.Get());
+  if (api)  // again after the types: what may change in a session takes effect now
+    SetCodecProperties(api.Get(), InitialCodecProperties(CurrentRates()), rejections_);
   output_.SetCodec(codec_.load());
   output_.SetParameterSets(ParameterSetsOfOutput(candidate.transform.Get(), codec_.load()));
   if (candidate.async) {
-    auto driver =
-        std::make_unique<AsyncTransformDriver>(candidate.transform.Get(), codec_.load(), output_);
+    auto device =
+        std::make_shared<ComRef<ID3D11Device>>(ComRef<ID3D11Device>::Share(device_.device.Get()));
+    auto driver = std::make_unique<AsyncTransformDriver>(
+        candidate.transform.Get(), codec_.load(), output_,
+        [this, device](HRESULT status, bool loopStopped) {
+          OnTransformFailure(status, device->Get(), loopStopped);
+        });
     if (!driver->Start()) {
       Log(channels::kEncoder, kLogError, "Async MFT setup failed — releasing and falling back");
       output_.SetParameterSets({});
@@ -123,11 +138,24 @@ CandidateVerdict MediaFoundationEncoder::FinishCandidate(CandidateTransform& can
   return CandidateVerdict::Take;
 }
 
+RateSettings MediaFoundationEncoder::CurrentRates() const {
+  const EncoderSettings settings = SettingsLocked();
+  return {settings.rateControl, settings.bitrateBps, settings.peakBitrateBps, settings.quality,
+          settings.gopFrames};
+}
+
+// A transform keeps a reference to its input unless it says it copies it; refilling a sample it
+// still holds would change a picture it has not encoded yet.
 bool MediaFoundationEncoder::StartSyncStreaming() {
   IMFTransform* transform = chosen_.transform.Get();
   transform->ProcessMessage(MFT_MESSAGE_COMMAND_FLUSH, 0);
   transform->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
   transform->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
+  MFT_INPUT_STREAM_INFO info{};
+  reuseInput_ = SUCCEEDED(transform->GetInputStreamInfo(0, &info)) &&
+                (info.dwFlags & MFT_INPUT_STREAM_DOES_NOT_ADDREF) != 0;
+  if (!reuseInput_)
+    return true;
   const HRESULT hr = MFCreateMemoryBuffer(static_cast<DWORD>(frameBytes_), inputBuffer_.Put());
   if (FAILED(hr)) {
     Log(channels::kEncoder, kLogError, "MFCreateMemoryBuffer failed 0x%08lx",
@@ -149,6 +177,9 @@ bool MediaFoundationEncoder::ConfigureLocked(int width, int height, uint32_t bit
   if (bitrateBps == 0)
     bitrateBps = kDefaultBitrateBps;
   const EncoderThreadScope com;
+  rejections_ = PropertyRejections();
+  qpRefusalLogged_ = false;
+  gpuChecked_ = false;
   width_.store(width);
   height_.store(height);
   fps_.store(fps);
@@ -170,6 +201,8 @@ bool MediaFoundationEncoder::ConfigureLocked(int width, int height, uint32_t bit
   request.fps = fps;
   request.bitrate = bitrateBps;
   request.allowAsync = installid::EnableAsyncHwEncoders();
+  request.rates = CurrentRates();
+  request.rejections = &rejections_;
   const bool taken = WalkTransforms(
       request, device_,
       [this](CandidateTransform& candidate) { return FinishCandidate(candidate); }, &chosen_);
@@ -181,7 +214,10 @@ bool MediaFoundationEncoder::ConfigureLocked(int width, int height, uint32_t bit
     TearDownLocked();
     return false;
   }
-  gpu_.Attach(&device_);
+  gpu_->Attach(&device_);
+  const bool hardware =
+      chosen_.hwGpu || chosen_.async || std::strncmp(chosen_.category, "HW", 2) == 0;
+  kind_.store(hardware ? EncoderKind::Hardware : EncoderKind::Software);
   char text[256];
   std::snprintf(text, sizeof text, "%s [%s, %dx%d %s @ %d fps, %u Mbps]", chosen_.name.c_str(),
                 KindLabel(chosen_), width, height, request.codec == Codec::H264 ? "H.264" : "HEVC",

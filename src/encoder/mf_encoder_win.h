@@ -5,18 +5,19 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/thread_annotations.h"
 #include "encoder/com_ref_win.h"
 #include "encoder/d3d11_device_win.h"
-#include "encoder/d3d11_nv12_converter_win.h"
+#include "encoder/gpu_nv12_converter_win.h"
 #include "encoder/live_settings_encoder.h"
+#include "encoder/mf_codec_api_win.h"
 #include "encoder/mf_startup_win.h"
 #include "encoder/mf_transform_walk_win.h"
-
-struct ICodecAPI;
+#include "encoder/repeating_line.h"
 
 namespace Sorvane {
 
@@ -27,7 +28,8 @@ class AsyncTransformDriver;
 // converted on the GPU or the CPU, driven in the caller's thread or by the transform's events.
 class MediaFoundationEncoder final : public LiveSettingsEncoder {
  public:
-  MediaFoundationEncoder();
+  // `gpu` null: the Direct3D 11 compute shader.
+  explicit MediaFoundationEncoder(std::unique_ptr<GpuNv12Converter> gpu = nullptr);
   ~MediaFoundationEncoder() override;
   MediaFoundationEncoder(const MediaFoundationEncoder&) = delete;
   MediaFoundationEncoder& operator=(const MediaFoundationEncoder&) = delete;
@@ -51,24 +53,40 @@ class MediaFoundationEncoder final : public LiveSettingsEncoder {
   bool IsOpenLocked() const override REQUIRES(lock_) { return bool(chosen_.transform); }
   CandidateVerdict FinishCandidate(CandidateTransform& candidate) REQUIRES(lock_);
   bool StartSyncStreaming() REQUIRES(lock_);
+  RateSettings CurrentRates() const REQUIRES(lock_);
   void ReleaseTransformLocked() REQUIRES(lock_);
 
   // Frame path.
   const uint8_t* SourceAtCodedSize(const uint8_t* bgra, int width, int height, int* strideBytes)
       REQUIRES(lock_);
   void ConvertToNv12(const uint8_t* src, int strideBytes, uint8_t* nv12) REQUIRES(lock_);
+  bool GpuMatchesCpu(const uint8_t* src, int strideBytes, uint8_t* nv12) REQUIRES(lock_);
+  bool FillInput(IMFMediaBuffer* buffer, const uint8_t* src, int strideBytes) REQUIRES(lock_);
+  ComRef<IMFSample> NewInputSample(const uint8_t* src, int strideBytes) REQUIRES(lock_);
+  ComRef<IMFSample> InputSampleFor(const uint8_t* src, int strideBytes) REQUIRES(lock_);
   bool DecideKeyframeLocked(IMFSample* sample) REQUIRES(lock_);
+  std::optional<uint64_t> ApplyEmergencyQp() REQUIRES(lock_);
   void EncodeSyncLocked(const uint8_t* src, int strideBytes) REQUIRES(lock_);
   void PushAsyncLocked(const uint8_t* src, int strideBytes) REQUIRES(lock_);
   void DrainLocked(uint64_t timestampUs) REQUIRES(lock_);
+  // A failure that leaves nothing working (the device is gone, or the event loop stopped)
+  // asks for a reopen; takes no lock.
+  void OnTransformFailure(HRESULT status, ID3D11Device* device, bool loopStopped);
 
   MfStartupScope startup_;
 
   EncoderDevice device_ GUARDED_BY(lock_);
-  D3d11Nv12Converter gpu_ GUARDED_BY(lock_);
+  const std::unique_ptr<GpuNv12Converter> gpu_ GUARDED_BY(lock_);
+  bool gpuChecked_ GUARDED_BY(lock_) = false;  // the first GPU frame of this Configure was compared
+  bool gpuDistrusted_ GUARDED_BY(lock_) = false;  // it differed: the CPU converts from now on
   CandidateTransform chosen_ GUARDED_BY(lock_);
   ComRef<ICodecAPI> codecApi_ GUARDED_BY(lock_);
-  ComRef<IMFSample> inputSample_ GUARDED_BY(lock_);  // reused, synchronous mode only
+  PropertyRejections rejections_ GUARDED_BY(lock_);  // of the current Configure
+  bool qpRefusalLogged_ GUARDED_BY(lock_) = false;
+  // Synchronous mode: reused only when the transform copies what it is given
+  // (MFT_INPUT_STREAM_DOES_NOT_ADDREF); otherwise each frame has a sample of its own.
+  bool reuseInput_ GUARDED_BY(lock_) = false;
+  ComRef<IMFSample> inputSample_ GUARDED_BY(lock_);
   ComRef<IMFMediaBuffer> inputBuffer_ GUARDED_BY(lock_);
   std::unique_ptr<AsyncTransformDriver> async_ GUARDED_BY(lock_);
   int codedWidth_ GUARDED_BY(lock_) = 0;  // even: NV12 needs whole chroma rows
@@ -79,6 +97,8 @@ class MediaFoundationEncoder final : public LiveSettingsEncoder {
   int64_t frameDuration_ GUARDED_BY(lock_) = 0;
   int framesSinceKey_ GUARDED_BY(lock_) = 0;
   std::vector<uint8_t> scaled_ GUARDED_BY(lock_);
+  RepeatingLine inputFailures_;
+  RepeatingLine outputFailures_;
 
   std::atomic<bool> asyncActive_{false};
   std::atomic<uint32_t> lockFailures_{0};

@@ -49,6 +49,14 @@ bool UnlockAsync(const TransformRequest& request, CandidateTransform& candidate)
   return true;
 }
 
+// Vendor encoders read these only when the types are set; given afterwards they are refused or
+// ignored, and the encoder keeps its own defaults.
+void SetStaticProperties(const TransformRequest& request, CandidateTransform& candidate) {
+  const ComRef<ICodecAPI> api = CodecApiOf(candidate.transform.Get());
+  if (api)
+    SetCodecProperties(api.Get(), StaticCodecProperties(request.rates), *request.rejections);
+}
+
 bool SetOutputType(const TransformRequest& request, CandidateTransform& candidate) {
   ComRef<IMFMediaType> type;
   HRESULT hr = MFCreateMediaType(type.Put());
@@ -133,6 +141,8 @@ bool AcceptTransform(const TransformRequest& request, IMFDXGIDeviceManager* mana
       Log(channels::kEncoder, kLogInfo, "  SET_D3D_MANAGER rejected %s — MFT runs SW",
           Text(hr).c_str());
   }
+  request.rejections->NewCandidate();
+  SetStaticProperties(request, candidate);
   return SetOutputType(request, candidate) && SetInputType(request, candidate);
 }
 

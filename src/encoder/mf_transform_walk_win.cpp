@@ -88,6 +88,21 @@ std::string NameOfActivated(IMFActivate* activate, IMFTransform* transform) {
   return "<unknown MFT>";
 }
 
+// An enumeration round may list transforms of another kind (how Media Foundation combines its
+// flags differs between systems): the transform's own attributes tell what it is.
+const char* CategoryOf(IMFTransform* transform, const char* roundLabel) {
+  ComRef<IMFAttributes> attributes;
+  if (FAILED(transform->GetAttributes(attributes.Put())) || !attributes)
+    return roundLabel;
+  UINT32 urlLength = 0;
+  const bool hardware =
+      SUCCEEDED(attributes->GetStringLength(MFT_ENUM_HARDWARE_URL_Attribute, &urlLength));
+  if (!hardware)
+    return "SW";
+  return MFGetAttributeUINT32(attributes.Get(), MF_TRANSFORM_ASYNC, 0) != 0 ? "HW-async"
+                                                                            : "HW-sync";
+}
+
 // A hardware transform belongs to one adapter; give it a device there when ours is elsewhere.
 void MoveDeviceToTransformAdapter(IMFActivate* activate, EncoderDevice& device) {
   LUID luid{};
@@ -126,7 +141,8 @@ CandidateVerdict TryCandidate(const Category& category, IMFActivate* activate,
   }
   if (candidate.name.empty())
     candidate.name = NameOfActivated(activate, candidate.transform.Get());
-  Log(channels::kEncoder, kLogInfo, "trying %s MFT: \"%s\"", category.label,
+  candidate.category = CategoryOf(candidate.transform.Get(), category.label);
+  Log(channels::kEncoder, kLogInfo, "trying %s MFT: \"%s\"", candidate.category,
       candidate.name.c_str());
   if (!AcceptTransform(request, device.manager.Get(), candidate)) {
     ReleaseTransform(candidate);

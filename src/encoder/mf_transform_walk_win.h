@@ -7,6 +7,7 @@
 #include "encoder/com_ref_win.h"
 #include "encoder/d3d11_device_win.h"
 #include "encoder/hardware_encoder.h"
+#include "encoder/mf_codec_api_win.h"
 
 namespace Sorvane {
 
@@ -17,13 +18,17 @@ struct TransformRequest {
   int height = 0;  // even
   int fps = 30;
   uint32_t bitrate = kDefaultBitrateBps;
-  bool allowAsync = false;  // the user's "enableAsyncHwEncoders"
+  bool allowAsync = false;                   // the user's "enableAsyncHwEncoders"
+  RateSettings rates;                        // the static ones are given before the types
+  PropertyRejections* rejections = nullptr;  // this Configure's; not null
 };
 
 // A transform that passed the acceptance test.
 struct CandidateTransform {
   ComRef<IMFTransform> transform;
   std::string name;
+  // What the transform's own attributes say it is ("HW-sync", "HW-async", "SW"); the
+  // enumeration round's label until it is activated, and when it has no attributes.
   const char* category = "";
   bool asyncCategory = false;  // enumerated as asynchronous
   bool hwGpu = false;          // took our DXGI device manager

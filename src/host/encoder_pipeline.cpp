@@ -1,10 +1,12 @@
 #include "host/encoder_pipeline.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/clock.h"
 #include "diag/crash_handler.h"
 #include "diag/debug_topics.h"
+#include "diag/log_channels.h"
 #include "encoder/encoder_thread.h"
 
 namespace Sorvane {
@@ -28,6 +30,13 @@ bool SameShape(const EncoderSettings& a, const EncoderSettings& b) {
          a.gopFrames == b.gopFrames && a.rateControl == b.rateControl;
 }
 
+const char* KindLabel(EncoderKind kind) {
+  return kind == EncoderKind::Hardware ? "hardware" : "software";
+}
+
+// Units a copy keeps for its hand-over, at most (a long GOP warms up with many P-frames).
+constexpr size_t kMaxHeldUnits = 32;
+
 }  // namespace
 
 EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
@@ -35,6 +44,12 @@ EncoderPipeline::EncoderPipeline(std::shared_ptr<IHardwareEncoder> encoder) {
     std::unique_lock lock(primaryLock_);
     primary_ = std::move(encoder);
     primaryIdentity_.store(primary_.get());
+    if (primary_) {
+      std::lock_guard<std::mutex> desired(desiredLock_);
+      desired_.codec = primary_->GetCodec();
+      desired_.gopFrames = primary_->GopSize();
+      desired_.rateControl = primary_->GetRateControl();
+    }
   }
   retireThread_ = std::thread(&EncoderPipeline::RetireLoop, this);
   try {
@@ -73,18 +88,99 @@ void EncoderPipeline::InstallPrimaryCallback(IHardwareEncoder& encoder) {
       [this, identity](const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs) {
         if (primaryIdentity_.load() != identity)
           return;  // a replaced encoder's late output
-        std::lock_guard<std::mutex> lock(callbackLock_);
-        if (outputCallback_)
-          outputCallback_(data, size, keyframe, timestampUs);
+        Deliver(data, size, keyframe, timestampUs);
       });
+}
+
+void EncoderPipeline::Deliver(const uint8_t* data, size_t size, bool keyframe,
+                              uint64_t timestampUs) {
+  std::lock_guard<std::mutex> lock(callbackLock_);
+  if (outputCallback_)
+    outputCallback_(data, size, keyframe, timestampUs);
+}
+
+// A copy's output on its way to taking over. While it warms, nothing before its first keyframe
+// is kept, and from then on what it delivers: a hardware encoder has frames in flight, and the
+// ones it delivers after the swap refer to that keyframe. When it takes over, what was kept goes
+// to the client first, so the client never gets a picture whose reference it lacks, and the
+// frames in flight are not lost either.
+struct EncoderPipeline::HandOver {
+  struct Unit {
+    std::vector<uint8_t> data;
+    bool keyframe;
+    uint64_t timestampUs;
+  };
+  std::mutex lock;
+  std::deque<Unit> held;       // guarded by lock
+  bool passing = false;        // taken over: straight through; guarded by lock
+  bool awaitKeyframe = false;  // nothing was kept: wait for one; guarded by lock
+  int dropped = 0;             // guarded by lock
+};
+
+void EncoderPipeline::InstallCopyCallback(IHardwareEncoder& copy,
+                                          std::shared_ptr<HandOver> handOver) {
+  const IHardwareEncoder* identity = &copy;
+  copy.SetOutputCallback([this, identity, handOver](const uint8_t* data, size_t size, bool keyframe,
+                                                    uint64_t timestampUs) {
+    {
+      std::lock_guard<std::mutex> lock(handOver->lock);
+      if (!handOver->passing) {
+        Hold(*handOver, data, size, keyframe, timestampUs);
+        return;
+      }
+      if (handOver->awaitKeyframe) {
+        if (!keyframe) {
+          ++handOver->dropped;
+          return;
+        }
+        handOver->awaitKeyframe = false;
+        DebugTopicLog(DebugTopic::Transitions, "first keyframe after the swap; %d frames dropped",
+                      handOver->dropped);
+      }
+    }
+    if (primaryIdentity_.load() == identity)
+      Deliver(data, size, keyframe, timestampUs);
+  });
+}
+
+// Everything from the first keyframe on: when the swap comes late, the client sees a few
+// pictures twice rather than miss any. When that grows too long, a keyframe starts afresh.
+void EncoderPipeline::Hold(HandOver& handOver, const uint8_t* data, size_t size, bool keyframe,
+                           uint64_t timestampUs) {
+  auto& held = handOver.held;
+  if (held.size() >= kMaxHeldUnits)
+    held.clear();
+  if (held.empty() && !keyframe)
+    return;  // refers to nothing the client will get
+  held.push_back({std::vector<uint8_t>(data, data + size), keyframe, timestampUs});
+}
+
+void EncoderPipeline::TakeOver(const IHardwareEncoder* identity, HandOver& handOver) {
+  std::lock_guard<std::mutex> lock(handOver.lock);
+  handOver.awaitKeyframe = handOver.held.empty();
+  if (primaryIdentity_.load() == identity) {
+    for (const HandOver::Unit& unit : handOver.held)
+      Deliver(unit.data.data(), unit.data.size(), unit.keyframe, unit.timestampUs);
+  }
+  handOver.held.clear();
+  handOver.passing = true;
 }
 
 void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int rowBytes) {
   {
     std::lock_guard<std::mutex> exchange(exchangeLock_);
-    std::shared_lock lock(primaryLock_);
-    if (primary_)
-      primary_->EncodeFrame(pixels, width, height, rowBytes);
+    std::shared_ptr<IHardwareEncoder> lost;
+    {
+      std::shared_lock lock(primaryLock_);
+      if (primary_) {
+        primary_->EncodeFrame(pixels, width, height, rowBytes);
+        if (primary_->NeedsReopen())
+          lost = primary_;
+      }
+    }
+    // Outside primaryLock_, as every Configure (see ReconfigureInPlace).
+    if (lost)
+      ReopenIfLost(*lost, "current");
   }
   std::shared_ptr<IHardwareEncoder> warming;
   {
@@ -94,9 +190,26 @@ void EncoderPipeline::Encode(const uint8_t* pixels, int width, int height, int r
       ++pendingFrames_;
     }
   }
-  if (warming)
+  if (warming) {
     warming->EncodeFrame(pixels, width, height, rowBytes);
+    ReopenIfLost(*warming, "warming");
+  }
   TryPromotePending();
+}
+
+// An encoder that lost its device (or whose transform stopped answering) fails every frame until
+// it is opened again; waiting for the stall rebuild would cost seconds of picture.
+void EncoderPipeline::ReopenIfLost(IHardwareEncoder& encoder, const char* which) {
+  if (!encoder.NeedsReopen())
+    return;
+  const int width = encoder.Width(), height = encoder.Height(), fps = encoder.FrameRate();
+  Log(channels::kEncoder, kLogError,
+      "%s encoder can no longer encode — reopening %dx%d @ %d fps now", which, width, height, fps);
+  if (!encoder.Configure(width, height, encoder.Bitrate(), fps)) {
+    Log(channels::kEncoder, kLogError, "%s encoder could not be reopened after the loss", which);
+    return;
+  }
+  encoder.RequestKeyframe();
 }
 
 bool EncoderPipeline::Configure(int width, int height, uint32_t bitrateBps, int fps) {
@@ -107,6 +220,7 @@ bool EncoderPipeline::Configure(int width, int height, uint32_t bitrateBps, int 
 
 void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
   if (mode_.load() == static_cast<int32_t>(Mode::Conservative)) {
+    SetDesired([&settings](StreamShape& shape) { shape = ShapeOf(settings); });
     ReconfigureInPlace(settings);
     return;
   }
@@ -126,6 +240,8 @@ void EncoderPipeline::Reconfigure(const EncoderSettings& settings) {
     } else if (pendingExists_ && SameShape(pendingSettings_, settings)) {
       return;
     }
+    // Before CloneLoop can take it: a copy is never published with an older shape than its own.
+    SetDesired([&settings](StreamShape& shape) { shape = ShapeOf(settings); });
     requestedGeneration_ = SetTarget(settings);
     requestedSettings_ = settings;
     requestPending_ = true;
@@ -161,6 +277,25 @@ void EncoderPipeline::ReconfigureInPlace(const EncoderSettings& s) {
                      "");
 }
 
+// The request's size with what the client chose last: a setter that reached only the current
+// encoder while the copy was being built must not be undone by the fallback.
+void EncoderPipeline::ReconfigureInPlaceAsDesired(const EncoderSettings& settings) {
+  for (;;) {
+    uint64_t seen = 0;
+    const StreamShape shape = Desired(&seen);
+    EncoderSettings s = settings;
+    s.codec = shape.codec;
+    s.gopFrames = shape.gopFrames;
+    s.rateControl = shape.rateControl;
+    s.quality = shape.quality;
+    ReconfigureInPlace(s);
+    uint64_t now = 0;
+    Desired(&now);
+    if (now == seen)
+      return;
+  }
+}
+
 void EncoderPipeline::CloneLoop() {
   PrepareThreadForCrashes();
   const EncoderThreadScope encoderThread;  // clones activate encoder transforms here
@@ -189,6 +324,7 @@ void EncoderPipeline::CloneLoop() {
       std::lock_guard<std::mutex> lock(pendingLock_);
       if (pendingExists_) {
         Retire(std::move(pending_));
+        pendingHandOver_.reset();
         pendingExists_ = false;
       }
     }
@@ -198,7 +334,7 @@ void EncoderPipeline::CloneLoop() {
       if (primary_)
         clone = primary_->Clone(s);
     }
-    if (!clone) {
+    if (!clone || !AcceptCloneKind(primary.get(), clone)) {
       DebugTopicLog(DebugTopic::Transitions,
                     "clone failed — falling back to conservative in-place reconfigure");
       const double elapsed = MsSince(started);
@@ -208,24 +344,67 @@ void EncoderPipeline::CloneLoop() {
       // pushing thread meanwhile stays seamless, and a SetMode meanwhile is not undone. The
       // target is cleared only afterwards, so the pushing thread never sees the old size as the
       // goal and asks for the same switch again.
-      ReconfigureInPlace(s);
+      ReconfigureInPlaceAsDesired(s);
       ClearTarget(generation);
       EndBuilding();
       continue;
     }
     DebugTopicLog(DebugTopic::Transitions, "clone ok cloneSetupMs=%.1f", MsSince(started));
-    clone->SetOutputCallback([](const uint8_t*, size_t, bool, uint64_t) {});
-    {
-      std::lock_guard<std::mutex> lock(pendingLock_);
-      pending_ = std::move(clone);
-      pendingExists_ = true;
-      pendingFrames_ = 0;
-      transitionStartedAtNs_ = started;
-      pendingSettings_ = s;
-      pendingGeneration_ = generation;
-    }
+    auto handOver = std::make_shared<HandOver>();
+    InstallCopyCallback(*clone, handOver);
+    PublishClone(std::move(clone), std::move(handOver), s, generation, started);
     EndBuilding();
     WaitForFirstKeyframe(started);
+  }
+}
+
+// A copy of a hardware encoder that could only open in software (the hardware took no second
+// session) would quietly downgrade the stream when it takes over; the in-place reconfigure keeps
+// the hardware, at the price of frames waiting while it reopens.
+bool EncoderPipeline::AcceptCloneKind(const IHardwareEncoder* primary,
+                                      std::shared_ptr<IHardwareEncoder>& clone) {
+  const EncoderKind current = primary ? primary->Kind() : EncoderKind::Unknown;
+  const EncoderKind copy = clone->Kind();
+  if (current == EncoderKind::Unknown || copy == EncoderKind::Unknown || current == copy)
+    return true;
+  Log(channels::kEncoder, kLogInfo,
+      "seamless switch: the copy opened in %s where the stream runs in %s — rejected; "
+      "reconfiguring in place instead (frames wait while the encoder reopens)",
+      KindLabel(copy), KindLabel(current));
+  Retire(std::move(clone));
+  return false;
+}
+
+// The copy was built from its request; what the client changed since is applied to it before it
+// becomes the warming copy, and again whenever a setter slipped in meanwhile.
+void EncoderPipeline::PublishClone(std::shared_ptr<IHardwareEncoder> clone,
+                                   std::shared_ptr<HandOver> handOver, const EncoderSettings& s,
+                                   uint64_t generation, int64_t startedNs) {
+  float quality = s.quality;
+  for (;;) {
+    uint64_t seen = 0;
+    const StreamShape shape = Desired(&seen);
+    if (clone->GetCodec() != shape.codec)
+      clone->SetCodec(shape.codec);
+    if (clone->GopSize() != shape.gopFrames)
+      clone->SetGopSize(shape.gopFrames);
+    if (clone->GetRateControl() != shape.rateControl || quality != shape.quality)
+      clone->SetRateControl(shape.rateControl, shape.quality);
+    quality = shape.quality;
+    std::lock_guard<std::mutex> lock(pendingLock_);
+    {
+      std::lock_guard<std::mutex> desired(desiredLock_);
+      if (desiredGeneration_ != seen)
+        continue;
+    }
+    pending_ = std::move(clone);
+    pendingHandOver_ = std::move(handOver);
+    pendingExists_ = true;
+    pendingFrames_ = 0;
+    transitionStartedAtNs_ = startedNs;
+    pendingSettings_ = s;
+    pendingGeneration_ = generation;
+    return;
   }
 }
 
@@ -258,6 +437,8 @@ void EncoderPipeline::TryPromotePending() {
       return;
   }
   std::shared_ptr<IHardwareEncoder> old;
+  std::shared_ptr<HandOver> handOver;
+  const IHardwareEncoder* identity = nullptr;
   int fromW = 0, fromH = 0, toW = 0, toH = 0;
   double swapMs = 0, totalMs = 0;
   uint64_t generation = 0;
@@ -276,14 +457,17 @@ void EncoderPipeline::TryPromotePending() {
     toH = pending_->Height();
     old = std::move(primary_);
     primary_ = std::move(pending_);
+    handOver = std::move(pendingHandOver_);
     pendingExists_ = false;
     generation = pendingGeneration_;
     primaryIdentity_.store(primary_.get());
-    InstallPrimaryCallback(*primary_);
+    identity = primary_.get();
     primary_->RequestKeyframe();
     swapMs = MsSince(swapStarted);
     totalMs = MsSince(transitionStartedAtNs_);
   }
+  if (handOver)
+    TakeOver(identity, *handOver);  // outside the locks: the client's callback may come back in
   DebugTopicLog(DebugTopic::Transitions,
                 "swap complete fromW=%d fromH=%d toW=%d toH=%d swapMs=%.1f totalMs=%.1f "
                 "framesDropped=0",
@@ -347,17 +531,58 @@ void EncoderPipeline::Forward(const std::function<void(IHardwareEncoder&)>& appl
     apply(*pending_);
 }
 
+// The desired shape changes first, so that a copy being published meanwhile either sees the
+// change or is already the warming copy this reaches.
+void EncoderPipeline::ForwardSetting(const std::function<void(StreamShape&)>& change,
+                                     const std::function<void(IHardwareEncoder&)>& apply) {
+  SetDesired(change);
+  Forward(apply);
+}
+
 void EncoderPipeline::RequestKeyframe() {
   Forward([](IHardwareEncoder& e) { e.RequestKeyframe(); });
 }
 void EncoderPipeline::SetGopSize(int frames) {
-  Forward([frames](IHardwareEncoder& e) { e.SetGopSize(frames); });
+  ForwardSetting([frames](StreamShape& shape) { shape.gopFrames = std::max(frames, 1); },
+                 [frames](IHardwareEncoder& e) { e.SetGopSize(frames); });
 }
 void EncoderPipeline::SetCodec(Codec codec) {
-  Forward([codec](IHardwareEncoder& e) { e.SetCodec(codec); });
+  ForwardSetting([codec](StreamShape& shape) { shape.codec = codec; },
+                 [codec](IHardwareEncoder& e) { e.SetCodec(codec); });
 }
 void EncoderPipeline::SetRateControl(RateControlMode mode, float quality) {
-  Forward([mode, quality](IHardwareEncoder& e) { e.SetRateControl(mode, quality); });
+  ForwardSetting(
+      [mode, quality](StreamShape& shape) {
+        shape.rateControl = mode;
+        shape.quality = std::clamp(quality, 0.0f, 1.0f);
+      },
+      [mode, quality](IHardwareEncoder& e) { e.SetRateControl(mode, quality); });
+}
+
+EncoderPipeline::StreamShape EncoderPipeline::ShapeOf(const EncoderSettings& s) {
+  StreamShape shape;
+  shape.codec = s.codec;
+  shape.gopFrames = std::max(s.gopFrames, 1);
+  shape.rateControl = s.rateControl;
+  shape.quality = std::clamp(s.quality, 0.0f, 1.0f);
+  return shape;
+}
+
+EncoderPipeline::StreamShape EncoderPipeline::Desired(uint64_t* generation) const {
+  std::lock_guard<std::mutex> lock(desiredLock_);
+  if (generation != nullptr)
+    *generation = desiredGeneration_;
+  return desired_;
+}
+
+void EncoderPipeline::SetDesired(const std::function<void(StreamShape&)>& change) {
+  std::lock_guard<std::mutex> lock(desiredLock_);
+  change(desired_);
+  ++desiredGeneration_;
+}
+
+float EncoderPipeline::Quality() const {
+  return Desired(nullptr).quality;
 }
 
 void EncoderPipeline::CompressEmergency(int frames) {
@@ -438,6 +663,7 @@ void EncoderPipeline::Shutdown() {
   {
     std::lock_guard<std::mutex> lock(pendingLock_);
     pending_.reset();
+    pendingHandOver_.reset();
     pendingExists_ = false;
   }
   // Taken out under the lock, shut down outside it (see ReconfigureInPlace).

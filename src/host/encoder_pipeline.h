@@ -39,6 +39,8 @@ class EncoderPipeline {
   void SetRateControl(RateControlMode mode, float quality);
   // Current encoder only.
   void CompressEmergency(int frames);
+  // The quality the pipeline is heading for: the last one the client set, or a request carried.
+  float Quality() const;
 
   bool IsReady() const;
   int Width() const;
@@ -62,8 +64,30 @@ class EncoderPipeline {
   void SetMode(Mode mode) { mode_.store(static_cast<int32_t>(mode)); }
 
  private:
+  // The codec settings the client chose last, whichever encoder they reach first.
+  struct StreamShape {
+    Codec codec = Codec::HEVC;
+    int gopFrames = 1;
+    RateControlMode rateControl = RateControlMode::Bitrate;
+    float quality = 0.75f;
+  };
+
+  struct HandOver;
   void InstallPrimaryCallback(IHardwareEncoder& encoder);
+  void InstallCopyCallback(IHardwareEncoder& copy, std::shared_ptr<HandOver> handOver);
+  static void Hold(HandOver& handOver, const uint8_t* data, size_t size, bool keyframe,
+                   uint64_t timestampUs);
+  void TakeOver(const IHardwareEncoder* identity, HandOver& handOver);
+  void Deliver(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
   void CloneLoop();
+  bool AcceptCloneKind(const IHardwareEncoder* primary, std::shared_ptr<IHardwareEncoder>& clone);
+  void PublishClone(std::shared_ptr<IHardwareEncoder> clone, std::shared_ptr<HandOver> handOver,
+                    const EncoderSettings& s, uint64_t generation, int64_t startedNs);
+  void ReconfigureInPlaceAsDesired(const EncoderSettings& settings);
+  static StreamShape ShapeOf(const EncoderSettings& settings);
+  StreamShape Desired(uint64_t* generation) const;
+  void SetDesired(const std::function<void(StreamShape&)>& change);
+  void ReopenIfLost(IHardwareEncoder& encoder, const char* which);
   void WaitForFirstKeyframe(int64_t startedNs);
   void EndBuilding();
   void RetireLoop();
@@ -71,17 +95,21 @@ class EncoderPipeline {
   void TryPromotePending();
   void ReconfigureInPlace(const EncoderSettings& settings);
   void Forward(const std::function<void(IHardwareEncoder&)>& apply);
+  void ForwardSetting(const std::function<void(StreamShape&)>& change,
+                      const std::function<void(IHardwareEncoder&)>& apply);
   uint64_t SetTarget(const EncoderSettings& settings);
   void ClearTarget(uint64_t generation);
   std::shared_ptr<IHardwareEncoder> CopyPrimary() const;
 
   // Lock order: shutdownLock_ first; primaryLock_ before pendingLock_ (the swap, and the output
   // path coming back in); pendingLock_ before requestLock_ (the duplicate check); retireLock_ may
-  // nest inside pendingLock_, targetLock_ inside requestLock_. Nobody waits for primaryLock_
-  // while holding pendingLock_. callbackLock_ is taken by the output filter, inside a synchronous
-  // encode under primaryLock_ shared; the instance's callback it guards may come back in through
-  // primaryLock_ shared and pendingLock_, which is safe because a shared holder never waits for
-  // a writer that is merely waiting, and a swap waiting for the lock holds nothing else.
+  // nest inside pendingLock_, targetLock_ inside requestLock_, desiredLock_ innermost of all.
+  // Nobody waits for primaryLock_ while holding pendingLock_. callbackLock_ is taken by the output
+  // filter, inside a synchronous encode under primaryLock_ shared, and after a copy's hand-over
+  // lock (HandOver::lock, which is held with nothing else but that shared hold); the instance's
+  // callback it guards may come back in through primaryLock_ shared and pendingLock_, which is
+  // safe because a shared holder never waits for a writer that is merely waiting, and a swap
+  // waiting for the lock holds nothing else.
   std::mutex shutdownLock_;  // serialises Shutdown (the control thread and the destructor)
   // Held while the primary is configured in place or fed a frame, so frames wait for an
   // in-place reconfigure to finish; taken before primaryLock_ and pendingLock_. The encoder
@@ -104,8 +132,16 @@ class EncoderPipeline {
   uint32_t pendingFrames_ GUARDED_BY(pendingLock_) = 0;
   EncoderSettings pendingSettings_ GUARDED_BY(pendingLock_);
   uint64_t pendingGeneration_ GUARDED_BY(pendingLock_) = 0;
+  std::shared_ptr<HandOver> pendingHandOver_ GUARDED_BY(pendingLock_);
 
   std::atomic<int32_t> mode_{0};
+
+  // A copy is built with the settings of its request; a setter arriving meanwhile reaches only
+  // the current encoder. The copy is given what changed before it is published (the generation
+  // tells whether a setter slipped in), and a setter after that reaches it as the warming copy.
+  mutable std::mutex desiredLock_;
+  StreamShape desired_ GUARDED_BY(desiredLock_);
+  uint64_t desiredGeneration_ GUARDED_BY(desiredLock_) = 0;
 
   std::mutex callbackLock_;
   EncodedFrameCallback outputCallback_ GUARDED_BY(callbackLock_);

@@ -4,11 +4,11 @@
 #include <string>
 
 #include "base/byte_order.h"
-#include "bridge/transport_commands.h"
 #include "diag/host_entry_guard.h"
 #include "diag/log_channels.h"
 #include "diag/log_text.h"
 #include "encoder/encoder_factory.h"
+#include "encoder/engine_catalog.h"
 #include "host/encoder_pipeline.h"
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
@@ -309,6 +309,7 @@ void TransmitInstance::SwitchEncoderEngine(const std::string& id) {
   }
   if (old)
     old->Shutdown();
+  EngineCatalog::Process().Refresh();  // the next client sees the machine as it is now
   std::lock_guard<std::mutex> lock(descriptionLock_);
   lastEncoderDesc_.clear();
   lastStreamInfo_ = {};
@@ -329,6 +330,8 @@ void TransmitInstance::GreetNewClient() {
   transport_.ClearPacerQueue();
   if (const auto pipeline = CopyPipeline())
     pipeline->RequestKeyframe();
+  // Enumerated off this thread, once per process; only the first client may wait for it.
+  auto engines = EngineCatalog::Process().List(std::chrono::seconds(3));
   std::optional<std::string> encoderInfo;
   {
     std::lock_guard<std::mutex> lock(descriptionLock_);
@@ -342,7 +345,7 @@ void TransmitInstance::GreetNewClient() {
     PublishUiStatus();
   }
   SendHostPlatform();
-  SendEncoderEngineList();
+  SendEncoderEngineList(std::move(engines));
   if (encoderInfo && !SendEncoderInfo(*encoderInfo)) {
     std::lock_guard<std::mutex> lock(descriptionLock_);
     if (lastEncoderDesc_ == *encoderInfo)
@@ -350,11 +353,7 @@ void TransmitInstance::GreetNewClient() {
     PublishUiStatus();
   }
   ReplayCachedFrame();
-  Log(channels::kTransmit, kLogInfo, "new client nudge (initial frame)");
-  if (!TryBridge(10)) {
-    Log(channels::kTransmit, kLogInfo, "Ctrl bridge unavailable — fallback to keyboard nudge");
-    RunKeyboardFallback(10);
-  }
+  // The host's redraw nudge follows once per client, outside the registry lock (SharedTransport).
 }
 
 void TransmitInstance::ReplayCachedFrame() {

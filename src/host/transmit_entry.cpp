@@ -1,13 +1,16 @@
 #include "host/transmit_entry.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "base/version.h"
 #include "bridge/key_injector.h"
+#include "bridge/loaded_module.h"
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
 #include "encoder/encoder_factory.h"
+#include "ui/pairing_dialog.h"
 #include "ui/setup_dialog.h"
 
 namespace Sorvane {
@@ -48,7 +51,15 @@ const SPBasicSuite* BasicSuiteOf(const tmStdParms* stdParms) {
   return util->getSPBasicSuite();
 }
 
+// Called before the plug-in starts a thread or installs a handler: they outlive Shutdown and the
+// unload call, so the module must outlive a host's FreeLibrary.
+void StayLoaded() {
+  if (!PinThisModule())
+    Log(channels::kMain, kLogError, "could not pin the module: an unload would end the host");
+}
+
 tmResult Startup(tmStdParms*, tmPluginInfo* info) {
+  StayLoaded();
   InstallCrashHandler();
   Log(channels::kMain, kLogInfo, "Startup: Sorvane %s", kVersion);
   static std::once_flag announceKeys;
@@ -81,6 +92,7 @@ tmResult Shutdown(tmStdParms*) {
 }
 
 tmResult SetupDialog(tmStdParms*, prParentWnd) {
+  StayLoaded();
   ShowSetupDialog();
   return tmResult_Success;
 }
@@ -95,16 +107,16 @@ tmResult CreateInstance(const tmStdParms* stdParms, tmInstance* record) {
   if (record == nullptr)
     return tmResult_ErrorUnsupported;
   record->ioPrivateInstanceData = nullptr;  // also when the construction throws
-  auto* instance = new TransmitInstance(BasicSuiteOf(stdParms), CurrentEncoderFactory());
-  if (!instance->HasPipeline()) {
-    delete instance;
-    record->ioPrivateInstanceData = nullptr;
+  StayLoaded();
+  // Owned here until it is handed over: if a step below throws, the instance unregisters and goes.
+  auto instance =
+      std::make_unique<TransmitInstance>(BasicSuiteOf(stdParms), CurrentEncoderFactory());
+  if (!instance->HasPipeline())
     return tmResult_ErrorUnsupported;
-  }
   instance->SetAudioFormat(record->inAudioSampleRate, record->inNumChannels);
   instance->SetVideoFrameRate(record->inVideoFrameRate);
   instance->Start();
-  record->ioPrivateInstanceData = instance;
+  record->ioPrivateInstanceData = instance.release();
   return tmResult_Success;
 }
 
@@ -221,8 +233,13 @@ void SetEncoderFactoryForTesting(EncoderFactoryFn factory) {
 
 tmResult TransmitEntry(csSDK_int32 interfaceVersion, prBool loadModule, piSuitesPtr,
                        tmModule* outModule) {
-  if (!loadModule)
+  if (!loadModule) {
+    // The module stays mapped (it pinned itself), but no window of ours outlives the host's
+    // last word to it.
+    CloseSetupDialog();
+    CloseOpenPairingDialogs();
     return tmResult_Success;
+  }
   gHostInterfaceVersion.store(interfaceVersion);
   if (outModule == nullptr)
     return tmResult_Success;

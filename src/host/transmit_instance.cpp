@@ -4,6 +4,7 @@
 
 #include "diag/debug_topics.h"
 #include "diag/log_channels.h"
+#include "encoder/engine_catalog.h"
 #include "host/encoder_pipeline.h"
 #include "net/shared_transport.h"
 
@@ -17,6 +18,7 @@ TransmitInstance::TransmitInstance(const sdk::SPBasicSuite* basicSuite,
       basicSuite_(basicSuite),
       encoderFactory_(encoderFactory),
       createdAtNs_(clock_.NowNs()) {
+  EngineCatalog::Process().Prefetch();  // long before a client asks, and off every host thread
   std::shared_ptr<IHardwareEncoder> encoder =
       encoderFactory_ ? encoderFactory_(kDefaultEngine) : nullptr;
   if (!encoder) {

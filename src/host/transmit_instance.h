@@ -93,6 +93,8 @@ class TransmitInstance final : public ITransportClient {
   bool FallBackToH264(EncoderPipeline& pipeline, int32_t width, int32_t height, int32_t fps);
   void CheckForStall(EncoderPipeline& pipeline, int32_t targetWidth, int32_t targetHeight,
                      int32_t fps);
+  void NoteFrameFed();
+  void NoteEncoderOutput();
   void CheckSourceChange(int32_t width, int32_t height, int32_t fps);
   void CacheFrame(const uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes);
   void OnEncodedFrame(const uint8_t* data, size_t size, bool keyframe, uint64_t timestampUs);
@@ -108,7 +110,8 @@ class TransmitInstance final : public ITransportClient {
   bool SendEncoderInfo(const std::string& cut);
   bool SendEncoderInfoText(const std::string& text);
   void SendHostPlatform();
-  void SendEncoderEngineList();
+  // From the process's engine catalog, taken before any lock (see EngineCatalog).
+  void SendEncoderEngineList(std::optional<std::vector<EncoderEngine>> engines);
   void PublishUiStatus() REQUIRES(descriptionLock_);
 
   // Client commands.
@@ -171,6 +174,9 @@ class TransmitInstance final : public ITransportClient {
   };
   OpenRetry openRetry_;
   std::atomic<int64_t> lastEncoderOutputNs_{0};
+  // When the first frame fed since the last output went in (0: none waiting). The stall is timed
+  // from it, so a pause of the host's, during which nothing is fed, never counts.
+  std::atomic<int64_t> firstFedSinceOutputNs_{0};
   std::atomic<int64_t> lastStallRebuildNs_{0};
   bool registered_ = false;
 };

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "diag/host_entry_guard.h"
 #include "diag/log_channels.h"
 #include "host/encoder_pipeline.h"
-#include "diag/host_entry_guard.h"
 #include "host/transmit_instance.h"
 #include "net/framer.h"
 #include "net/shared_transport.h"
@@ -39,7 +39,7 @@ void TransmitInstance::OnEncodedFrame(const uint8_t* data, size_t size, bool key
 
 void TransmitInstance::SendEncodedFrame(const uint8_t* data, size_t size, bool keyframe,
                                         uint64_t timestampUs) {
-  lastEncoderOutputNs_.store(clock_.NowNs());
+  NoteEncoderOutput();
   if (!transport_.HasClient())
     return;
   const size_t dataFragments = (size + kFragmentBytes - 1) / kFragmentBytes;

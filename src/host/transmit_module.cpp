@@ -1,7 +1,6 @@
 // The transmit plug-in's exported host entry and the control-surface plug-in's way back in.
 #include "host/transmit_entry.h"
 #include "net/shared_transport.h"
-#include "net/wire_opcodes.h"
 #include "sdk/export.h"
 
 extern "C" SV_EXPORT Sorvane::sdk::tmResult xTransmitEntry(
@@ -18,10 +17,6 @@ extern "C" SV_EXPORT uint8_t sv_transmit_publish_playback_state(uint32_t playing
   static Sorvane::HostEntryGuard guard(Sorvane::channels::kTransmit,
                                        "sv_transmit_publish_playback_state");
   return guard.Run<uint8_t>(0, 0, [playing]() -> uint8_t {
-    const uint8_t state = playing != 0 ? 1 : 0;
-    return Sorvane::SharedTransport::Instance().SendControl(Sorvane::wire::kPlaybackState, &state,
-                                                            1)
-               ? 1
-               : 0;
+    return Sorvane::SharedTransport::Instance().PublishPlaybackState(playing != 0) ? 1 : 0;
   });
 }

@@ -114,6 +114,7 @@ void TransmitInstance::EncodeHostFrame(sdk::PPixHand frame) {
     std::lock_guard<std::mutex> lock(descriptionLock_);
     SendEncoderInfoIfChanged();
   }
+  NoteFrameFed();
   pipeline->Encode(bgra, width, height, rowBytes);
   CacheFrame(bgra, width, height, rowBytes);
   CheckForStall(*pipeline, targetWidth, targetHeight, fps);
@@ -146,6 +147,7 @@ void TransmitInstance::SetUpEncoderIfNeeded(EncoderPipeline& pipeline, int32_t w
     settings.gopFrames = pipeline.GopSize();
     settings.codec = pipeline.GetCodec();
     settings.rateControl = pipeline.GetRateControl();
+    settings.quality = pipeline.Quality();
     settings.frameCap = pipeline.FrameCap();
     pipeline.Reconfigure(settings);
   }
@@ -207,22 +209,36 @@ void TransmitInstance::CacheFrame(const uint8_t* pixels, int32_t width, int32_t 
   frameCache_.valid = true;
 }
 
+void TransmitInstance::NoteFrameFed() {
+  int64_t none = 0;
+  firstFedSinceOutputNs_.compare_exchange_strong(none, clock_.NowNs());
+}
+
+void TransmitInstance::NoteEncoderOutput() {
+  lastEncoderOutputNs_.store(clock_.NowNs());
+  firstFedSinceOutputNs_.store(0);
+}
+
+// A stall is output that stops while frames keep going in: timed from the first frame fed since
+// the last output, never from the last output itself, or every pause of the host (which feeds
+// nothing) would look like one to an encoder that answers a few frames late.
 void TransmitInstance::CheckForStall(EncoderPipeline& pipeline, int32_t targetWidth,
                                      int32_t targetHeight, int32_t fps) {
   const int64_t now = clock_.NowNs();
-  const int64_t lastOutput = lastEncoderOutputNs_.load();
+  const int64_t fedSince = firstFedSinceOutputNs_.load();
   const int64_t lastRebuild = lastStallRebuildNs_.load();  // 0: never rebuilt, nothing to space
-  if (lastOutput <= 0 || now - lastOutput <= kStallAfterNs ||
+  if (lastEncoderOutputNs_.load() <= 0 || fedSince <= 0 || now - fedSince <= kStallAfterNs ||
       (lastRebuild > 0 && now - lastRebuild <= kStallRebuildSpacingNs)) {
     return;
   }
   lastStallRebuildNs_.store(now);
   Log(channels::kTransmit, kLogFault,
       "encoder stall: no output for %lld ms while feeding — rebuilding session %dx%d @ %d fps",
-      static_cast<long long>((now - lastOutput) / 1'000'000), targetWidth, targetHeight, fps);
+      static_cast<long long>((now - fedSince) / 1'000'000), targetWidth, targetHeight, fps);
   pipeline.Configure(targetWidth, targetHeight, kEncoderBitrate, fps);
   pipeline.RequestKeyframe();
   lastEncoderOutputNs_.store(now);
+  firstFedSinceOutputNs_.store(0);
 }
 
 }  // namespace Sorvane

@@ -113,8 +113,13 @@ void TransmitInstance::SendHostPlatform() {
   }
 }
 
-void TransmitInstance::SendEncoderEngineList() {
-  std::vector<EncoderEngine> engines = EnumerateEngines();
+void TransmitInstance::SendEncoderEngineList(std::optional<std::vector<EncoderEngine>> listed) {
+  if (!listed) {
+    Log(channels::kTransmit, kLogError,
+        "SendEncoderEngineList: the engine list is not ready yet — not sent to this client");
+    return;
+  }
+  std::vector<EncoderEngine> engines = std::move(*listed);
   if (engines.size() > 255)
     engines.resize(255);
   std::vector<uint8_t> inner;

@@ -1,6 +1,6 @@
 // One connection's read thread: pairing, then every client message until the connection ends.
 #include "diag/crash_handler.h"
-#include "diag/host_entry_guard.h"
+#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "net/control_reader.h"
 #include "net/network_transport.h"
@@ -11,7 +11,7 @@ namespace Sorvane {
 
 void NetworkTransport::ControlReadLoop(ConnectionPtr connection) {
   PrepareThreadForCrashes();
-  static HostEntryGuard guard(channels::kNetwork, "control read thread");
+  static ThreadGuard guard(channels::kNetwork, "control read thread");
   guard.Run([&] {
     if (DoPairingHandshake(connection).empty()) {
       Log(channels::kNetwork, kLogInfo, "control: pair handshake failed fd=%lld — dropping",

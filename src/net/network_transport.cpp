@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "diag/crash_handler.h"
-#include "diag/host_entry_guard.h"
+#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "diag/socket_error.h"
 #include "store/app_paths.h"
@@ -74,15 +74,22 @@ void NetworkTransport::StartListening(uint16_t controlPort) {
 
 void NetworkTransport::StartAdvertising(uint16_t port) {
   PrepareThreadForCrashes();
-  static HostEntryGuard guard(channels::kNetwork, "advertising thread");
+  static ThreadGuard guard(channels::kNetwork, "advertising thread");
   guard.Run([&] {
     if (!discoverable_.load()) {
       Log(channels::kNetwork, kLogInfo, "discoverable=false — skipping mDNS advertisement");
       return;
     }
-    const InstallIdentity identity = AdvertisedIdentity(installid::LoadOrCreate());
+    const InstallIdentity stored = installid::LoadOrCreate();
     if (!running_.load())
       return;  // stopped meanwhile: nothing to advertise
+    if (stored.id.empty()) {
+      // The identity file stayed unreadable: phones know this computer by its id, so none is
+      // better than a wrong one.
+      Log(channels::kNetwork, kLogError, "install identity unreadable — mDNS advertisement skipped");
+      return;
+    }
+    const InstallIdentity identity = AdvertisedIdentity(stored);
     std::unique_ptr<IServiceAdvertiser> advertiser = advertiserFactory_();
     if (!advertiser) {
       Log(channels::kNetwork, kLogInfo, "ServiceAdvertiser factory returned null — mDNS skipped");
@@ -175,7 +182,7 @@ bool NetworkTransport::SleepUntil(int64_t deadlineNs,
 
 void NetworkTransport::AcceptLoop(SocketHandle listener) {
   PrepareThreadForCrashes();
-  static HostEntryGuard guard(channels::kNetwork, "accept thread");
+  static ThreadGuard guard(channels::kNetwork, "accept thread");
   guard.Run([&] {
     while (running_.load()) {
       ReapFinishedConnections();
@@ -209,7 +216,7 @@ void NetworkTransport::AcceptFailed() {
 
 // Never throws: a connection that cannot be served is closed and accepting goes on.
 void NetworkTransport::OnNewConnection(const net::AcceptedPeer& peer) {
-  static HostEntryGuard guard(channels::kNetwork, "new connection");
+  static ThreadGuard guard(channels::kNetwork, "new connection");
   ConnectionPtr connection;
   const bool admitted = guard.Run([&] {
     connection = std::make_shared<ControlConnection>(peer.socket, peer.address, clock_.NowNs());

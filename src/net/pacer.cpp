@@ -4,6 +4,7 @@
 
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
+#include "diag/thread_guard.h"
 
 namespace Sorvane {
 namespace {
@@ -145,6 +146,11 @@ size_t Pacer::QueuedGroups(bool video) const {
 
 void Pacer::SendLoop() {
   PrepareThreadForCrashes();
+  static ThreadGuard guard(channels::kPacer, "pacer thread");
+  guard.Run([this] { SendQueued(); });
+}
+
+void Pacer::SendQueued() {
   for (;;) {
     FrameGroup group;
     {

@@ -54,6 +54,7 @@ class Pacer {
   void Enqueue(bool video, std::vector<std::vector<uint8_t>> datagrams);
   void ReportOverflow(uint64_t droppedBytes);
   void SendLoop();
+  void SendQueued();
   // Waits until the bucket holds `size` bytes; false when the pacer stopped meanwhile.
   bool Pace(size_t size);
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/host_kind.h"
 #include "bridge/transport_commands.h"
 #include "diag/log_channels.h"
-#include "base/host_kind.h"
 #include "net/wire_opcodes.h"
 
 namespace Sorvane {
@@ -57,9 +57,23 @@ void SharedTransport::Dispatch(uint8_t opcode, const uint8_t* payload, size_t le
 }
 
 void SharedTransport::NotifyNewClient() {
-  std::lock_guard<std::mutex> lock(instanceLock_);
-  for (ITransportClient* instance : instances_)
-    instance->OnNewClient();
+  bool anyInstance = false;
+  {
+    std::lock_guard<std::mutex> lock(instanceLock_);
+    anyInstance = !instances_.empty();
+    for (ITransportClient* instance : instances_)
+      instance->OnNewClient();
+  }
+  // Outside the registry lock: the phone learns the state it connects into, and the nudge may
+  // wait for the host's UI thread, which may be waiting for this lock.
+  const int playing = lastPlaybackState_.load();
+  if (playing >= 0) {
+    const uint8_t state = static_cast<uint8_t>(playing);
+    SendControl(wire::kPlaybackState, &state, 1);
+    Log(channels::kShared, kLogInfo, "new client: told the play state %d", playing);
+  }
+  if (anyInstance)
+    NudgeHostForNewClient();
 }
 
 void SharedTransport::NotifyUdpFailures() {
@@ -125,6 +139,12 @@ bool SharedTransport::IsAnyInstanceActive() {
 
 bool SharedTransport::SendControl(uint8_t opcode, const uint8_t* payload, size_t length) {
   return network_.SendControl(opcode, payload, length);
+}
+
+bool SharedTransport::PublishPlaybackState(bool playing) {
+  const uint8_t state = playing ? 1 : 0;
+  lastPlaybackState_.store(state);
+  return SendControl(wire::kPlaybackState, &state, 1);
 }
 
 void SharedTransport::EnqueueVideo(std::vector<std::vector<uint8_t>> datagrams) {

@@ -32,6 +32,9 @@ class SharedTransport {
   bool IsAnyInstanceActive();
 
   bool SendControl(uint8_t opcode, const uint8_t* payload, size_t length);
+  // Tells the client the host's play state (kPlaybackState) and keeps it for a client that pairs
+  // later; true when the message was queued.
+  bool PublishPlaybackState(bool playing);
   bool HasClient() const { return network_.PeerKnown(); }
   void EnqueueVideo(std::vector<std::vector<uint8_t>> datagrams);
   void EnqueueAudio(std::vector<std::vector<uint8_t>> datagrams);
@@ -83,6 +86,7 @@ class SharedTransport {
   std::atomic<int32_t> cachedGopMode_{-1};
   std::atomic<int32_t> cachedRateControl_{-1};
   std::atomic<bool> settingsCached_{false};
+  std::atomic<int> lastPlaybackState_{-1};  // -1 until the control surface published one
 
   mutable std::mutex uiStatusLock_;
   UiStatus uiStatus_ GUARDED_BY(uiStatusLock_);

@@ -1,6 +1,6 @@
 // The transport's clocked threads: each connection's heartbeat and the transmit-state poll.
 #include "diag/crash_handler.h"
-#include "diag/host_entry_guard.h"
+#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "net/network_transport.h"
 
@@ -10,7 +10,7 @@ namespace Sorvane {
 // wait ends early once the connection is replaced or closed, so nothing waits on its thread.
 void NetworkTransport::HeartbeatLoop(ConnectionPtr connection) {
   PrepareThreadForCrashes();
-  static HostEntryGuard guard(channels::kNetwork, "heartbeat thread");
+  static ThreadGuard guard(channels::kNetwork, "heartbeat thread");
   int ticks = 0;
   guard.Run([&] {
     Log(channels::kNetwork, kLogInfo, "HeartbeatLoop: START fd=%lld", connection->Fd());
@@ -38,7 +38,7 @@ void NetworkTransport::HeartbeatLoop(ConnectionPtr connection) {
 
 void NetworkTransport::TransmitStatePollLoop() {
   PrepareThreadForCrashes();
-  static HostEntryGuard guard(channels::kNetwork, "transmit-state poll thread");
+  static ThreadGuard guard(channels::kNetwork, "transmit-state poll thread");
   Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: START");
   guard.Run([&] {
     while (running_.load()) {

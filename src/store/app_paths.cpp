@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "diag/log_channels.h"
+#include "diag/log_text.h"
 
 namespace Sorvane {
 
@@ -22,7 +23,7 @@ bool EnsureAppSupportDir() {
     return true;
   }
   Log(channels::kPaths, kLogError, "EnsureAppSupportDir: create_directories(%s) failed: %s",
-      dir.string().c_str(), ec.message().c_str());
+      PathForLog(dir).c_str(), ec.message().c_str());
   return false;
 }
 

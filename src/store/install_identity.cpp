@@ -1,9 +1,11 @@
 #include "store/install_identity.h"
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 
 #include "diag/log_channels.h"
+#include "diag/log_text.h"
 #include "store/app_paths.h"
 #include "store/json_text.h"
 #include "store/state_file.h"
@@ -34,6 +36,11 @@ std::filesystem::path FilePath() {
   return AppSupportDir() / "install.json";
 }
 
+// The process-wide lock and the file's lock, for one whole operation on install.json.
+struct FileLock : statefile::UpdateLock {
+  FileLock() : statefile::UpdateLock(IdentityLock(), FilePath(), channels::kInstallId) {}
+};
+
 const statefile::WriteMessages kWriteMessages{
     "write identity: open(%{public}s) failed", "write identity: write failed",
     "write identity: rename(%{public}s -> %{public}s) failed: %{public}s"};
@@ -41,6 +48,12 @@ const statefile::WriteMessages kWriteMessages{
 struct Preferences {
   bool discoverable = true;
   bool async = false;
+};
+
+// What install.json holds: its members (none when there is no file), unless it cannot be read.
+struct Stored {
+  bool readable = true;
+  JsonStringMembers members;
 };
 
 Preferences ReadPreferences(const JsonStringMembers& members) {
@@ -52,9 +65,9 @@ Preferences ReadPreferences(const JsonStringMembers& members) {
   return prefs;
 }
 
-bool Write(const InstallIdentity& identity, const Preferences& prefs) {
-  EnsureAppSupportDir();
-  return statefile::WriteAtomically(FilePath(), Compose(identity, prefs.discoverable, prefs.async),
+bool Write(const FileLock& lock, const InstallIdentity& identity, const Preferences& prefs) {
+  return statefile::WriteAtomically(lock, FilePath(),
+                                    Compose(identity, prefs.discoverable, prefs.async),
                                     channels::kInstallId, kWriteMessages);
 }
 
@@ -67,54 +80,65 @@ constexpr const char* kMemberKeys[] = {"id", "name", "discoverable", "enableAsyn
 // A hand edit with one slip must not cost this computer its id (every paired phone would lose
 // it): the damaged text is kept beside the file, the members are recovered by the lenient key
 // scan and written back in the canonical form, so the repair happens once.
-JsonStringMembers RecoverDamaged(const std::string& text) {
+JsonStringMembers RecoverDamaged(const FileLock& lock, const std::string& text) {
   std::filesystem::path aside = FilePath();
   aside += ".bad";
-  statefile::WriteAtomically(aside, text, channels::kInstallId, kSetAsideMessages);
+  statefile::WriteAtomically(lock, aside, text, channels::kInstallId, kSetAsideMessages);
   Log(channels::kInstallId, kLogError,
-      "install.json cannot be parsed; its text is kept as %{public}s", aside.string().c_str());
+      "install.json cannot be parsed; its text is kept as %{public}s", PathForLog(aside).c_str());
   JsonStringMembers members;
   for (const char* key : kMemberKeys)
     members[key] = JsonFindString(text, key);
   const InstallIdentity identity{members["id"], members["name"]};
   Log(channels::kInstallId, kLogInfo,
       "install identity recovered from the damaged file: id=%{public}s",
-      identity.id.empty() ? "(none)" : identity.id.c_str());
-  Write(identity, ReadPreferences(members));
+      identity.id.empty() ? "(none)" : LogSafeText(identity.id).c_str());
+  Write(lock, identity, ReadPreferences(members));
   return members;
 }
 
-// The stored members (empty when there is no file).
-JsonStringMembers ReadMembers() {
-  const std::optional<std::string> text = statefile::ReadText(FilePath());
-  if (!text)
-    return {};
-  std::vector<JsonStringMembers> objects = ReadJsonObjects(*text);
+Stored Read(const FileLock& lock) {
+  const statefile::ReadResult read = statefile::ReadPatiently(FilePath(), channels::kInstallId);
+  if (read.status == statefile::ReadStatus::Unreadable)
+    return Stored{false, {}};
+  if (read.status == statefile::ReadStatus::Absent)
+    return Stored{};
+  std::vector<JsonStringMembers> objects = ReadJsonObjects(read.text);
   if (objects.empty())
-    return RecoverDamaged(*text);
-  return std::move(objects.front());
+    return Stored{true, RecoverDamaged(lock, read.text)};
+  return Stored{true, std::move(objects.front())};
 }
 
-std::optional<InstallIdentity> Load() {
-  JsonStringMembers members = ReadMembers();
-  InstallIdentity identity{members["id"], members["name"]};
-  if (identity.id.empty())
+std::optional<InstallIdentity> IdentityIn(const Stored& stored) {
+  const auto id = stored.members.find("id");
+  if (id == stored.members.end() || id->second.empty())
     return std::nullopt;
-  return identity;
+  const auto name = stored.members.find("name");
+  return InstallIdentity{id->second, name == stored.members.end() ? "" : name->second};
 }
 
-// Writes an identity, keeping the stored preferences.
-bool Save(const InstallIdentity& identity) {
-  return Write(identity, ReadPreferences(ReadMembers()));
+// Said once per process, so every host's log tells which identity it advertises.
+void AnnounceOnce(const InstallIdentity& identity, bool created) {
+  static std::atomic<bool> announced{false};
+  if (announced.exchange(true) && !created)
+    return;
+  Log(channels::kInstallId, kLogInfo,
+      created ? "install identity created id=%{public}s name=%{public}s"
+              : "install identity id=%{public}s name=%{public}s",
+      LogSafeText(identity.id).c_str(), LogSafeText(identity.name).c_str());
 }
 
 void StorePreference(bool discoverableSetting, bool value) {
-  std::lock_guard<std::mutex> lock(IdentityLock());
-  const InstallIdentity identity =
-      Load().value_or(InstallIdentity{NewInstallId(), DefaultDisplayName()});
-  Preferences prefs = ReadPreferences(ReadMembers());
-  (discoverableSetting ? prefs.discoverable : prefs.async) = value;
-  Write(identity, prefs);
+  EnsureAppSupportDir();
+  const FileLock lock;
+  const Stored stored = Read(lock);
+  if (stored.readable) {
+    const InstallIdentity identity =
+        IdentityIn(stored).value_or(InstallIdentity{NewInstallId(), DefaultDisplayName()});
+    Preferences prefs = ReadPreferences(stored.members);
+    (discoverableSetting ? prefs.discoverable : prefs.async) = value;
+    Write(lock, identity, prefs);
+  }
   Log(channels::kInstallId, kLogInfo,
       discoverableSetting ? "discoverable=%{public}s" : "enableAsyncHwEncoders=%{public}s",
       value ? "true" : "false");
@@ -129,38 +153,49 @@ std::string Compose(const InstallIdentity& identity, bool discoverable, bool asy
 }
 
 InstallIdentity LoadOrCreate() {
-  std::lock_guard<std::mutex> lock(IdentityLock());
-  if (std::optional<InstallIdentity> stored = Load()) {
-    if (stored->name.empty()) {
-      stored->name = DefaultDisplayName();
-      Save(*stored);
-    }
-    return *stored;
+  EnsureAppSupportDir();
+  const FileLock lock;
+  const Stored stored = Read(lock);
+  if (!stored.readable) {
+    // Inventing an id now would replace the one every paired phone knows.
+    Log(channels::kInstallId, kLogError,
+        "install identity unavailable — no id until it can be read");
+    return InstallIdentity{"", DefaultDisplayName()};
   }
+  if (std::optional<InstallIdentity> identity = IdentityIn(stored)) {
+    if (identity->name.empty()) {
+      identity->name = DefaultDisplayName();
+      Write(lock, *identity, ReadPreferences(stored.members));
+    }
+    AnnounceOnce(*identity, false);
+    return *identity;
+  }
+  // A file without an id keeps its preferences.
   const InstallIdentity created{NewInstallId(), DefaultDisplayName()};
-  Save(created);
-  Log(channels::kInstallId, kLogInfo, "install identity created id=%{public}s name=%{public}s",
-      created.id.c_str(), created.name.c_str());
+  Write(lock, created, ReadPreferences(stored.members));
+  AnnounceOnce(created, true);
   return created;
 }
 
 void SetName(const std::string& name) {
-  std::lock_guard<std::mutex> lock(IdentityLock());
-  std::optional<InstallIdentity> stored = Load();
-  if (!stored)
+  EnsureAppSupportDir();
+  const FileLock lock;
+  const Stored stored = Read(lock);
+  std::optional<InstallIdentity> identity = IdentityIn(stored);
+  if (!identity)
     return;
-  stored->name = name;
-  Save(*stored);
+  identity->name = name;
+  Write(lock, *identity, ReadPreferences(stored.members));
 }
 
 bool Discoverable() {
-  std::lock_guard<std::mutex> lock(IdentityLock());
-  return ReadPreferences(ReadMembers()).discoverable;
+  const FileLock lock;
+  return ReadPreferences(Read(lock).members).discoverable;
 }
 
 bool EnableAsyncHwEncoders() {
-  std::lock_guard<std::mutex> lock(IdentityLock());
-  return ReadPreferences(ReadMembers()).async;
+  const FileLock lock;
+  return ReadPreferences(Read(lock).members).async;
 }
 
 void SetDiscoverable(bool discoverable) {

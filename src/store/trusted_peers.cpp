@@ -17,19 +17,27 @@ std::mutex& StoreLock() {
   return lock;
 }
 
+// The process-wide lock and the file's lock, for one whole operation on the host's file.
+struct FileLock : statefile::UpdateLock {
+  FileLock() : statefile::UpdateLock(StoreLock(), TrustedFilePath(), channels::kTrusted) {}
+};
+
 const statefile::WriteMessages kWriteMessages{"write: open(%{public}s) failed",
                                               "write: write failed",
                                               "write: rename(%{public}s -> %{public}s) failed: "
                                               "%{public}s"};
 
-std::vector<TrustedPeer> Load() {
-  const std::optional<std::string> text = statefile::ReadText(TrustedFilePath());
-  return text ? Parse(*text) : std::vector<TrustedPeer>{};
+// The stored list, unless the file is there but cannot be read.
+std::optional<std::vector<TrustedPeer>> Load() {
+  const statefile::ReadResult read =
+      statefile::ReadPatiently(TrustedFilePath(), channels::kTrusted);
+  if (read.status == statefile::ReadStatus::Unreadable)
+    return std::nullopt;
+  return read.status == statefile::ReadStatus::Text ? Parse(read.text) : std::vector<TrustedPeer>{};
 }
 
-bool Save(const std::vector<TrustedPeer>& peers) {
-  EnsureAppSupportDir();
-  return statefile::WriteAtomically(TrustedFilePath(), Serialize(peers), channels::kTrusted,
+bool Save(const FileLock& lock, const std::vector<TrustedPeer>& peers) {
+  return statefile::WriteAtomically(lock, TrustedFilePath(), Serialize(peers), channels::kTrusted,
                                     kWriteMessages);
 }
 
@@ -71,35 +79,39 @@ std::vector<TrustedPeer> Parse(const std::string& text) {
 }
 
 std::vector<TrustedPeer> LoadAll() {
-  std::lock_guard<std::mutex> lock(StoreLock());
-  return Load();
+  const FileLock lock;
+  return Load().value_or(std::vector<TrustedPeer>{});
 }
 
 std::optional<TrustedPeer> FindById(const std::string& id) {
   if (id.empty())
     return std::nullopt;
-  std::lock_guard<std::mutex> lock(StoreLock());
-  for (TrustedPeer& peer : Load()) {
+  const FileLock lock;
+  for (TrustedPeer& peer : Load().value_or(std::vector<TrustedPeer>{})) {
     if (peer.id == id)
       return std::move(peer);
   }
   return std::nullopt;
 }
 
+// A list that cannot be read is never rewritten: the other phones would be dropped from it.
 void Upsert(const TrustedPeer& peer) {
   if (peer.id.empty() || peer.token.empty())
     return;
-  std::lock_guard<std::mutex> lock(StoreLock());
-  std::vector<TrustedPeer> peers = Load();
-  const auto existing = std::find_if(peers.begin(), peers.end(),
+  EnsureAppSupportDir();
+  const FileLock lock;
+  std::optional<std::vector<TrustedPeer>> peers = Load();
+  if (!peers)
+    return;
+  const auto existing = std::find_if(peers->begin(), peers->end(),
                                      [&](const TrustedPeer& p) { return p.id == peer.id; });
-  const bool updated = existing != peers.end();
+  const bool updated = existing != peers->end();
   if (updated) {
     *existing = peer;
   } else {
-    peers.push_back(peer);
+    peers->push_back(peer);
   }
-  if (Save(peers)) {
+  if (Save(lock, *peers)) {
     Log(channels::kTrusted, kLogInfo, "%{public}s peer id=%{public}s name=%{public}s",
         updated ? "updated" : "added", LogSafeText(peer.id).c_str(),
         LogSafeText(peer.name).c_str());
@@ -109,15 +121,18 @@ void Upsert(const TrustedPeer& peer) {
 void Remove(const std::string& id) {
   if (id.empty())
     return;
-  std::lock_guard<std::mutex> lock(StoreLock());
-  std::vector<TrustedPeer> peers = Load();
-  const size_t before = peers.size();
-  peers.erase(
-      std::remove_if(peers.begin(), peers.end(), [&](const TrustedPeer& p) { return p.id == id; }),
-      peers.end());
-  if (peers.size() == before)
+  EnsureAppSupportDir();
+  const FileLock lock;
+  std::optional<std::vector<TrustedPeer>> peers = Load();
+  if (!peers)
     return;
-  Save(peers);
+  const size_t before = peers->size();
+  peers->erase(std::remove_if(peers->begin(), peers->end(),
+                              [&](const TrustedPeer& p) { return p.id == id; }),
+               peers->end());
+  if (peers->size() == before)
+    return;
+  Save(lock, *peers);
   Log(channels::kTrusted, kLogInfo, "removed peer id=%{public}s", LogSafeText(id).c_str());
 }
 

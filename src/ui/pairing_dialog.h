@@ -19,6 +19,10 @@ class IPairingDialog {
 // The platform's dialog (never null in this system).
 std::unique_ptr<IPairingDialog> CreatePairingDialog();
 
+// Closes every pairing dialog that is open now, as Close does (no cancel callback); for the
+// module's unload.
+void CloseOpenPairingDialogs();
+
 // "Enter this code on <device>:" with "iPhone" for an empty name.
 std::string PairingHeaderText(const std::string& deviceName);
 // The code with one space between characters: "012345" → "0 1 2 3 4 5".

@@ -46,4 +46,6 @@ std::unique_ptr<IPairingDialog> CreatePairingDialog() {
   return std::make_unique<ConsolePairingDialog>();
 }
 
+void CloseOpenPairingDialogs() {}  // nothing stays on screen
+
 }  // namespace Sorvane

@@ -2,9 +2,12 @@
 
 #include <objbase.h>
 
+#include <set>
+
 #include "diag/crash_handler.h"
 #include "diag/log.h"
 #include "diag/log_channels.h"
+#include "diag/thread_guard.h"
 #include "ui/fitting_font_win.h"
 #include "ui/wide_text.h"
 
@@ -92,13 +95,43 @@ void AddControl(HWND parent, const wchar_t* cls, int id, int x, int y, int w, in
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
 }
 
+// The dialogs that exist now, so that an unload can close them. Never destroyed: a dialog may
+// still go away during process exit.
+struct OpenDialogs {
+  std::mutex lock;
+  std::set<Win32PairingDialog*> dialogs;  // guarded by lock
+};
+
+OpenDialogs& Open() {
+  static OpenDialogs* open = new OpenDialogs;
+  return *open;
+}
+
 }  // namespace
 
 std::unique_ptr<IPairingDialog> CreatePairingDialog() {
   return std::make_unique<Win32PairingDialog>();
 }
 
+void CloseOpenPairingDialogs() {
+  OpenDialogs& open = Open();
+  std::lock_guard<std::mutex> lock(open.lock);
+  for (Win32PairingDialog* dialog : open.dialogs)
+    dialog->Close();
+}
+
+Win32PairingDialog::Win32PairingDialog() {
+  OpenDialogs& open = Open();
+  std::lock_guard<std::mutex> lock(open.lock);
+  open.dialogs.insert(this);
+}
+
 Win32PairingDialog::~Win32PairingDialog() {
+  {
+    OpenDialogs& open = Open();
+    std::lock_guard<std::mutex> lock(open.lock);
+    open.dialogs.erase(this);
+  }
   Close();
   if (thread_.joinable())
     thread_.join();
@@ -171,7 +204,12 @@ void Win32PairingDialog::UiThread(std::string code, std::string deviceName) {
   PrepareThreadForCrashes();
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const bool comStarted = com == S_OK || com == S_FALSE;
-  if (RegisterDialogClass() && CreateDialogWindow(code, deviceName)) {
+  static ThreadGuard guard(channels::kPairDialog, "pairing dialog");
+  guard.Run([&] {
+    // A phone that answered before the window exists needs no window (and building one, fonts
+    // and all, would hold the handshake's wait for this thread).
+    if (closeRequested_.load() || !RegisterDialogClass() || !CreateDialogWindow(code, deviceName))
+      return;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
       TranslateMessage(&message);
@@ -180,7 +218,8 @@ void Win32PairingDialog::UiThread(std::string code, std::string deviceName) {
     window_.store(nullptr);
     if (!closeRequested_.load())
       ReportCancel();
-  }
+  });
+  window_.store(nullptr);
   if (comStarted)
     CoUninitialize();
 }

@@ -15,7 +15,7 @@ namespace Sorvane {
 // The pairing code in a small always-on-top window with its own thread and message loop.
 class Win32PairingDialog final : public IPairingDialog {
  public:
-  Win32PairingDialog() = default;
+  Win32PairingDialog();
   ~Win32PairingDialog() override;
   void Show(std::string code, std::string deviceName, std::function<void()> onCancel) override;
   void Close() override;

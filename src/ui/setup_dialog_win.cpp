@@ -19,6 +19,8 @@ using std::min;
 
 #include "base/thread_annotations.h"
 #include "diag/crash_handler.h"
+#include "diag/log_channels.h"
+#include "diag/thread_guard.h"
 #include "ui/setup_dialog.h"
 #include "ui/setup_window_win.h"
 
@@ -71,27 +73,41 @@ void RunMessageLoop(HWND window) {
   }
 }
 
-void DialogThread() {
-  PrepareThreadForCrashes();
-  DialogProcess& process = Process();
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+// The window reads the state through its user data, so it must go before the state does, also
+// when an exception leaves RunDialog early.
+struct WindowBeforeState {
+  setupui::SetupDialogState& state;
+  ~WindowBeforeState() {
+    if (state.window != nullptr && IsWindow(state.window))
+      DestroyWindow(state.window);
+  }
+};
+
+void RunDialog(DialogProcess& process) {
   RegisterWindowClass();
   INITCOMMONCONTROLSEX controls = {sizeof controls, 0xFF};
   InitCommonControlsEx(&controls);
   auto state = std::make_unique<setupui::SetupDialogState>();
+  const WindowBeforeState windowFirst{*state};
   Gdiplus::GdiplusStartupInput gdiplusInput;
   const bool gdiplus =
       Gdiplus::GdiplusStartup(&state->gdiplusToken, &gdiplusInput, nullptr) == Gdiplus::Ok;
   if (gdiplus && setupui::CreateSetupWindow(*state)) {
     process.window = state->window;
     RunMessageLoop(state->window);
-  } else if (state->window) {
-    DestroyWindow(state->window);
   }
   process.window = nullptr;
   if (gdiplus)
     Gdiplus::GdiplusShutdown(state->gdiplusToken);
-  state.reset();
+}
+
+void DialogThread() {
+  PrepareThreadForCrashes();
+  DialogProcess& process = Process();
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  static ThreadGuard guard(channels::kSetupDialog, "setup dialog");
+  guard.Run([&] { RunDialog(process); });
+  process.window = nullptr;
   if (SUCCEEDED(com))
     CoUninitialize();
   process.running = false;

@@ -7,6 +7,8 @@
 
 #include "diag/log.h"
 #include "diag/log_channels.h"
+#include "diag/log_text.h"
+#include "diag/thread_guard.h"
 #include "net/shared_transport.h"
 #include "ui/fitting_font_win.h"
 #include "ui/icon_glyphs.h"
@@ -178,7 +180,7 @@ void OnForget(SetupDialogState& s, int id) {
   if (answer != IDOK || !IsWindow(s.window))
     return;
   trusted::Remove(peerId);
-  Log(channels::kSetupDialog, kLogInfo, "unpaired peer %{public}s", peerId.c_str());
+  Log(channels::kSetupDialog, kLogInfo, "unpaired peer %{public}s", LogSafeText(peerId).c_str());
   s.trustedSignature.clear();
   RebuildTrustedList(s);
   InvalidateRect(s.window, nullptr, TRUE);
@@ -349,7 +351,9 @@ void SetAdvancedVisible(SetupDialogState& s, bool expanded) {
   InvalidateRect(s.window, nullptr, TRUE);
 }
 
-LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
@@ -407,6 +411,21 @@ LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+// An exception must not cross the system's message dispatch (it would end the host): the
+// dialog closes instead, and its thread ends.
+LRESULT CALLBACK SetupWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  static ThreadGuard guard(channels::kSetupDialog, "setup dialog window");
+  LRESULT result = 0;
+  if (!guard.Run([&] { result = HandleMessage(window, message, wParam, lParam); })) {
+    PostQuitMessage(0);
+    if (message != WM_DESTROY)
+      DestroyWindow(window);
+  }
+  return result;
 }
 
 }  // namespace Sorvane::setupui

@@ -6,6 +6,8 @@
 #include "bridge/key_injector.h"
 #include "bridge/keyboard_keys.h"
 #include "bridge/transport_commands.h"
+#include "support/manual_clock.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
@@ -99,6 +101,34 @@ TEST_F(KeyboardFallback, NudgeTapsForwardThenBack) {
   // This test program is not one of the known hosts, so it gets the arrow pair.
   EXPECT_EQ(batches[0], KeyTapEvents({kVkRight, false}));
   EXPECT_EQ(batches[1], KeyTapEvents({kVkLeft, false}));
+}
+
+// The host needs time to render the first step before the second: 60 ms between the two taps
+// when the keys reach it, none when they only go to the log.
+class TimedInjector final : public KeyInjector {
+ public:
+  TimedInjector(const Clock& clock, bool reaches) : clock_(clock), reaches_(reaches) {}
+  void Inject(const std::vector<KeyEvent>&) override { times.push_back(clock_.NowNs()); }
+  bool ReachesTheHost() const override { return reaches_; }
+  std::vector<int64_t> times;
+
+ private:
+  const Clock& clock_;
+  const bool reaches_;
+};
+
+TEST(KeyboardNudge, WaitsSixtyMillisecondsBetweenTheTapsAndSaysWhichKeys) {
+  test::ManualClock clock;
+  for (bool reaches : {true, false}) {
+    TimedInjector injector(clock, reaches);
+    SetKeyInjector(&injector);
+    KeyboardNudge(clock);
+    SetKeyInjector(nullptr);
+    ASSERT_EQ(injector.times.size(), 2u);
+    EXPECT_EQ(injector.times[1] - injector.times[0], reaches ? 60'000'000 : 0) << reaches;
+  }
+  // This program is not one of the known hosts: the arrows.
+  EXPECT_EQ(test::Count(test::TestLog(), ":kbd:INFO] nudge: →← (Premiere)"), 2u);
 }
 
 TEST_F(KeyboardFallback, UnknownCommandTypesNothing) {

@@ -101,21 +101,96 @@ TEST_F(SendInputNudge, NudgeKeysArriveForEveryHostKind) {
   }
 }
 
-TEST_F(SendInputNudge, NothingIsTypedWhenAnotherWindowHasTheFocus) {
-  // The desktop window is not ours: with it in front, keys would land in someone else's window.
-  ShowWindow(window_, SW_HIDE);
-  SetForegroundWindow(GetDesktopWindow());
-  Pump();
-  HWND front = GetForegroundWindow();
+// Sees every key the system is given, whichever window it would go to: a refused injection shows
+// as nothing here, whereas a window of ours would see nothing either way once it lost the focus.
+class InjectedKeys {
+ public:
+  InjectedKeys() {
+    hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, Record, GetModuleHandleW(nullptr), 0);
+  }
+  ~InjectedKeys() {
+    if (hook_)
+      UnhookWindowsHookEx(hook_);
+  }
+  bool installed() const { return hook_ != nullptr; }
+  static std::vector<DWORD>& keys() {
+    static std::vector<DWORD> seen;
+    return seen;
+  }
+
+ private:
+  static LRESULT CALLBACK Record(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION)
+      keys().push_back(reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam)->vkCode);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  HHOOK hook_ = nullptr;
+};
+
+class RefusedInput : public SendInputNudge {
+ protected:
+  // Injects a space with `front` in the foreground; the keys the system saw.
+  std::vector<DWORD> TypeSpaceWith(HWND front) {
+    InjectedKeys hook;
+    EXPECT_TRUE(hook.installed());
+    for (int attempt = 0; attempt < 5 && GetForegroundWindow() != front; ++attempt) {
+      SetForegroundWindow(front);
+      Pump();
+    }
+    if (GetForegroundWindow() != front)
+      return {0xFFFF};  // the caller skips: the focus did not move
+    InjectedKeys::keys().clear();
+    received.clear();
+    PlatformKeyInjector().Inject(KeyTapEvents({kVkSpace, false}));
+    Pump();
+    return InjectedKeys::keys();
+  }
+};
+
+TEST_F(RefusedInput, TheHostsOwnWindowGetsTheKeys) {
+  // The hook does see an injection, so an empty result below means the injector refused.
+  const auto seen = TypeSpaceWith(window_);
+  if (seen == std::vector<DWORD>{0xFFFF})
+    GTEST_SKIP() << "could not give our window the focus";
+  EXPECT_EQ(seen, (std::vector<DWORD>{kVkSpace, kVkSpace}));
+}
+
+TEST_F(RefusedInput, NothingIsTypedWhenAnotherApplicationHasTheFocus) {
+  // The desktop window belongs to another process: keys would land in someone else's window.
+  HWND desktop = GetDesktopWindow();
   DWORD owner = 0;
-  if (front != nullptr)
-    GetWindowThreadProcessId(front, &owner);
+  GetWindowThreadProcessId(desktop, &owner);
   if (owner == GetCurrentProcessId())
+    GTEST_SKIP() << "the desktop window belongs to this process here";
+  const auto seen = TypeSpaceWith(desktop);
+  if (seen == std::vector<DWORD>{0xFFFF})
     GTEST_SKIP() << "cannot hand the focus to another process here";
-  received.clear();
-  PlatformKeyInjector().Inject(KeyTapEvents({kVkSpace, false}));
-  Pump();
-  EXPECT_TRUE(received.empty());
+  EXPECT_TRUE(seen.empty());
+}
+
+// A space in the setup dialog would flip its focused switch, which is saved at once.
+TEST_F(RefusedInput, NothingIsTypedIntoOurOwnDialogs) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = RecordKeys;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"Sorvane.SetupDialog";
+  RegisterClassExW(&wc);
+  HWND dialog = CreateWindowExW(0, wc.lpszClassName, L"Sorvane", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                40, 40, 200, 120, nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(dialog, nullptr);
+  // A message box the dialog opened counts as the dialog.
+  HWND box = CreateWindowExW(0, L"SorvaneKeyTarget", L"Forget?", WS_POPUP | WS_VISIBLE, 60, 60, 100,
+                             60, dialog, nullptr, wc.hInstance, nullptr);
+  for (HWND front : {dialog, box}) {
+    const auto seen = TypeSpaceWith(front);
+    if (seen == std::vector<DWORD>{0xFFFF})
+      GTEST_SKIP() << "could not give the dialog the focus";
+    EXPECT_TRUE(seen.empty()) << (front == dialog ? "dialog" : "its message box");
+    EXPECT_TRUE(received.empty());
+  }
+  DestroyWindow(box);
+  DestroyWindow(dialog);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "bridge/transport_commands.h"
 #include "ctrl/ctrl_fixture.h"
+#include "support/plugin_log.h"
 
 namespace Sorvane::test {
 namespace {
@@ -40,10 +43,14 @@ class CtrlBridgeTest : public CtrlPluginTest {
   bool TryFromControlThread(int32_t op) {
     bool ok = false;
     auto getter = reinterpret_cast<CtrlBridgeGetFn>(session_.Symbol(kCtrlBridgeGetExport));
-    std::thread control([&] { ok = BridgeClient(getter).TryBridge(op); });
+    std::thread control([&] {
+      lastControlThread_ = std::this_thread::get_id();
+      ok = BridgeClient(getter).TryBridge(op);
+    });
     control.join();
     return ok;
   }
+  std::thread::id lastControlThread_;
 };
 
 TEST_F(CtrlBridgeTest, EveryTransportRequestReachesTheHost) {
@@ -62,9 +69,22 @@ TEST_F(CtrlBridgeTest, EveryTransportRequestReachesTheHost) {
   for (const auto& [op, expected] : table) {
     host().ClearCalls();
     EXPECT_TRUE(TryFromControlThread(op)) << "op " << op;
+    // The nudge's steps come from the UI thread after the call has returned.
+    PumpUntil([&] { return Strip(host().Calls()).size() >= expected.size(); });
     EXPECT_EQ(Strip(host().Calls()), expected) << "op " << op;
   }
   EXPECT_EQ(host().LiveStrings(), 0);
+}
+
+// The host's UI thread: on Windows the thread that connected (and pumps here); on Linux the
+// dispatcher thread that stands in for it.
+void ExpectOnTheUiThread(const HostCall& call, std::thread::id controlThread) {
+  EXPECT_NE(call.thread, controlThread) << call.name << " ran on the caller's thread";
+#if defined(_WIN32)
+  EXPECT_EQ(call.thread, std::this_thread::get_id()) << call.name << ": not the connecting thread";
+#else
+  EXPECT_NE(call.thread, std::this_thread::get_id()) << call.name << ": not the dispatcher thread";
+#endif
 }
 
 TEST_F(CtrlBridgeTest, PlayPauseRunsOnTheUiThread) {
@@ -75,18 +95,7 @@ TEST_F(CtrlBridgeTest, PlayPauseRunsOnTheUiThread) {
   const HostCall play = calls.back();
   // No host window in this program: play falls back to the host's play command.
   EXPECT_EQ(play.detail, "cmd.transport.play.ctitoout");
-  const std::thread::id controlThread = [] {
-    std::thread::id id;
-    std::thread t([&] { id = std::this_thread::get_id(); });
-    t.join();
-    return id;
-  }();
-  EXPECT_NE(play.thread, controlThread);
-#if defined(_WIN32)
-  EXPECT_EQ(play.thread, std::this_thread::get_id()) << "not on the thread that connected";
-#else
-  EXPECT_NE(play.thread, std::this_thread::get_id()) << "not on the dispatcher thread";
-#endif
+  ExpectOnTheUiThread(play, lastControlThread_);
 
   // Playing: the second press pauses through the monitor's toggle.
   host().ClearCalls();
@@ -114,17 +123,50 @@ TEST_F(CtrlBridgeTest, AnswersFollowTheConnectionAndTheHost) {
   EXPECT_FALSE(TryFromControlThread(static_cast<int32_t>(SVCtrlOpcode::StepForward)));
 }
 
-TEST_F(CtrlBridgeTest, DisconnectWaitsForAnActionInFlight) {
-  std::atomic<bool> nudged{false};
-  std::thread control([&] {
-    Dispatch(static_cast<int32_t>(SVCtrlOpcode::Nudge));
-    nudged = true;
-  });
+// The transmit plug-in asks for the nudge while it greets a new client, holding its own locks;
+// the host's UI thread may be waiting for those. So the call only posts: both steps run on the UI
+// thread, and the pause between them blocks neither thread.
+TEST_F(CtrlBridgeTest, TheNudgeRunsOnTheUiThreadNotTheCallers) {
+  EXPECT_TRUE(TryFromControlThread(static_cast<int32_t>(SVCtrlOpcode::Nudge)));
+  ASSERT_TRUE(PumpUntil([] { return Strip(host().Calls()).size() == 2; }));
+  for (const HostCall& call : host().Calls()) {
+    if (call.name == "JogDial")
+      ExpectOnTheUiThread(call, lastControlThread_);
+  }
+}
+
+TEST_F(CtrlBridgeTest, ADisconnectDuringTheNudgeLeavesTheHostAlone) {
+  EXPECT_EQ(Dispatch(static_cast<int32_t>(SVCtrlOpcode::Nudge)), 0);
   ASSERT_TRUE(PumpUntil([] { return !host().Calls().empty(); }));
   session_.Disconnect();
-  const size_t callsAtDisconnect = host().Calls().size();
+  const size_t callsAtDisconnect = Strip(host().Calls()).size();
+  session_.Stop();  // joins the worker that would take the step back
+  EXPECT_EQ(Strip(host().Calls()).size(), callsAtDisconnect)
+      << "the host was called after Disconnect";
+}
+
+// A host command that the host runs on its UI thread keeps the connection busy until that thread
+// gets to it. Disconnect, on that UI thread, must not wait for it without end.
+TEST_F(CtrlBridgeTest, DisconnectOnTheUiThreadDoesNotWaitForeverForABusyConnection) {
+  host().HoldCommands(true);
+  std::atomic<bool> stepped{false};
+  std::thread control([&] {
+    Dispatch(static_cast<int32_t>(SVCtrlOpcode::StepForward));
+    stepped = true;
+  });
+  ASSERT_TRUE(PumpUntil([] { return !host().Calls().empty(); }));
+  // If Disconnect waited for the command, only this watchdog would end the wait.
+  std::thread watchdog([] {
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    host().HoldCommands(false);
+  });
+  session_.Disconnect();
+  EXPECT_FALSE(stepped.load()) << "Disconnect waited for the held command";
+  EXPECT_EQ(Bridge()->dispatch, nullptr);
+  EXPECT_NE(TestLog().find("ctrl: disconnect: the connection stayed busy"), std::string::npos);
+  host().HoldCommands(false);
   control.join();
-  EXPECT_EQ(host().Calls().size(), callsAtDisconnect) << "the host was called after Disconnect";
+  watchdog.join();
 }
 
 TEST_F(CtrlBridgeTest, PollPublishesTheFirstStateThenEveryChangeOnce) {

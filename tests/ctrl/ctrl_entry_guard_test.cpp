@@ -6,8 +6,8 @@
 #include "ctrl/plugin_globals.h"
 #include "ctrl/plugin_instance.h"
 #include "diag/log.h"
-#include "support/temp_profile.h"
 #include "support/plugin_log.h"
+#include "support/temp_profile.h"
 
 namespace Sorvane::ctrl {
 namespace {

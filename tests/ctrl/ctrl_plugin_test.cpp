@@ -1,8 +1,10 @@
 #include <cstring>
+#include <set>
 
 #include "ctrl/ctrl_fixture.h"
 #include "diag/log.h"
 #include "sdk/control_surface_plugin.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane::test {
@@ -186,6 +188,55 @@ TEST_F(CtrlPlugin, DisconnectingAnotherInstanceLeavesTheCurrentBridge) {
   EXPECT_TRUE(PumpUntil([] { return host().PlayState() == 1; }))
       << "the UI dispatcher went with the other instance";
   ASSERT_EQ(session_.funcs().DeletePluginInstance(other), 0);
+}
+
+// A host that shuts the plug-in down without disconnecting must not be left with a bridge that
+// runs host commands through suites already given back.
+TEST_F(CtrlPlugin, ShutdownWithoutDisconnectTakesTheBridgeDown) {
+  Connect();
+  const CtrlDispatchFn dispatch = Bridge()->dispatch;
+  ASSERT_NE(dispatch, nullptr);
+  ASSERT_EQ(session_.funcs().Shutdown(), 0);
+  EXPECT_EQ(Bridge()->dispatch, nullptr);
+  host().ClearCalls();
+  EXPECT_EQ(dispatch(static_cast<int32_t>(SVCtrlOpcode::StepForward)), -1);
+  EXPECT_TRUE(host().Calls().empty()) << "a host command ran after Shutdown";
+}
+
+// A host may unload a module whose Startup failed without calling Shutdown.
+TEST(CtrlStartup, AFailedStartupGivesBackWhatItTook) {
+  auto& host = hostsim::ControlSurfaceHost::Instance();
+  struct Case {
+    const char* what;
+    std::set<std::string> missing;
+    bool suiteListFails;
+  };
+  for (const Case& c :
+       {Case{"no SP Suites suite", {kSPSuitesSuiteName}, false}, Case{"no suite list", {}, true}}) {
+    host.SetMissingSuites(c.missing);
+    host.FailSuiteLists(c.suiteListFails);
+    const int before = host.AcquiredSuites();
+    hostsim::CtrlHostSession session;
+    std::string error;
+    EXPECT_FALSE(session.Start(SV_CTRL_MODULE_PATH, &error)) << c.what;
+    EXPECT_EQ(host.AcquiredSuites(), before) << c.what << ": suites kept after a failed Startup";
+    session.Stop();
+  }
+  host.SetMissingSuites({});
+  host.FailSuiteLists(false);
+}
+
+// The host's play-state query stands in for anything that throws on one of our threads: the
+// exception is logged once and ends that thread; the host and the surface go on.
+TEST_F(CtrlPlugin, AnExceptionOnThePollThreadEndsOnlyThatThread) {
+  host().ThrowFromPlayState(true);
+  Connect();
+  const std::string line =
+      ":ctrl:FAULT] ctrl: play-state poll: exception stopped in the thread (the host's "
+      "play-state query threw)";
+  EXPECT_TRUE(PumpUntil([&] { return Count(TestLog(), line) == 1; })) << TestLog();
+  host().ThrowFromPlayState(false);
+  EXPECT_EQ(Dispatch(static_cast<int32_t>(SVCtrlOpcode::StepForward)), 0);
 }
 
 TEST_F(CtrlPlugin, ShutdownStopsTheThreadsItStarted) {

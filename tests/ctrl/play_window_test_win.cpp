@@ -1,5 +1,9 @@
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include "ctrl/ctrl_fixture.h"
@@ -96,6 +100,49 @@ TEST_F(PlayIntoHostWindow, InTheBackgroundTheSpaceIsRetriedWhileNotPlaying) {
   PumpUntil([] { return false; }, 400);
   EXPECT_EQ(SpacePairs(), 2u);
   DestroyWindow(other);
+}
+
+// A window of another thread of the host process that does not answer messages: one of our
+// dialogs whose thread waits for a lock, say. Looking for the host's window must not wait for it.
+class UnansweringWindow {
+ public:
+  UnansweringWindow() {
+    thread_ = std::thread([this] {
+      window_ =
+          CreateWindowExW(0, L"SorvaneFakeHostMain", L"Busy", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 30,
+                          30, 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+      created_.set_value();
+      // Answers nothing until released; after 20 s it gives up so that a failing test ends.
+      wokeByItself_ =
+          released_.get_future().wait_for(std::chrono::seconds(20)) == std::future_status::timeout;
+      DestroyWindow(window_);
+    });
+    created_.get_future().wait();
+  }
+  ~UnansweringWindow() {
+    Release();
+    thread_.join();
+  }
+  void Release() {
+    if (!releasedOnce_.exchange(true))
+      released_.set_value();
+  }
+  bool wokeByItself() const { return wokeByItself_.load(); }
+
+ private:
+  std::thread thread_;
+  HWND window_ = nullptr;
+  std::promise<void> created_, released_;
+  std::atomic<bool> releasedOnce_{false};
+  std::atomic<bool> wokeByItself_{false};
+};
+
+TEST_F(PlayIntoHostWindow, AWindowThatDoesNotAnswerDoesNotStopPlay) {
+  UnansweringWindow busy;  // above the host's window, so it is looked at first
+  EXPECT_EQ(Dispatch(0), 0);
+  EXPECT_TRUE(PumpUntil([&] { return SpacePairs() >= 1; }, 30000));
+  EXPECT_FALSE(busy.wokeByItself()) << "play waited for the unanswering window";
+  busy.Release();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "diag/crash_dump_files.h"
 #include "diag/crash_handler.h"
 #include "diag/crash_trigger.h"
 #include "diag/log.h"
@@ -12,26 +13,8 @@
 namespace Sorvane {
 namespace {
 
-namespace fs = std::filesystem;
-
+using test::Count;
 using test::TestLog;
-
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-    ++n;
-  return n;
-}
-
-size_t DumpCount() {
-  std::error_code ec;
-  size_t n = 0;
-  for (fs::directory_iterator it(CrashDumpFolder(), ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->path().extension() == test::DumpExtension())
-      ++n;
-  }
-  return n;
-}
 
 // Runs before any other test of this process installs the handler (death tests run in children).
 TEST(CrashHandler, InstallIsIdempotent) {
@@ -53,7 +36,7 @@ TEST(CrashHandler, HarmlessEventsLeaveNothing) {
 TEST(CrashHandlerDeathTest, FaultLeavesFaultLineAndDump) {
   if (test::SanitizerOwnsFatalSignals())
     GTEST_SKIP() << "the sanitizer handles fatal signals itself in this build";
-  const size_t dumpsBefore = DumpCount();
+  const auto dumpsBefore = test::DumpFiles(test::DumpExtension());
   EXPECT_DEATH(
       {
         InstallCrashHandler();
@@ -61,6 +44,7 @@ TEST(CrashHandlerDeathTest, FaultLeavesFaultLineAndDump) {
       },
       "");
   const std::string log = TestLog();
+  EXPECT_EQ(Count(log, ":crash:FAULT] [VEH] fatal exception "), 1u) << log;
   const size_t at = log.find(":crash:FAULT] [VEH] fatal exception ");
   ASSERT_NE(at, std::string::npos) << log;
   const std::string line = log.substr(at, log.find('\n', at) - at);
@@ -68,7 +52,9 @@ TEST(CrashHandlerDeathTest, FaultLeavesFaultLineAndDump) {
   EXPECT_NE(line.find("module=sv_crash_handler_tests"), std::string::npos) << line;
   EXPECT_NE(line.find("+0x"), std::string::npos) << line;
   EXPECT_EQ(line.find("+0x0 "), std::string::npos) << "offset inside the faulting module";
-  EXPECT_EQ(DumpCount(), dumpsBefore + 1);
+  const auto dumps = test::NewDumps(dumpsBefore, test::DumpExtension());
+  ASSERT_EQ(dumps.size(), 1u);
+  EXPECT_EQ(dumps[0].rfind(test::DumpSignature(), 0), 0u) << "the dump starts with its signature";
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 #include "diag/crash_handler.h"
 #include "diag/log.h"
 #include "diag/sanitizer_build.h"
-#include "support/temp_profile.h"
 #include "support/plugin_log.h"
+#include "support/temp_profile.h"
 
 // Each case really raises a hooked signal in a forked child and checks what the handler left:
 // the dump file named after the child, and the Fault line of the same thread in the log.

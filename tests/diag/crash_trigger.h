@@ -11,7 +11,8 @@ void TriggerHarmlessEvent();
 const char* NoHarmlessEventReason();
 // The text the Fault line carries for an access violation.
 const char* AccessViolationCodeText();
-// Extension of dump files.
+// Extension of dump files, and what every dump file starts with.
 const char* DumpExtension();
+const char* DumpSignature();
 
 }  // namespace Sorvane::test

@@ -17,6 +17,9 @@ const char* NoHarmlessEventReason() {
 const char* AccessViolationCodeText() {
   return "code=0x0000000B";
 }
+const char* DumpSignature() {
+  return "Sorvane crash\nsignal=";
+}
 const char* DumpExtension() {
   return ".txt";
 }

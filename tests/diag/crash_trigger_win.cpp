@@ -28,6 +28,9 @@ const char* NoHarmlessEventReason() {
 const char* AccessViolationCodeText() {
   return "code=0xC0000005";
 }
+const char* DumpSignature() {
+  return "MDMP";
+}
 const char* DumpExtension() {
   return ".dmp";
 }

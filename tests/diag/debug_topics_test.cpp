@@ -54,6 +54,8 @@ TEST(DebugTopicRotation, KeepsTheFiveNewestArchivesWithTheRightNames) {
   Touch(dir / "debug_encoder_notes.txt", 1000);
   Touch(dir / "debug_encoderx.log", 1000);
   Touch(dir / "debug_fps_2020.log", 1000);
+  Touch(dir / "debug_encoder-ae.log", 1000);  // another host's files: never this host's archives
+  Touch(dir / "debug_encoder-ae_2019-01-01.log", 1000);
 
   topicdetail::RotateTopicFiles(dir, "encoder");
 
@@ -70,6 +72,8 @@ TEST(DebugTopicRotation, KeepsTheFiveNewestArchivesWithTheRightNames) {
   EXPECT_TRUE(left.count("debug_encoder_notes.txt"));
   EXPECT_TRUE(left.count("debug_encoderx.log"));
   EXPECT_TRUE(left.count("debug_fps_2020.log"));
+  EXPECT_TRUE(left.count("debug_encoder-ae.log"));
+  EXPECT_TRUE(left.count("debug_encoder-ae_2019-01-01.log"));
   int renamedCurrent = 0;
   for (const auto& name : left) {
     if (name.rfind("debug_encoder_20", 0) == 0 && name.find('T') != std::string::npos &&
@@ -79,13 +83,19 @@ TEST(DebugTopicRotation, KeepsTheFiveNewestArchivesWithTheRightNames) {
     }
   }
   EXPECT_EQ(renamedCurrent, 1);
+
+  // The other host's rotation takes its own current file and leaves this host's alone.
+  topicdetail::RotateTopicFiles(dir, "encoder-ae");
+  EXPECT_FALSE(fs::exists(dir / "debug_encoder-ae.log"));
+  EXPECT_TRUE(fs::exists(dir / "debug_encoder-ae_2019-01-01.log"));
+  EXPECT_TRUE(fs::exists(dir / "debug_encoder_2020-01-01.log"));
 }
 
 TEST(DebugTopicLine, WritesStampThreadTopicAndCutsLongMessages) {
   const std::string longText(2000, 'y');
   DebugTopicLog(DebugTopic::Fps, "%s", longText.c_str());
   DebugTopicLog(DebugTopic::Fps, nullptr);
-  const std::string text = test::ReadFile(LogFolder() / "debug_fps.log");
+  const std::string text = test::ReadFile(LogFolder() / "debug_fps-x.log");  // an unknown host
   const size_t marker = text.find(" | FPS | ");
   ASSERT_NE(marker, std::string::npos) << text.substr(0, 200);
   const size_t start = marker + 9;

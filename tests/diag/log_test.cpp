@@ -5,7 +5,9 @@
 #include <regex>
 #include <string>
 
+#include "base/utf8_text.h"
 #include "diag/log.h"
+#include "diag/log_text.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane {
@@ -119,6 +121,42 @@ TEST(LogFile, NamesFollowTheHost) {
 
 TEST(LogFile, FolderFollowsLocalAppData) {
   EXPECT_EQ(LogFolder(), test::ProfileRoot() / "local" / "Sorvane");
+}
+
+#if !defined(_WIN32)
+// The log holds pairing codes: like the state files, it is its owner's alone.
+TEST(LogFile, FileAndFolderAreTheOwnersAlone) {
+  const std::string saved = std::getenv("LOCALAPPDATA");
+  test::SetEnv("LOCALAPPDATA", test::MakeTempDir("fresh-local").c_str());
+  Log(kNetwork, kLogInfo, "pairing code 123456");
+  const std::filesystem::path folder = LogFolder();
+  test::SetEnv("LOCALAPPDATA", saved.c_str());
+  const auto mode = [](const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
+  };
+  EXPECT_EQ(mode(folder), std::filesystem::perms::owner_all);
+  EXPECT_EQ(mode(folder / LogFileNameFor(DetectHost())),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+#endif
+
+// Paths reach the log as UTF-8 whatever the user's folder is called; nothing throws.
+TEST(LogText, PathsAndUtf16BecomeUtf8) {
+  EXPECT_EQ(Utf8FromUtf16(u"B\u00fcro-\u6771\U0001F600"),
+            "B\xC3\xBCro-\xE6\x9D\xB1\xF0\x9F\x98\x80");
+  const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
+  EXPECT_EQ(Utf8FromUtf16(lone),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD")
+      << "unpaired surrogates";
+#if defined(_WIN32)
+  EXPECT_EQ(PathForLog(std::filesystem::path(L"C:\\\u0141ukasz\\x\xD800")),
+            "C:\\\xC5\x81ukasz\\x\xEF\xBF\xBD");
+#else
+  EXPECT_EQ(PathForLog(std::filesystem::path("/home/\xC5\x81ukasz/\xFF")),
+            "/home/\xC5\x81ukasz/\xFF")
+      << "POSIX names are bytes: passed on as they are";
+#endif
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include "encoder/color_convert.h"
 #include "encoder/libav_encoder.h"
 #include "host/encoder_pipeline.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "sv-host/test_scene.h"
 #include "sv-receiver/app/video_decoder.h"
-#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
@@ -57,8 +57,7 @@ TEST(LibavEncoderSettings, DefaultsClampsAndFailures) {
   LibavEncoder encoder;
   EXPECT_EQ(encoder.Description(), "");
   EXPECT_FALSE(encoder.Configure(15, 1080, 0, 30));
-  EXPECT_NE(test::TestLog().find("Configure: invalid 15x1080@30"),
-            std::string::npos);
+  EXPECT_NE(test::TestLog().find("Configure: invalid 15x1080@30"), std::string::npos);
   encoder.SetFrameCap(50);
   EXPECT_EQ(encoder.FrameCap(), 100000u);
   encoder.SetFrameCap(30000000);
@@ -324,7 +323,8 @@ TEST(LibavEncoderSettings, ReopenRestartsTheTimeLineLiveChangesDoNot) {
 }
 
 // A real encoder switched from 720p to 1080p through the pipeline: one access unit for every
-// frame pushed, the picture size changes without a gap.
+// frame pushed (and at the hand-over the copy's keyframe of that frame too), the picture size
+// changes without a gap.
 TEST(LibavEncoderPipeline, SeamlessSwitchHasNoGap) {
   auto encoder = std::make_shared<LibavEncoder>();
   encoder->SetCodec(Codec::H264);
@@ -347,18 +347,25 @@ TEST(LibavEncoderPipeline, SeamlessSwitchHasNoGap) {
   to.gopFrames = 30;
   to.codec = Codec::H264;
   const uint32_t frames = 90;
+  size_t decoded = 0;
+  int handOvers = 0;
   for (uint32_t i = 0; i < frames; ++i) {
     if (i == 10)
       pipeline.Reconfigure(to);
     pipeline.Encode(scene.Frame(i), 1920, 1080, scene.stride());
-    ASSERT_EQ(outputs.size(), i + 1) << "frame " << i << " produced no output";
-    decoder.Decode(receiver::VideoDecoder::Codec::H264, outputs.back().data.data(),
-                   outputs.back().data.size());
+    const size_t added = outputs.size() - decoded;
+    ASSERT_TRUE(added == 1 || added == 2) << "frame " << i << " gave " << added << " outputs";
+    handOvers += added == 2 ? 1 : 0;
+    for (; decoded < outputs.size(); ++decoded) {
+      decoder.Decode(receiver::VideoDecoder::Codec::H264, outputs[decoded].data.data(),
+                     outputs[decoded].data.size());
+    }
     if (i < 60)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_EQ(pipeline.Width(), 1920);
-  ASSERT_EQ(sizes.size(), frames);
+  EXPECT_EQ(handOvers, 1);
+  ASSERT_EQ(sizes.size(), frames + 1);
   EXPECT_EQ(sizes.front(), std::make_pair(1280, 720));
   EXPECT_EQ(sizes.back(), std::make_pair(1920, 1080));
   pipeline.Shutdown();

@@ -1,6 +1,7 @@
 // The Media Foundation encoder against the test transform: candidate order and the asynchronous
 // switch, fall-through on every refusal, the codec properties, pictures read back exactly from
-// the I_PCM output, keyframe rules, and that no transform outlives its encoder.
+// the I_PCM output, keyframe rules, that no transform outlives its encoder, and the GPU
+// conversion's checks.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -8,126 +9,31 @@
 #include <codecapi.h>
 #include <mferror.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
-#include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
-#include "diag/log.h"
-#include "encoder/color_convert.h"
-#include "encoder/mf_encoder_win.h"
-#include "store/install_identity.h"
-#include "support/ipcm_h264.h"
-#include "support/temp_profile.h"
-#include "support/test_transform/test_transform.h"
-#include "support/plugin_log.h"
+#include "encoder/d3d11_nv12_converter_win.h"
+#include "encoder/mf_encoder_fixture_win.h"
 
 namespace Sorvane {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Count;
+using test::CpuNv12;
 using test::GlobalTransformCounters;
+using test::kH;
+using test::kW;
+using test::MfEncoderTest;
 using test::Nv12Image;
+using test::Picture;
 using test::TestTransformOptions;
 using test::TestTransformRegistration;
-
-constexpr int kW = 96, kH = 64;
-
-struct Unit {
-  std::vector<uint8_t> data;
-  bool keyframe;
-  uint64_t timestampUs;
-};
-
-// A picture that changes with every frame and every position.
-std::vector<uint8_t> Picture(int w, int h, int seed) {
-  std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = &bgra[(static_cast<size_t>(y) * w + x) * 4];
-      p[0] = static_cast<uint8_t>(x * 3 + seed * 17);
-      p[1] = static_cast<uint8_t>(y * 5 + seed * 7);
-      p[2] = static_cast<uint8_t>((x ^ y) + seed * 29);
-      p[3] = 255;
-    }
-  }
-  return bgra;
-}
-
-Nv12Image CpuNv12(const std::vector<uint8_t>& bgra, int w, int h) {
-  Nv12Image image(w, h);
-  ConvertCpu(bgra.data(), w * 4, image.y.data(), image.uv.data(), w, h);
-  return image;
-}
-
-std::string Log() {
-  return test::TestLog();
-}
-
-size_t Count(const std::string& text, const std::string& piece, size_t from = 0) {
-  size_t n = 0;
-  for (size_t at = text.find(piece, from); at != std::string::npos; at = text.find(piece, at + 1))
-    ++n;
-  return n;
-}
-
-class MfEncoderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    installid::SetEnableAsyncHwEncoders(false);
-    logStart_ = Log().size();
-  }
-  void TearDown() override { CoUninitialize(); }
-
-  static TestTransformOptions Options(bool async, bool hardware, const wchar_t* name) {
-    TestTransformOptions options;
-    options.async = async;
-    options.hardware = hardware;
-    options.friendlyName = name;
-    return options;
-  }
-  std::unique_ptr<MediaFoundationEncoder> Encoder(int gop = 1) {
-    auto encoder = std::make_unique<MediaFoundationEncoder>();
-    encoder->SetCodec(Codec::H264);
-    encoder->SetGopSize(gop);
-    encoder->SetOutputCallback([this](const uint8_t* d, size_t n, bool key, uint64_t ts) {
-      std::lock_guard<std::mutex> lock(unitsLock_);
-      units_.push_back({std::vector<uint8_t>(d, d + n), key, ts});
-    });
-    return encoder;
-  }
-  std::vector<Unit> Units() {
-    std::lock_guard<std::mutex> lock(unitsLock_);
-    return units_;
-  }
-  bool WaitForUnits(size_t n) {
-    for (int i = 0; i < 500; ++i) {
-      if (Units().size() >= n)
-        return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-  std::string NewLog() { return Log().substr(logStart_); }
-
-  // Every unit decodes to the CPU conversion of the frame it came from.
-  void ExpectPicturesMatch(const std::vector<std::vector<uint8_t>>& inputs) {
-    const std::vector<Unit> units = Units();
-    ASSERT_EQ(units.size(), inputs.size());
-    test::IpcmH264Reader reader;
-    for (size_t i = 0; i < units.size(); ++i) {
-      const auto picture = reader.DecodeAccessUnit(units[i].data.data(), units[i].data.size());
-      ASSERT_TRUE(picture.has_value()) << "unit " << i << ": " << reader.Error();
-      EXPECT_TRUE(*picture == CpuNv12(inputs[i], kW, kH)) << "unit " << i;
-    }
-  }
-
-  size_t logStart_ = 0;
-  std::mutex unitsLock_;
-  std::vector<Unit> units_;
-};
+using test::Unit;
 
 TEST_F(MfEncoderTest, SynchronousEncodingRoundTripsEveryPictureWithTheKeyframeRules) {
   TestTransformRegistration reg(Options(false, false, L"Sorvane Test SW"));
@@ -171,17 +77,6 @@ TEST_F(MfEncoderTest, SynchronousEncodingRoundTripsEveryPictureWithTheKeyframeRu
   EXPECT_EQ(reg.State().Property(peak), 19'500'000u);
   EXPECT_EQ(reg.State().Property(quality), 75u);
   EXPECT_EQ(reg.State().Types().profile, 100u);
-
-  // Emergency compression: a keyframe now and the coarsest quantiser on the next two frames.
-  encoder->CompressEmergency(2);
-  for (int i = 0; i < 3; ++i)
-    encoder->EncodeFrame(inputs[0].data(), kW, kH, kW * 4);
-  const auto later = reg.State().Frames();
-  ASSERT_EQ(later.size(), 9u);
-  EXPECT_TRUE(later[6].forced);
-  EXPECT_EQ(later[6].qp, 51u);
-  EXPECT_EQ(later[7].qp, 51u);
-  EXPECT_FALSE(later[8].qp.has_value());
 
   // Live: the bitrate without reopening; the rate-control mode by reopening.
   encoder->SetBitrate(8'000'000);
@@ -267,7 +162,7 @@ TEST_F(MfEncoderTest, CandidatesInOrderWithTheAsynchronousSwitchAndEveryRefusalF
   }();
   for (const auto& [line, failures] : steps) {
     hwAsync.SetFailures(failures);
-    logStart_ = Log().size();
+    logStart_ = test::TestLog().size();
     ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30)) << line;
     EXPECT_FALSE(encoder->IsAsync()) << line;
     EXPECT_EQ(encoder->Description().rfind("Sorvane Test SW fallback", 0), 0u) << line;
@@ -291,6 +186,11 @@ TEST_F(MfEncoderTest, AsynchronousEncodingRoundTripsAndCloneIsIndependent) {
   auto encoder = Encoder();
   ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30));
   ASSERT_TRUE(encoder->IsAsync());
+  // Wine's synchronous hardware round lists it too: the log names what the transform says it is.
+  const std::string log = NewLog();
+  EXPECT_NE(log.find("trying HW-async MFT: \"Sorvane Test HW async only\""), std::string::npos);
+  EXPECT_NE(log.find("-> using HW-async \"Sorvane Test HW async only\""), std::string::npos);
+  EXPECT_EQ(log.find("HW-sync MFT: \"Sorvane Test HW async only\""), std::string::npos);
   std::vector<std::vector<uint8_t>> inputs;
   for (int i = 0; i < 5; ++i) {
     inputs.push_back(Picture(kW, kH, i + 10));
@@ -365,7 +265,7 @@ TEST_F(MfEncoderTest, InputOutputAndEventFailuresLoseAFrameAndEncodingGoesOn) {
   test::TransformFailures noOutput;
   noOutput.processOutput = MF_E_TRANSFORM_NEED_MORE_INPUT;
   async.SetFailures(noOutput);
-  logStart_ = Log().size();
+  logStart_ = test::TestLog().size();
   encoder->EncodeFrame(frame.data(), kW, kH, kW * 4);
   for (int i = 0; i < 300 && NewLog().find("async: ProcessOutput failed") == std::string::npos; ++i)
     std::this_thread::sleep_for(10ms);
@@ -435,34 +335,99 @@ TEST_F(MfEncoderTest, TeardownWhileAsynchronousOutputIsInFlightDoesNotHang) {
   EXPECT_EQ(reg.State().ShutdownCalls(), reg.State().InstancesCreated());
 }
 
-// Under Wine the device exists but the HLSL compiler refuses the shader: the CPU path takes over
-// after one log line per configuration, and the output is still exact (see the round trips).
-TEST_F(MfEncoderTest, GpuConversionFallsBackCleanlyAndSaysSoOnce) {
+// A GPU converter whose pictures are the CPU's, or the CPU's with one byte off, as a driver that
+// gets the shader wrong would give.
+class CpuAsGpu final : public GpuNv12Converter {
+ public:
+  CpuAsGpu(std::atomic<int>& calls, std::optional<size_t> wrongByte)
+      : calls_(calls), wrongByte_(wrongByte) {}
+  void Attach(const EncoderDevice*) override {}
+  bool Convert(const uint8_t* src, int stride, uint8_t* y, uint8_t* uv, int w, int h) override {
+    ++calls_;
+    ConvertCpu(src, stride, y, uv, w, h);
+    if (wrongByte_)
+      y[*wrongByte_] ^= 0x40;
+    return true;
+  }
+  void Release() override {}
+
+ private:
+  std::atomic<int>& calls_;
+  const std::optional<size_t> wrongByte_;
+};
+
+// The first GPU picture after each Configure is compared with the CPU's; a wrong one is not
+// sent, and the CPU converts for the rest of the encoder's life.
+TEST_F(MfEncoderTest, TheFirstGpuPictureIsCheckedAgainstTheCpuAndAWrongGpuIsDroppedForGood) {
+  TestTransformRegistration reg(Options(false, false, L"Sorvane Test SW gpu check"));
+  ASSERT_TRUE(reg.Ok()) << reg.Error();
+  std::vector<std::vector<uint8_t>> inputs;
+  for (int i = 0; i < 3; ++i)
+    inputs.push_back(Picture(kW, kH, i + 20));
+  std::atomic<int> calls{0};
+  {
+    auto exact = Encoder(1, std::make_unique<CpuAsGpu>(calls, std::nullopt));
+    ASSERT_TRUE(exact->Configure(kW, kH, 0, 30));
+    for (const auto& input : inputs)
+      exact->EncodeFrame(input.data(), kW, kH, kW * 4);
+    EXPECT_EQ(exact->GpuConversions(), 3u);
+    EXPECT_EQ(NewLog().find("GPU NV12 self-check"), std::string::npos);
+  }
+  ExpectPicturesMatch(inputs);
+
+  units_.clear();
+  calls = 0;
+  auto wrong = Encoder(1, std::make_unique<CpuAsGpu>(calls, size_t{100}));
+  ASSERT_TRUE(wrong->Configure(kW, kH, 0, 30));
+  for (const auto& input : inputs)
+    wrong->EncodeFrame(input.data(), kW, kH, kW * 4);
+  ExpectPicturesMatch(inputs);
+  EXPECT_EQ(wrong->GpuConversions(), 0u);
+  EXPECT_EQ(calls.load(), 1) << "tried once";
+  const std::string line = "GPU NV12 self-check: byte 100 of 9216 differs (GPU ";
+  EXPECT_EQ(Count(NewLog(), line), 1u);
+  ASSERT_TRUE(wrong->Configure(kW, kH, 0, 30));
+  wrong->EncodeFrame(inputs[0].data(), kW, kH, kW * 4);
+  EXPECT_EQ(calls.load(), 1) << "not after a new Configure either";
+  EXPECT_EQ(Count(NewLog(), line), 1u);
+}
+
+std::atomic<int> gCompiles{0};
+
+HRESULT WINAPI RefusingCompiler(const void*, SIZE_T, const char*, const D3D_SHADER_MACRO*,
+                                ID3DInclude*, const char*, const char*, UINT, UINT, ID3DBlob** code,
+                                ID3DBlob** errors) {
+  ++gCompiles;
+  if (code != nullptr)
+    *code = nullptr;
+  if (errors != nullptr)
+    *errors = nullptr;
+  return E_FAIL;
+}
+
+// The shader is compiled once for the process however often encoders reopen; a compiler that
+// refuses it leaves the conversion to the CPU, said once per configuration, pictures exact.
+TEST_F(MfEncoderTest, TheShaderIsCompiledOncePerProcessAndARefusalFallsBackEachConfiguration) {
+  SetShaderCompilerForTesting(&RefusingCompiler);
+  gCompiles = 0;
   TestTransformRegistration reg(Options(false, false, L"Sorvane Test SW gpu"));
   ASSERT_TRUE(reg.Ok()) << reg.Error();
   auto encoder = Encoder();
-  ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30));
-  std::string log = NewLog();
-  if (log.find("D3D11 device on adapter") == std::string::npos &&
-      log.find("D3D11CreateDevice failed") != std::string::npos)
-    GTEST_SKIP() << "no Direct3D 11 device here";
   std::vector<std::vector<uint8_t>> inputs;
-  for (int i = 0; i < 3; ++i) {
-    inputs.push_back(Picture(kW, kH, i + 20));
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30));
+    ASSERT_NE(NewLog().find("D3D11 device on adapter"), std::string::npos)
+        << "the tests run with a display, where Direct3D 11 has a device";
+    inputs.push_back(Picture(kW, kH, round + 30));
     encoder->EncodeFrame(inputs.back().data(), kW, kH, kW * 4);
   }
+  SetShaderCompilerForTesting(nullptr);
   ExpectPicturesMatch(inputs);
-  log = NewLog();
-  if (encoder->GpuConversions() == 3) {
-    EXPECT_NE(log.find("GPU BGRA→NV12 ENABLED: 96x64"), std::string::npos);
-    return;  // a compiler that takes the shader: the pictures above prove it exact
-  }
+  EXPECT_EQ(gCompiles.load(), 1);
+  const std::string log = NewLog();
+  EXPECT_EQ(Count(log, "GPU NV12: D3DCompile failed 0x80004005 (no msg)"), 1u);
+  EXPECT_EQ(Count(log, "Step 4 GPU FALLBACK to scalar at frame 0"), 3u);
   EXPECT_EQ(encoder->GpuConversions(), 0u);
-  EXPECT_EQ(Count(log, "GPU NV12: D3DCompile failed"), 1u);
-  EXPECT_EQ(Count(log, "Step 4 GPU FALLBACK to scalar at frame 0"), 1u);
-  ASSERT_TRUE(encoder->Configure(kW, kH, 0, 30));
-  encoder->EncodeFrame(inputs[0].data(), kW, kH, kW * 4);
-  EXPECT_EQ(Count(NewLog(), "Step 4 GPU FALLBACK"), 2u) << "once more after the new Configure";
 }
 
 }  // namespace

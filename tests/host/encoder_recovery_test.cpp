@@ -28,16 +28,27 @@ class EncoderRecoveryTest : public test::PairedInstanceTest {
     test::PairedInstanceTest::SetUp();
     if (HasFatalFailure())
       return;
-    instance = std::make_unique<TransmitInstance>(
+    instance = MakeShapedInstance();
+  }
+  std::unique_ptr<TransmitInstance> MakeShapedInstance() {
+    auto made = std::make_unique<TransmitInstance>(
         hostsim::HostSuites::Instance().Basic(),
         [this](const std::string&) {
           return std::make_shared<test::ShapedEncoder>(std::make_shared<test::FakeEncoder>(world),
                                                        shape);
         },
         transport.get(), &clock);
-    instance->Start();
+    made->Start();
+    return made;
   }
   void Push() { test::PushFrames(*instance, 640, 360); }
+  // Pushes a frame every 100 ms for `ms` milliseconds, as a playing host does.
+  void FeedFor(int ms) {
+    for (int elapsed = 0; elapsed < ms; elapsed += 100) {
+      clock.Advance(100 * kMs);
+      Push();
+    }
+  }
   // The next video datagram's payload size, or -1 when none comes.
   int NextVideoDatagram(net::SocketHandle receiver, int timeoutMs) {
     uint8_t buffer[2048];
@@ -48,12 +59,12 @@ class EncoderRecoveryTest : public test::PairedInstanceTest {
   std::shared_ptr<test::EncoderShape> shape = std::make_shared<test::EncoderShape>();
 };
 
-TEST_F(EncoderRecoveryTest, ASilentEncoderIsRebuiltAfterThreeSecondsAndAtMostEveryFive) {
+TEST_F(EncoderRecoveryTest, AnEncoderSilentWhileFedIsRebuiltAfterThreeSecondsAndAtMostEveryFive) {
   Push();
   ASSERT_EQ(shape->configures.load(), 1);
   shape->silent = true;
-  clock.Advance(3000 * kMs);
-  Push();
+  Push();  // the first frame that goes unanswered
+  FeedFor(3000);
   EXPECT_EQ(shape->configures.load(), 1) << "three seconds exactly are not yet a stall";
   const int keyRequests = shape->keyframeRequests.load();
   clock.Advance(1 * kMs);
@@ -64,23 +75,40 @@ TEST_F(EncoderRecoveryTest, ASilentEncoderIsRebuiltAfterThreeSecondsAndAtMostEve
                            "session 640x360 @ 30 fps"),
             std::string::npos);
 
-  clock.Advance(4000 * kMs);  // silent for 4 s since the rebuild, but only 4 s since it
-  Push();
-  EXPECT_EQ(shape->configures.load(), 2) << "rebuilds are at least five seconds apart";
-  clock.Advance(1000 * kMs);
-  Push();
+  FeedFor(5000);  // silent since the rebuild, but the next one waits five seconds after it
   EXPECT_EQ(shape->configures.load(), 2) << "five seconds exactly are not enough";
   clock.Advance(1 * kMs);
   Push();
   EXPECT_EQ(shape->configures.load(), 3);
 
   shape->silent = false;
-  Push();
-  clock.Advance(2900 * kMs);
-  Push();
-  clock.Advance(2900 * kMs);
-  Push();
+  FeedFor(6000);
   EXPECT_EQ(shape->configures.load(), 3) << "an encoder that delivers is left alone";
+}
+
+// A paused host pushes nothing. An encoder whose output comes from its own thread, a few frames
+// behind, has not answered the first frame after the pause when the push returns. That is no
+// stall: the session must survive, not be rebuilt on the host's render thread.
+TEST_F(EncoderRecoveryTest, APauseOfTheHostIsNoStallForAnEncoderThatAnswersLate) {
+  instance.reset();
+  world->outputLatency = 2;
+  world->holdOutput = true;
+  instance = MakeShapedInstance();
+  auto feedAnsweringLate = [&](int ms) {
+    for (int elapsed = 0; elapsed < ms; elapsed += 100) {
+      clock.Advance(100 * kMs);
+      Push();
+      world->ReleaseHeldOutput();  // the encoder's thread answers after the push
+    }
+  };
+  feedAnsweringLate(1000);
+  const int configures = shape->configures.load();
+  for (int pause = 0; pause < 3; ++pause) {
+    clock.Advance(6000 * kMs);  // paused longer than a stall and than the rebuild spacing
+    feedAnsweringLate(300);
+  }
+  EXPECT_EQ(shape->configures.load(), configures);
+  EXPECT_EQ(TestLog().find("encoder stall"), std::string::npos);
 }
 
 TEST_F(EncoderRecoveryTest, AFrameTooLargeForTheWireIsNotSentAndTheEncoderIsToldToCompress) {

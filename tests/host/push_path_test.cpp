@@ -117,12 +117,51 @@ TEST_F(PushPathTest, SmallSizeChangesKeepTheEncoder) {
   Push(3840, 2160);
   EXPECT_EQ(instance->CopyPipeline()->Width(), 1920);
   Push(1900, 1070);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(world->clones.load(), 0) << "within 5 % of the target";
+  // A switch is requested inside the push, and its target shows at once.
+  EXPECT_EQ(instance->CopyPipeline()->TargetWidth(), 1920) << "within 5 % of the target";
   Push(1800, 1012);
+  EXPECT_EQ(instance->CopyPipeline()->TargetWidth(), 1800) << "more than 5 % away";
   for (int i = 0; i < 100 && world->clones.load() == 0; ++i)
     std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(world->clones.load(), 1) << "more than 5 % away";
+  EXPECT_EQ(world->clones.load(), 1);
+}
+
+// The phone's choices outlive a new source size: the copy made for it is set up as the phone
+// asked, not with the defaults.
+TEST_F(PushPathTest, ANewSourceSizeKeepsThePhonesEncoderMode) {
+  const uint8_t quality40[2] = {1, 40};
+  instance->HandleControl(wire::kSetEncoderMode, quality40, 2);
+  Push(640, 360);
+  Push(1280, 720);
+  ASSERT_TRUE([&] {
+    for (int i = 0; i < 200; ++i) {
+      if (test::WithEncoder(*world, 2, [](test::FakeEncoder&) {}))
+        return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }()) << "no copy was made for the new size";
+  EXPECT_TRUE(test::WithEncoder(*world, 2, [](test::FakeEncoder& copy) {
+    EXPECT_EQ(copy.Width(), 1280);
+    EXPECT_EQ(copy.GetRateControl(), RateControlMode::Quality);
+    EXPECT_FLOAT_EQ(copy.Quality(), 0.40f);
+  }));
+}
+
+// Every new phone is told the engines, but the machine is asked only once per process: the list
+// is not made again under the locks the host's render thread waits for.
+TEST_F(PushPathTest, NewPhonesGetTheEngineListWithoutEnumeratingAgain) {
+  for (const char* id : {"second-phone", "third-phone"}) {
+    auto phone = PairPhone(id, "Phone");
+    bool listed = false;
+    while (auto message = phone->Next()) {
+      listed |= message->opcode == wire::kEncoderEngineList;
+      if (message->opcode == wire::kTransmitState)
+        break;
+    }
+    EXPECT_TRUE(listed) << id;
+  }
+  EXPECT_LE(test::Count(TestLog(), "EnumerateEngines: "), 1u) << "one enumeration per process";
 }
 
 TEST_F(PushPathTest, SourceSizesAreAnnouncedAfterHalfASecond) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "diag/log.h"
@@ -208,6 +209,32 @@ TEST_F(TransmitEntryTest, AnInstanceThatCannotBeMadeAnswersAnErrorLoggedOnce) {
     return std::make_shared<test::FakeEncoder>(std::make_shared<test::FakeEncoderWorld>());
   });
   EXPECT_EQ(module_.CreateInstance(&std_, &record_), tmResult_Success);
+}
+
+// A host whose suites throw (a C++ host's exception across our entry): the instance being made
+// when it happened must not stay registered with the transport, half made and owned by nobody.
+SPErr ThrowingAcquire(const char*, int32_t, const void**) {
+  throw std::runtime_error("the host's AcquireSuite threw");
+}
+SPBasicSuite* ThrowingBasicSuite() {
+  static SPBasicSuite suite = *HostSuites::Instance().Basic();
+  suite.AcquireSuite = ThrowingAcquire;
+  return &suite;
+}
+
+TEST_F(TransmitEntryTest, AnInstanceWhoseSetUpThrowsIsUnregisteredAndFreed) {
+  PlugUtilFuncs util = *HostSuites::Instance().PiSuites()->utilFuncs;
+  util.getSPBasicSuite = ThrowingBasicSuite;
+  piSuites suites = *HostSuites::Instance().PiSuites();
+  suites.utilFuncs = &util;
+  tmStdParms throwing{};
+  throwing.piSuites = &suites;
+  EXPECT_EQ(module_.CreateInstance(&throwing, &record_), -4);
+  EXPECT_EQ(record_.ioPrivateInstanceData, nullptr);
+  const std::string log = TestLog();
+  EXPECT_EQ(test::Count(log, "] acquire: instance="), 1u) << log;
+  EXPECT_EQ(test::Count(log, "] release: instance="), 1u) << "still registered: " << log;
+  EXPECT_NE(log.find("TransmitInstance destroyed"), std::string::npos);
 }
 
 struct FrameRateCase {

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "base/reader_preferring_mutex.h"
+#include "diag/debug_topics.h"
 #include "diag/log.h"
 #include "host/encoder_pipeline.h"
 #include "pipeline/fake_encoder.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 
 namespace Sorvane {
@@ -80,7 +82,7 @@ std::vector<std::vector<std::string>> RowsStarting(const std::string& prefix) {
 }
 
 std::string TopicLog() {
-  return test::ReadFile(LogFolder() / "debug_transitions.log");
+  return test::ReadFile(LogFolder() / DebugTopicFileName(DebugTopic::Transitions, DetectHost()));
 }
 
 // A deadlocked run cannot be joined; end the program with a verdict instead of hanging.
@@ -96,6 +98,7 @@ void ExitIfStuck(std::future<void>& run, std::chrono::seconds bound) {
 struct Output {
   int serial;
   bool keyframe;
+  int frame;  // the encoder's own count
 };
 
 class PipelineTest : public ::testing::Test {
@@ -106,7 +109,7 @@ class PipelineTest : public ::testing::Test {
     pipeline = std::make_unique<EncoderPipeline>(first);
     pipeline->SetOutputCallback([this](const uint8_t* d, size_t, bool key, uint64_t) {
       std::lock_guard<std::mutex> lock(outputLock);
-      outputs.push_back({d[0], key});
+      outputs.push_back({d[0], key, d[1]});
     });
     ASSERT_TRUE(pipeline->Configure(640, 360, 1000000, 30));
   }
@@ -172,7 +175,8 @@ TEST_F(PipelineTest, SeamlessSwitchHandsOverAtTheCopysFirstKeyframeWithoutAGap) 
   pushed += 3;
 
   const std::vector<Output> seen = Outputs();
-  ASSERT_EQ(seen.size(), static_cast<size_t>(pushed)) << "one output per frame: no gap";
+  // One output per frame, and the copy's keyframe of the frame it took over on: no gap.
+  ASSERT_EQ(seen.size(), static_cast<size_t>(pushed) + 1);
   const auto handOver =
       std::find_if(seen.begin(), seen.end(), [](const Output& o) { return o.serial == 2; });
   ASSERT_NE(handOver, seen.end());
@@ -270,11 +274,11 @@ TEST_F(PipelineTest, DuplicateAndRateOnlyRequestsMakeNoSecondCopy) {
   pipeline->Reconfigure(Settings(1280, 720));
   ASSERT_TRUE(Warming(2));
   pipeline->Reconfigure(Settings(1280, 720, 9000000, 0.2f));  // the warming one but for rate
+  EXPECT_FLOAT_EQ(pipeline->Quality(), 0.75f) << "ignored, its quality included";
   Push(5);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(world->clones.load(), 1);
 
-  // Against a queued request: hold CloneLoop inside Clone, queue one, then its rate-only twin.
+  // Against a queued request: hold CloneLoop inside Clone, queue one, then its rate-only twin,
+  // which would replace it were it taken.
   world->holdClones = true;
   pipeline->Reconfigure(Settings(960, 540));
   ASSERT_TRUE(Eventually([&] { return world->clonesWaiting.load() == 1; }));
@@ -285,16 +289,21 @@ TEST_F(PipelineTest, DuplicateAndRateOnlyRequestsMakeNoSecondCopy) {
   queued.peakBitrateBps = 5000000;
   queued.frameCap = 500000;
   pipeline->Reconfigure(queued);
+  EXPECT_FLOAT_EQ(pipeline->Quality(), 0.75f);
   world->holdClones = false;
   ASSERT_TRUE(CopyExists(4)) << "the queued request is built after the held one";
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(world->clones.load(), 3);
+  EXPECT_TRUE(WithEncoder(*world, 4, [](FakeEncoder& e) {
+    EXPECT_EQ(e.Width(), 800);
+    EXPECT_EQ(e.Bitrate(), 1000000u) << "built from the first of the twins";
+  }));
 
   // Any of the six shaping fields makes a new copy.
   EncoderSettings other = Settings(800, 450);
   other.gopFrames = 30;
   pipeline->Reconfigure(other);
-  EXPECT_TRUE(CopyExists(5));
+  ASSERT_TRUE(CopyExists(5));
+  EXPECT_TRUE(WithEncoder(*world, 5, [](FakeEncoder& e) { EXPECT_EQ(e.GopSize(), 30); }));
+  EXPECT_EQ(world->clones.load(), 4);
 }
 
 TEST_F(PipelineTest, AFailedCopyFallsBackToAnInPlaceReconfigure) {
@@ -307,7 +316,6 @@ TEST_F(PipelineTest, AFailedCopyFallsBackToAnInPlaceReconfigure) {
   s.codec = Codec::H264;
   pipeline->Reconfigure(s);
   ASSERT_TRUE(Eventually([&] { return RowsStarting("Conservative,").size() == 1; }));
-  std::this_thread::sleep_for(50ms);
 
   EXPECT_EQ(pipeline->Width(), 1280);
   EXPECT_EQ(pipeline->TargetWidth(), 1280);
@@ -317,10 +325,15 @@ TEST_F(PipelineTest, AFailedCopyFallsBackToAnInPlaceReconfigure) {
   EXPECT_EQ(first->PeakBitrate(), 4000000u);
   EXPECT_EQ(first->GetCodec(), Codec::H264);
   EXPECT_EQ(first->ForcedKeyframes(), 1);
+  // Once the next request has been handled in turn, the first one is done with for good.
+  EncoderSettings next = s;
+  next.width = 960;
+  pipeline->Reconfigure(next);
+  ASSERT_TRUE(Eventually([&] { return RowsStarting("Conservative,").size() == 2; }));
   EXPECT_EQ(world->shutdowns.load(), 0) << "the only encoder is kept";
 
   const std::vector<std::string> lines = Lines(test::ReadFile(CsvPath()));
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], kCsvHeader);
   const std::vector<std::string> failed = Fields(lines[1]);
   ASSERT_EQ(failed.size(), 12u);
@@ -416,6 +429,77 @@ TEST_F(PipelineTest, ForwardedSettersReachTheWarmingCopyToo) {
       EXPECT_EQ(e.Emergencies(), serial == 1 ? 1 : 0) << "emergency compression: current only";
     }));
   }
+}
+
+// An encoder with frames in flight still delivers, after the swap, pictures that refer to its
+// first keyframe, which it delivered while it warmed up: the client gets that keyframe first and
+// then every one of them, none before it and none lost.
+TEST_F(PipelineTest, ANewEncodersFramesStillInFlightAtTheSwapFollowItsKeyframe) {
+  world->outputLatency = 2;
+  pipeline->Reconfigure(Settings(1280, 720));
+  ASSERT_TRUE(CopyExists(2));
+  ASSERT_TRUE(Eventually([&] {
+    Push(1);
+    return pipeline->Width() == 1280;
+  }));
+  Push(6);
+  const std::vector<Output> seen = Outputs();
+  const auto handOver =
+      std::find_if(seen.begin(), seen.end(), [](const Output& o) { return o.serial == 2; });
+  ASSERT_NE(handOver, seen.end());
+  EXPECT_TRUE(handOver->keyframe) << "the first picture of the new encoder is its keyframe";
+  int expected = handOver->frame;
+  for (auto it = handOver; it != seen.end(); ++it, ++expected) {
+    EXPECT_EQ(it->serial, 2);
+    EXPECT_EQ(it->frame, expected) << "in flight at the swap, and delivered";
+  }
+  EXPECT_GE(seen.end() - handOver, 6);
+}
+
+// The client's codec, GOP and rate control reach the encoder that takes over even when they
+// arrive while its copy is being built or its request waits: the copy was made from older
+// settings, and the setters reached only the current encoder.
+TEST_F(PipelineTest, SettingsChangedWhileCopiesAreBuiltOrQueuedReachTheEncoderThatTakesOver) {
+  world->holdClones = true;
+  pipeline->Reconfigure(Settings(1280, 720));
+  ASSERT_TRUE(Eventually([&] { return world->clonesWaiting.load() == 1; }));
+  pipeline->Reconfigure(Settings(960, 540));  // queued behind the one being built
+  pipeline->SetCodec(Codec::H264);
+  pipeline->SetGopSize(7);
+  pipeline->SetRateControl(RateControlMode::Quality, 0.3f);
+  world->holdClones = false;
+  ASSERT_TRUE(Eventually([&] {
+    Push(1);
+    return pipeline->Width() == 960;
+  }));
+  EXPECT_EQ(pipeline->GetCodec(), Codec::H264);
+  EXPECT_EQ(pipeline->GopSize(), 7);
+  EXPECT_EQ(pipeline->GetRateControl(), RateControlMode::Quality);
+  EXPECT_FLOAT_EQ(pipeline->Quality(), 0.3f);
+  EXPECT_TRUE(WithEncoder(*world, 3, [](FakeEncoder& e) { EXPECT_FLOAT_EQ(e.Quality(), 0.3f); }));
+}
+
+// A copy of a hardware encoder that only opened in software (the hardware took no second
+// session) must not take over; the current encoder is reconfigured in place instead.
+TEST_F(PipelineTest, ACopyOfAnotherKindIsRefusedAndTheEncoderIsReconfiguredInPlace) {
+  world->kind = EncoderKind::Hardware;
+  world->cloneKind = EncoderKind::Software;
+  pipeline->Reconfigure(Settings(1280, 720));
+  ASSERT_TRUE(Eventually([&] { return first->Width() == 1280; }));
+  EXPECT_TRUE(Eventually([&] { return world->shutdowns.load() == 1; })) << "the copy is retired";
+  EXPECT_EQ(test::Count(test::TestLog(),
+                        "seamless switch: the copy opened in software where the "
+                        "stream runs in hardware — rejected"),
+            1u);
+  Push(1);
+  EXPECT_EQ(Serials().back(), 1) << "the current encoder goes on";
+
+  world->cloneKind = EncoderKind::Hardware;
+  pipeline->Reconfigure(Settings(960, 540));
+  EXPECT_TRUE(Eventually([&] {
+    Push(1);
+    return pipeline->Width() == 960 && Serials().back() == 3;
+  })) << "a copy of the same kind takes over as before";
 }
 
 TEST_F(PipelineTest, ShutdownWhileWaitingForAKeyframeReturnsPromptly) {

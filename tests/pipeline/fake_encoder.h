@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "encoder/hardware_encoder.h"
 
@@ -29,6 +31,15 @@ struct FakeEncoderWorld {
   std::atomic<bool> throwOnEncode{false};
   // A clone's first keyframe comes after this many frames (a large value: never).
   std::atomic<int> cloneFramesBeforeKeyframe{0};
+  // Encoders made from now on deliver each frame this many frames late, as hardware encoders
+  // with a few frames in flight do; their first keyframe counts once it is delivered.
+  std::atomic<int> outputLatency{0};
+  // While set, output waits until ReleaseHeldOutput delivers it, as an encoder whose output
+  // comes from its own thread after the frame's encode has returned.
+  std::atomic<bool> holdOutput{false};
+  // What the encoders report to run on: the first ones, and the copies made by Clone.
+  std::atomic<EncoderKind> kind{EncoderKind::Unknown};
+  std::atomic<EncoderKind> cloneKind{EncoderKind::Unknown};
   // While set, Clone waits inside the call (clonesWaiting counts the callers held there).
   std::atomic<bool> holdClones{false};
   std::atomic<int> clonesWaiting{0};
@@ -39,6 +50,26 @@ struct FakeEncoderWorld {
   // Live encoders by serial, so a test can look at a copy it never owned.
   std::mutex liveLock;
   std::map<int, FakeEncoder*> live;  // guarded by liveLock
+
+  // Output held back while holdOutput is set, in the order it was produced.
+  struct HeldOutput {
+    std::shared_ptr<const EncodedFrameCallback> callback;
+    std::vector<uint8_t> data;
+    bool keyframe;
+    uint64_t timestampUs;
+  };
+  std::mutex heldLock;
+  std::deque<HeldOutput> held;  // guarded by heldLock
+  // Delivers what was held back, on the calling thread.
+  void ReleaseHeldOutput() {
+    std::deque<HeldOutput> out;
+    {
+      std::lock_guard<std::mutex> lock(heldLock);
+      out.swap(held);
+    }
+    for (const HeldOutput& h : out)
+      (*h.callback)(h.data.data(), h.data.size(), h.keyframe, h.timestampUs);
+  }
 };
 
 // Runs `inspect` on the live encoder with that serial, which cannot be destroyed meanwhile;
@@ -63,8 +94,13 @@ inline size_t LiveEncoders(FakeEncoderWorld& world) {
 // Configure requests a keyframe; it comes out once the frame count passes framesBeforeKeyframe.
 class FakeEncoder final : public IHardwareEncoder {
  public:
-  explicit FakeEncoder(std::shared_ptr<FakeEncoderWorld> world, int framesBeforeKeyframe = 0)
-      : world_(std::move(world)), serial_(++world_->created), keyAfter_(framesBeforeKeyframe) {
+  explicit FakeEncoder(std::shared_ptr<FakeEncoderWorld> world, int framesBeforeKeyframe = 0,
+                       bool isClone = false)
+      : world_(std::move(world)),
+        serial_(++world_->created),
+        keyAfter_(framesBeforeKeyframe),
+        latency_(world_->outputLatency.load()),
+        isClone_(isClone) {
     std::lock_guard<std::mutex> lock(world_->liveLock);
     world_->live[serial_] = this;
   }
@@ -101,6 +137,7 @@ class FakeEncoder final : public IHardwareEncoder {
     configured_ = true;
     produced_ = false;
     keyRequested_ = true;
+    inFlight_.clear();  // a reopened encoder forgets what it held
     return true;
   }
   void Shutdown() override {
@@ -125,10 +162,15 @@ class FakeEncoder final : public IHardwareEncoder {
       throw std::bad_alloc();
     ++frames_;
     const bool key = frames_ > keyAfter_ && keyRequested_.exchange(false);
-    if (key)
-      produced_ = true;
-    const uint8_t data[2] = {static_cast<uint8_t>(serial_), static_cast<uint8_t>(frames_)};
-    Deliver(data, sizeof data, key, static_cast<uint64_t>(frames_));
+    inFlight_.push_back({frames_.load(), key});
+    while (static_cast<int>(inFlight_.size()) > latency_) {
+      const Unit unit = inFlight_.front();
+      inFlight_.pop_front();
+      if (unit.key)
+        produced_ = true;
+      const uint8_t data[2] = {static_cast<uint8_t>(serial_), static_cast<uint8_t>(unit.frame)};
+      Deliver(data, sizeof data, unit.key, static_cast<uint64_t>(unit.frame));
+    }
   }
   void RequestKeyframe() override {
     ++keyRequests_;
@@ -174,7 +216,8 @@ class FakeEncoder final : public IHardwareEncoder {
     if (world_->failClone)
       return nullptr;
     ++world_->clones;
-    auto clone = std::make_unique<FakeEncoder>(world_, world_->cloneFramesBeforeKeyframe.load());
+    auto clone =
+        std::make_unique<FakeEncoder>(world_, world_->cloneFramesBeforeKeyframe.load(), true);
     clone->gop_ = s.gopFrames < 1 ? 1 : s.gopFrames;
     clone->codec_ = s.codec;
     clone->rc_ = s.rateControl;
@@ -185,11 +228,22 @@ class FakeEncoder final : public IHardwareEncoder {
     return clone;
   }
   bool HasProducedKeyframe() const override { return produced_; }
+  EncoderKind Kind() const override {
+    return isClone_ ? world_->cloneKind.load() : world_->kind.load();
+  }
 
  private:
+  struct Unit {
+    int frame;
+    bool key;
+  };
+
   std::shared_ptr<FakeEncoderWorld> world_;
   const int serial_;
   const int keyAfter_;
+  const int latency_;
+  const bool isClone_;
+  std::deque<Unit> inFlight_;  // owned by the encoding thread
   std::atomic<bool> configured_{false};
   std::atomic<int> width_{0}, height_{0}, fps_{30}, gop_{1}, frames_{0};
   std::atomic<int> emergencies_{0}, forced_{0}, keyRequests_{0};
@@ -207,8 +261,14 @@ class FakeEncoder final : public IHardwareEncoder {
       std::lock_guard<std::mutex> lock(callbackLock_);
       callback = callback_;
     }
-    if (callback && *callback)
-      (*callback)(data, size, key, timestampUs);
+    if (!callback || !*callback)
+      return;
+    if (world_->holdOutput) {
+      std::lock_guard<std::mutex> lock(world_->heldLock);
+      world_->held.push_back({callback, std::vector<uint8_t>(data, data + size), key, timestampUs});
+      return;
+    }
+    (*callback)(data, size, key, timestampUs);
   }
 };
 

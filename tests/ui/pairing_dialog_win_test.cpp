@@ -4,15 +4,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "diag/log.h"
+#include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "ui/control_text_win.h"
 #include "ui/pairing_dialog_win.h"
 #include "ui/window_screenshot_win.h"
-#include "support/plugin_log.h"
 
 namespace Sorvane {
 namespace {
@@ -98,6 +99,34 @@ TEST(Win32PairingDialog, CloseFromTheProgramCallsNothing) {
   EXPECT_EQ(cancels.load(), 0);
   const std::string log = test::TestLog();
   EXPECT_EQ(log.find("RegisterClassW failed"), std::string::npos);
+}
+
+// The module's unload closes what is still on screen, as the program's Close does.
+TEST(Win32PairingDialog, AnUnloadClosesTheOpenDialogsWithoutACancel) {
+  std::atomic<int> cancels{0};
+  Win32PairingDialog first, second;
+  first.Show("111111", "one", [&] { ++cancels; });
+  second.Show("222222", "two", [&] { ++cancels; });
+  ASSERT_NE(WaitForWindow(first), nullptr);
+  ASSERT_NE(WaitForWindow(second), nullptr);
+  CloseOpenPairingDialogs();
+  EXPECT_TRUE(Eventually([&] { return !first.Window() && !second.Window(); }));
+  EXPECT_EQ(cancels.load(), 0);
+}
+
+// The cancel callback runs on the dialog's own thread: what it throws must end that thread
+// only, with one line in the log.
+TEST(Win32PairingDialog, ACancelCallbackThatThrowsEndsOnlyTheDialogThread) {
+  Win32PairingDialog dialog;
+  dialog.Show("333333", "", [] { throw std::runtime_error("the cancel callback threw"); });
+  HWND window = WaitForWindow(dialog);
+  ASSERT_NE(window, nullptr);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(Eventually([&] {
+    return test::Count(test::TestLog(),
+                       ":pair_dialog:FAULT] pairing dialog: exception stopped in the thread (the "
+                       "cancel callback threw)") == 1;
+  })) << test::TestLog();
 }
 
 TEST(Win32PairingDialog, ACloseRightAfterShowEndsPromptly) {

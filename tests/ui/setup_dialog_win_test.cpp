@@ -13,6 +13,7 @@
 #include "host/transmit_entry.h"
 #include "store/install_identity.h"
 #include "store/trusted_peers.h"
+#include "support/plugin_log.h"
 #include "ui/control_text_win.h"
 #include "ui/gdi_ledger_win.h"
 #include "ui/setup_dialog.h"
@@ -110,6 +111,12 @@ TEST_F(SetupDialogTest, OpensFromTheHostEntryOnceAndASecondOpenRestoresIt) {
 
   EXPECT_EQ(module.Shutdown(nullptr), sdk::tmResult_Success);
   EXPECT_EQ(FindDialog(), nullptr) << "shutdown closes the dialog and waits for its thread";
+
+  // A host that unloads without Shutdown still takes the dialog down.
+  EXPECT_EQ(module.SetupDialog(nullptr, nullptr), sdk::tmResult_Success);
+  ASSERT_TRUE(Eventually([&] { return FindShownDialog() != nullptr; }));
+  EXPECT_EQ(TransmitEntry(sdk::tmInterfaceVersion4, 0, nullptr, nullptr), sdk::tmResult_Success);
+  EXPECT_EQ(FindDialog(), nullptr) << "the unload closes the dialog and waits for its thread";
 }
 
 TEST_F(SetupDialogTest, AnOpenWhileTheFirstIsStillStartingReturnsAtOnce) {
@@ -196,10 +203,12 @@ HWND ChildWithText(HWND window, const std::wstring& text) {
   return nullptr;
 }
 
-// Other test programs may share the trusted list, so rows are found by their names.
+// Other test programs may share the trusted list, so rows are found by their names. The middle
+// phone's id, as a phone sent it, would start a forged log line if it went to the log unescaped.
 TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
-  for (const char* id : {"phone-a", "phone-b", "phone-c"})
-    trusted::Upsert({id, std::string("Name ") + id, std::string(64, 'a'), "2026-12-01T10:00:00Z"});
+  const std::string middle = "phone-b\r\n[2026-12-01 10:00:00.000 com.sorvane.plugin:main:INFO] x";
+  for (const std::string& id : {std::string("phone-a"), middle, std::string("phone-c")})
+    trusted::Upsert({id, "Name " + id.substr(0, 7), std::string(64, 'a'), "2026-12-01T10:00:00Z"});
   HWND window = OpenDialog();
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(Eventually([&] { return ChildWithText(window, L"Name phone-c") != nullptr; }));
@@ -208,7 +217,7 @@ TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
   HWND forget = ForgetButtonOf(name);
   ASSERT_EQ(test::TextOf(forget), L"Forget");
   ForgetAndConfirm(window, forget);
-  EXPECT_TRUE(Eventually([&] { return !trusted::FindById("phone-b").has_value(); }));
+  EXPECT_TRUE(Eventually([&] { return !trusted::FindById(middle).has_value(); }));
   EXPECT_TRUE(trusted::FindById("phone-a").has_value());
   EXPECT_TRUE(trusted::FindById("phone-c").has_value());
   EXPECT_TRUE(Eventually([&] {
@@ -216,6 +225,10 @@ TEST_F(SetupDialogTest, ForgetRemovesTheMiddlePhoneFromFileAndWindow) {
            ChildWithText(window, L"Name phone-a") != nullptr &&
            ChildWithText(window, L"Name phone-c") != nullptr;
   })) << "the row went, the others stayed";
+  const std::string log = test::TestLog();
+  EXPECT_NE(log.find(":setup_dialog:INFO] unpaired peer phone-b\\x0d\\x0a[2026"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("\r\n[2026-12-01 10:00:00.000"), std::string::npos) << "no forged line";
   for (const char* id : {"phone-a", "phone-c"})
     trusted::Remove(id);
   EXPECT_TRUE(Eventually([&] { return ChildWithText(window, L"Name phone-a") == nullptr; }));

@@ -96,6 +96,19 @@ void ControlSurfaceHost::SetPlayState(uint8_t state) {
   ChangePlayState(state, "set");
 }
 
+void ControlSurfaceHost::HoldCommands(bool hold) {
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    holdCommands_ = hold;
+  }
+  commandsReleased_.notify_all();
+}
+
+void ControlSurfaceHost::WaitWhileCommandsHeld() {
+  std::unique_lock<std::mutex> lock(lock_);
+  commandsReleased_.wait(lock, [this] { return !holdCommands_; });
+}
+
 std::vector<HostCall> ControlSurfaceHost::Calls() const {
   std::lock_guard<std::mutex> lock(lock_);
   return calls_;
@@ -204,7 +217,7 @@ void CtrlHostSession::Disconnect() {
   }
 }
 
-void CtrlHostSession::Stop() {
+void CtrlHostSession::Stop(bool unload) {
   if (!started_)
     return;
   started_ = false;
@@ -215,7 +228,10 @@ void CtrlHostSession::Stop() {
   }
   funcs_.Shutdown();
   ControlSurfaceHost::Instance().Say("host: control surface shut down");
-  module_->loaded->KeepMappedUntilExit();
+  if (unload)
+    module_->loaded.reset();
+  else
+    module_->loaded->KeepMappedUntilExit();
 }
 
 void* CtrlHostSession::Symbol(const char* name) const {

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,11 @@ class ControlSurfaceHost {
   void SetCommandCount(uint32_t count);
   void SetPlayState(uint8_t state);
   uint8_t PlayState() const { return playState_.load(); }
+  // Unkind hosts: commands that do not return until released (the host runs them on a thread
+  // the caller waits for), a play-state query that throws, a suite list that cannot be made.
+  void HoldCommands(bool hold);
+  void ThrowFromPlayState(bool throws) { throwFromPlayState_.store(throws); }
+  void FailSuiteLists(bool fail) { failSuiteLists_.store(fail); }
 
   std::vector<HostCall> Calls() const;
   void ClearCalls();
@@ -60,6 +66,9 @@ class ControlSurfaceHost {
   sdk::SPErr commandResult() const { return commandResult_.load(); }
   uint32_t commandCount() const { return commandCount_.load(); }
   bool IsMissing(const char* name) const;
+  void WaitWhileCommandsHeld();
+  bool throwFromPlayState() const { return throwFromPlayState_.load(); }
+  bool failSuiteLists() const { return failSuiteLists_.load(); }
   void Say(const std::string& line) const;
   std::atomic<int> liveStrings_{0};
   std::atomic<int> acquired_{0};
@@ -73,6 +82,10 @@ class ControlSurfaceHost {
   std::atomic<uint8_t> playState_{0};
   std::atomic<sdk::SPErr> commandResult_{0};
   std::atomic<uint32_t> commandCount_{3};
+  std::condition_variable commandsReleased_;
+  bool holdCommands_ = false;  // guarded by lock_
+  std::atomic<bool> throwFromPlayState_{false};
+  std::atomic<bool> failSuiteLists_{false};
 };
 
 // Drives a control-surface module the way the host does: load, EntryPoint, Startup, its suite
@@ -89,7 +102,9 @@ class CtrlHostSession {
   // Creates the plug-in instance and connects it (the surface may be dormant).
   bool Connect(std::string* error);
   void Disconnect();
-  void Stop();
+  // Disconnects, deletes the instance and shuts down; with `unload`, frees the module as well
+  // (otherwise it stays mapped, like a host that never unloads).
+  void Stop(bool unload = false);
 
   void* Symbol(const char* name) const;
   const sdk::ADOBESDK_ControlSurfacePluginFuncs& funcs() const { return funcs_; }

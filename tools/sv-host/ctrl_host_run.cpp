@@ -9,6 +9,8 @@ CtrlHostRun::CtrlHostRun(const HostRunOptions& options, std::ostream& progress,
     return;
   const std::string path = ResolveCtrlPath(options.ctrlPath, options.pluginPath);
   progress_ << "sv-host: loading control surface " << path << "\n";
+  if (options.playing)
+    ControlSurfaceHost::Instance().SetPlayState(1);  // before the log sink: no change to report
   ControlSurfaceHost::Instance().SetLogSink([this](const std::string& line) {
     progress_ << line << "\n" << std::flush;
   });
@@ -22,11 +24,11 @@ CtrlHostRun::CtrlHostRun(const HostRunOptions& options, std::ostream& progress,
   running_ = true;
 }
 
-void CtrlHostRun::Finish() {
+void CtrlHostRun::Finish(bool unload) {
   if (!running_)
     return;
   running_ = false;
-  session_.Stop();
+  session_.Stop(unload);
   report_.ctrlHostCalls = ControlSurfaceHost::Instance().Calls().size();
   ControlSurfaceHost::Instance().SetLogSink(nullptr);
 }

@@ -11,7 +11,8 @@ namespace Sorvane::hostsim {
 class CtrlHostRun {
  public:
   CtrlHostRun(const HostRunOptions& options, std::ostream& progress, HostRunReport& report);
-  void Finish();
+  // Shuts the surface down; with `unload`, frees its module too.
+  void Finish(bool unload);
 
  private:
   std::ostream& progress_;

@@ -1,5 +1,6 @@
 // The C suite tables of the fake control-surface host.
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,8 @@ SuiteList* List(SPSuiteListRef ref) {
 SPErr AllocateSuiteList(SPStringPoolRef, SPPluginListRef, SPSuiteListRef* out) {
   if (out == nullptr)
     return kSPBadParameterError;
+  if (Host().failSuiteLists())
+    return kSPOutOfMemoryError;
   *out = reinterpret_cast<SPSuiteListRef>(new SuiteList);
   return kSPNoError;
 }
@@ -182,6 +185,8 @@ SPErr GetState(ControlSurfaceHostTransportRef, ADOBESDK_Boolean* out) {
 SPErr GetPlayState(ControlSurfaceHostTransportRef, ADOBESDK_Boolean* out) {
   if (out == nullptr)
     return kSPBadParameterError;
+  if (Host().throwFromPlayState())
+    throw std::runtime_error("the host's play-state query threw");
   *out = Host().PlayState();  // exactly one byte, like the host
   return kSPNoError;
 }
@@ -219,6 +224,7 @@ SPErr ExecuteCommand(ControlSurfaceHostCommandRef, const ADOBESDK_String* contex
   const std::string context = contextId ? Narrow(contextId) : std::string();
   const std::string id = Narrow(commandId);
   Host().Record("command", "ExecuteCommand", context.empty() ? id : context + "/" + id);
+  Host().WaitWhileCommandsHeld();
   const SPErr result = Host().commandResult();
   if (result == kSPNoError)
     Host().RunCommand(context, id);

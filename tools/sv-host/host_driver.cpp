@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <iterator>
+#include <stdexcept>
 #include <thread>
 
 #include "base/clock.h"
@@ -13,6 +14,7 @@
 #include "sv-host/sync_marks.h"
 #include "sv-host/test_scene.h"
 #include "sv-host/tone.h"
+#include "sv-host/ui_thread_pump.h"
 
 namespace Sorvane::hostsim {
 namespace {
@@ -120,10 +122,15 @@ class HostSession {
     const int fps = options_.fps > 0 ? options_.fps : 30;
     const uint64_t total = static_cast<uint64_t>(options_.seconds * fps);
     const auto start = std::chrono::steady_clock::now();
-    for (uint64_t i = 0; i < total; ++i) {
-      std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / fps));
-      PushFrame(static_cast<uint32_t>(i), i / static_cast<double>(fps));
-      while (options_.audio && module.PushAudio != nullptr && audioFrames < (i + 1) * 48000 / fps) {
+    for (uint64_t slot = 0; slot < total; ++slot) {
+      RunUiThreadUntil(start + std::chrono::microseconds(slot * 1000000 / fps));
+      const double atSeconds = slot / static_cast<double>(fps);
+      if (Paused(atSeconds))
+        continue;
+      NotePauseOver(atSeconds);
+      PushFrame(static_cast<uint32_t>(report_.framesPushed), atSeconds);
+      const uint64_t pushed = report_.framesPushed;
+      while (options_.audio && module.PushAudio != nullptr && audioFrames < pushed * 48000 / fps) {
         float** samples =
             fileSound ? source_->NextAudio(samplesPerChunk) : tone.Next(samplesPerChunk);
         audioFrames += samplesPerChunk;
@@ -131,8 +138,8 @@ class HostSession {
         module.PushAudio(&stdParms_, &instance_, &push);
         ++report_.audioPushes;
       }
-      if ((i + 1) % static_cast<uint64_t>(fps) == 0) {
-        progress_ << "  pushed " << (i + 1) << " frames\n" << std::flush;
+      if (pushed % static_cast<uint64_t>(fps) == 0) {
+        progress_ << "  pushed " << pushed << " frames\n" << std::flush;
       }
     }
     if (options_.audio && module.StopPushAudio != nullptr)
@@ -149,12 +156,30 @@ class HostSession {
       module.Shutdown(&stdParms_);
     entry_(options_.interfaceVersion, 0, stdParms_.piSuites, &module);
     progress_ << "Shutdown and unload\n";
-    module_->KeepMappedUntilExit();  // its network threads live until the process ends
+    if (options_.unload)
+      module_.reset();  // FreeLibrary / dlclose
+    else
+      module_->KeepMappedUntilExit();  // its network threads live until the process ends
   }
 
   tmModule module{};
 
  private:
+  bool Paused(double atSeconds) const {
+    return options_.pauseAtSeconds >= 0 && atSeconds >= options_.pauseAtSeconds &&
+           atSeconds < options_.pauseAtSeconds + options_.pauseForSeconds;
+  }
+  void NotePauseOver(double atSeconds) {
+    if (options_.pauseAtSeconds < 0 || options_.pauseForSeconds <= 0 ||
+        atSeconds < options_.pauseAtSeconds + options_.pauseForSeconds)
+      return;
+    if (report_.framesPushedAfterPause == 0) {
+      report_.firstIndexAfterPause = report_.framesPushed;
+      progress_ << "  resumed after the pause with frame " << report_.framesPushed << "\n";
+    }
+    ++report_.framesPushedAfterPause;
+  }
+
   void PushFrame(uint32_t index, double atSeconds) {
     const bool resized = options_.resizeAtSeconds >= 0 && atSeconds >= options_.resizeAtSeconds &&
                          options_.resizeWidth > 0 && options_.resizeHeight > 0;
@@ -188,6 +213,19 @@ class HostSession {
   tmInstance instance_{};
 };
 
+// What a host does after an unload: it throws and catches exceptions (the unwinder walks every
+// registered handler and module) and keeps running.
+void CarryOnAfterUnload(std::ostream& progress) {
+  progress << "sv-host: modules unloaded\n" << std::flush;
+  try {
+    throw std::runtime_error("after the unload");
+  } catch (const std::exception& e) {
+    progress << "sv-host: caught an exception " << e.what() << "\n" << std::flush;
+  }
+  RunUiThreadUntil(std::chrono::steady_clock::now() + std::chrono::seconds(3));
+  progress << "sv-host: still running 3 s after the unload\n";
+}
+
 }  // namespace
 
 HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress, FileSource* source) {
@@ -206,8 +244,10 @@ HostRunReport RunHost(const HostRunOptions& options, std::ostream& progress, Fil
     session.Activate(false);
     session.Dispose();
   }
-  ctrl.Finish();
+  ctrl.Finish(options.unload);
   session.Shutdown();
+  if (options.unload)
+    CarryOnAfterUnload(progress);
   auto& counters = HostSuites::Instance().counters();
   report.framesCreated = counters.framesCreated.load();
   report.framesDisposed = counters.framesDisposed.load();

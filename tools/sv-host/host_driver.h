@@ -19,6 +19,10 @@ struct HostRunOptions {
   int resizeWidth = 0;
   int resizeHeight = 0;
   double resizeAtSeconds = -1;
+  // Optional pause: from pauseAtSeconds for pauseForSeconds nothing is pushed, as a host that
+  // stops playing pushes nothing (no frame, no sound).
+  double pauseAtSeconds = -1;
+  double pauseForSeconds = 0;
   // Control-surface plug-in to load beside the transmit one ("auto": next to it); empty: none.
   std::string ctrlPath;
   // Open the plug-in's setup dialog once the instance exists (on Linux it draws the pairing code
@@ -28,6 +32,11 @@ struct HostRunOptions {
   std::string sourcePath;
   bool sizeGiven = false;
   bool fpsGiven = false;
+  // The control-surface host is playing from the start.
+  bool playing = false;
+  // After the run, unload the modules as a host does at quit or on a plug-in rescan (FreeLibrary
+  // / dlclose), then go on for a while: whatever the plug-ins left running must not crash it.
+  bool unload = false;
 };
 
 // What the host saw the plug-in do.
@@ -40,8 +49,11 @@ struct HostRunReport {
   int createResult = 0;
   int queryVideoModeResult = 0;
   int64_t latencyTicks = 0;
-  uint64_t framesPushed = 0;
+  uint64_t framesPushed = 0;  // also the frame index of the next one (the stamp it carries)
   uint64_t audioPushes = 0;
+  // With a pause: the index of the first frame pushed after it, and how many followed it.
+  uint64_t firstIndexAfterPause = 0;
+  uint64_t framesPushedAfterPause = 0;
   int64_t framesCreated = 0;
   int64_t framesDisposed = 0;
   std::string ctrlStatus = "none";  // "connected", or why the control surface is not

@@ -29,6 +29,8 @@ const char* UsageText() {
          "  --seconds S            how long to push (default 10)\n"
          "  --resize-to WxH        change the source size mid-run ...\n"
          "  --resize-at S          ... at this many seconds\n"
+         "  --pause-at S           stop pushing at this many seconds, as a paused host does ...\n"
+         "  --pause-for S          ... for this long (default 4), then push on\n"
          "  --no-audio             push no audio\n"
          "  --ctrl PATH|auto       also load the control-surface plug-in (auto: SorvaneCtrl.acsrf\n"
          "                         beside --plugin) and play its host: transport, commands, play\n"
@@ -42,7 +44,15 @@ const char* UsageText() {
          "                         code and URL, then the status rows once a second)\n"
          "  --test-encoder MODE    sync or async (Windows build, test use only): register the\n"
          "                         test H.264 encoder transform before loading the plug-in and\n"
-         "                         set the install's asynchronous-encoder switch to match\n"
+         "                         set the install's asynchronous-encoder switch to match; it\n"
+         "                         behaves like a vendor encoder (keeps its input, static\n"
+         "                         properties, typed quantiser)\n"
+         "  --encoder-latency N    with --test-encoder: N frames in flight (default 0)\n"
+         "  --session-limit        with --test-encoder: one streaming session at a time\n"
+         "  --lose-device-at K     with --test-encoder: the device is lost at frame K\n"
+         "  --playing              the control-surface host is playing from the start\n"
+         "  --unload               after the run, unload the modules (FreeLibrary / dlclose) and\n"
+         "                         carry on for 3 s, as a host does at quit or on a rescan\n"
          "  --profile DIR          keep the plug-ins' state, logs and crash dumps in DIR/roaming\n"
          "                         and DIR/local instead of the user's folders\n"
          "  --help                 this text\n"
@@ -54,6 +64,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                                             std::string* error) {
   CommandLine cmd;
   auto& run = cmd.run;
+  bool encoderShaped = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string* out) {
@@ -68,6 +79,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       cmd.help = true;
     } else if (a == "--setup") {
       cmd.run.setup = true;
+    } else if (a == "--playing") {
+      run.playing = true;
+    } else if (a == "--unload") {
+      run.unload = true;
     } else if (a == "--no-audio") {
       run.audio = false;
     } else if (a == "--plugin" && value(&v)) {
@@ -93,8 +108,21 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       run.interfaceVersion = static_cast<int>(number);
     } else if (a == "--profile" && value(&v) && !v.empty()) {
       cmd.profileDir = v;
-    } else if (a == "--test-encoder" && value(&v) && (v == "sync" || v == "async")) {
-      cmd.testEncoder = v;
+    } else if (a == "--pause-at" && value(&v) && ParseNumber(v, &number) && number >= 0) {
+      run.pauseAtSeconds = number;
+    } else if (a == "--pause-for" && value(&v) && ParseNumber(v, &number) && number > 0) {
+      run.pauseForSeconds = number;
+    } else if (a == "--test-encoder" && value(&v) && IsTestEncoderMode(v)) {
+      cmd.testEncoder.mode = v;
+    } else if (a == "--encoder-latency" && value(&v) && ParseNumber(v, &number) && number >= 0) {
+      cmd.testEncoder.latencyFrames = static_cast<int>(number);
+      encoderShaped = true;
+    } else if (a == "--session-limit") {
+      cmd.testEncoder.sessionLimit = true;
+      encoderShaped = true;
+    } else if (a == "--lose-device-at" && value(&v) && ParseNumber(v, &number) && number >= 1) {
+      cmd.testEncoder.loseDeviceAtFrame = static_cast<int>(number);
+      encoderShaped = true;
     } else {
       if (error)
         *error = "bad or incomplete argument: " + a;
@@ -106,6 +134,13 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
       *error = "--plugin PATH is required";
     return std::nullopt;
   }
+  if (encoderShaped && cmd.testEncoder.mode.empty()) {
+    if (error)
+      *error = "--encoder-latency, --session-limit and --lose-device-at need --test-encoder";
+    return std::nullopt;
+  }
+  if (run.pauseAtSeconds >= 0 && run.pauseForSeconds <= 0)
+    run.pauseForSeconds = 4;
   return cmd;
 }
 

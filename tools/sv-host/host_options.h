@@ -4,14 +4,16 @@
 #include <vector>
 
 #include "sv-host/host_driver.h"
+#include "sv-host/test_encoder.h"
 
 namespace Sorvane::hostsim {
 
 struct CommandLine {
   HostRunOptions run;
-  std::string hostName;     // run as if the host executable had this name
-  std::string testEncoder;  // "sync" or "async": register the test encoder transform first
-  std::string profileDir;   // a profile of the run's own (state, logs, dumps); empty: the user's
+  std::string hostName;  // run as if the host executable had this name
+  // mode "sync" or "async": register the test encoder transform first; empty mode: none.
+  TestEncoderRequest testEncoder;
+  std::string profileDir;  // a profile of the run's own (state, logs, dumps); empty: the user's
   bool help = false;
 };
 

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::unique_ptr<TestEncoderSession> testEncoder;
-  if (!cmd->testEncoder.empty()) {
+  if (!cmd->testEncoder.mode.empty()) {
     testEncoder = StartTestEncoder(cmd->testEncoder, std::cout, &error);
     if (!testEncoder) {
       std::cerr << "sv-host: " << error << "\n";
@@ -56,7 +56,13 @@ int main(int argc, char** argv) {
             << " startup=" << report.startupResult << " create=" << report.createResult
             << " framesPushed=" << report.framesPushed << " audioPushes=" << report.audioPushes
             << " framesDisposed=" << report.framesDisposed << "/" << report.framesCreated
-            << " ctrl=" << report.ctrlStatus << " ctrlHostCalls=" << report.ctrlHostCalls << "\n";
+            << " ctrl=" << report.ctrlStatus << " ctrlHostCalls=" << report.ctrlHostCalls;
+  if (run.pauseAtSeconds >= 0) {
+    std::cout << " pause=" << run.pauseForSeconds << "s@" << run.pauseAtSeconds
+              << "s firstAfterPause=" << report.firstIndexAfterPause
+              << " framesAfterPause=" << report.framesPushedAfterPause;
+  }
+  std::cout << "\n";
   if (report.createResult == -4) {
     std::cout << "sv-host: the instance is dormant (no encoder); see the plug-in's log\n";
   }

@@ -6,7 +6,7 @@ bool IsTestEncoderMode(const std::string& mode) {
   return mode == "sync" || mode == "async";
 }
 
-std::unique_ptr<TestEncoderSession> StartTestEncoder(const std::string&, std::ostream&,
+std::unique_ptr<TestEncoderSession> StartTestEncoder(const TestEncoderRequest&, std::ostream&,
                                                      std::string* error) {
   if (error)
     *error =

@@ -34,16 +34,19 @@ bool IsTestEncoderMode(const std::string& mode) {
   return mode == "sync" || mode == "async";
 }
 
-std::unique_ptr<TestEncoderSession> StartTestEncoder(const std::string& mode,
+std::unique_ptr<TestEncoderSession> StartTestEncoder(const TestEncoderRequest& request,
                                                      std::ostream& progress, std::string* error) {
-  if (!IsTestEncoderMode(mode)) {
+  if (!IsTestEncoderMode(request.mode)) {
     if (error)
-      *error = "--test-encoder takes sync or async, not \"" + mode + "\"";
+      *error = "--test-encoder takes sync or async, not \"" + request.mode + "\"";
     return nullptr;
   }
-  test::TestTransformOptions options;
-  options.async = mode == "async";
-  options.hardware = true;
+  test::TestTransformOptions base;
+  base.async = request.mode == "async";
+  base.hardware = true;
+  test::TestTransformOptions options = test::RealisticOptions(base, request.latencyFrames);
+  options.sessionLimit = request.sessionLimit;
+  options.loseDeviceAtFrame = request.loseDeviceAtFrame;
   auto session = std::make_unique<RegisteredTestEncoder>(options);
   if (!session->InMultithreadedApartment()) {
     if (error)
@@ -57,7 +60,11 @@ std::unique_ptr<TestEncoderSession> StartTestEncoder(const std::string& mode,
   }
   installid::SetEnableAsyncHwEncoders(options.async);
   progress << "sv-host: test encoder registered: \"" << session->Registration().FriendlyName()
-           << "\" (enableAsyncHwEncoders=" << (options.async ? "true" : "false") << ")\n";
+           << "\" (enableAsyncHwEncoders=" << (options.async ? "true" : "false") << ", latency "
+           << options.latencyFrames << " frames" << (options.sessionLimit ? ", one session" : "");
+  if (options.loseDeviceAtFrame > 0)
+    progress << ", device lost at frame " << options.loseDeviceAtFrame;
+  progress << ")\n";
   return session;
 }
 

@@ -117,6 +117,19 @@ std::atomic<int> nextSerial{1};
 
 }  // namespace
 
+TestTransformOptions RealisticOptions(TestTransformOptions options, int latencyFrames) {
+  options.latencyFrames = latencyFrames;
+  options.keepsInputSamples = true;
+  options.staticProperties = true;
+  options.typedQp = true;
+  // An asynchronous one asks for as many frames as it can hold in flight, and one more.
+  if (options.initialInputRequests < latencyFrames + 1)
+    options.initialInputRequests = latencyFrames + 1;
+  if (options.eventDelayMs < 2)
+    options.eventDelayMs = 2;  // events come from the transform's own thread, a little later
+  return options;
+}
+
 TestTransformRegistration::TestTransformRegistration(const TestTransformOptions& options)
     : slot_(std::make_shared<TransformSlot>()) {
   MFStartup(MF_VERSION, MFSTARTUP_LITE);

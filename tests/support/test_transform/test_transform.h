@@ -32,6 +32,12 @@
 // intra picture. MF_MT_MPEG_SEQUENCE_HEADER of the current output type holds the avcC record.
 // Odd frame sizes are refused (MF_E_INVALIDMEDIATYPE), as hardware encoders do, and an input
 // buffer shorter than width × height × 3 / 2 is refused (E_INVALIDARG) and counted.
+//
+// By default the transform is kinder than any real encoder: it answers at once, copies each
+// picture inside ProcessInput, takes every property at any time and never loses its device. The
+// realistic behaviours below (RealisticOptions turns on the ones every vendor encoder shows) are
+// what hardware encoders do: frames in flight, input samples kept and read late, properties that
+// only count before the types are set, a typed quantiser, a session limit, a device that goes.
 #include <windows.h>
 // VARTYPE, LUID
 #include <oaidl.h>
@@ -71,6 +77,8 @@ struct TransformFailures {
   HRESULT processInput = S_OK;
   HRESULT processOutput = S_OK;            // e.g. MF_E_TRANSFORM_NEED_MORE_INPUT on a HaveOutput
   bool errorEvents = false;                // async: an MEError event before every HaveOutput
+  HRESULT errorEventStatus = E_FAIL;       // the status those MEError events carry
+  int failBeginGetEventAfter = -1;         // async: BeginGetEvent fails after this many calls
   bool streamChangeOnFirstOutput = false;  // first ProcessOutput says MF_E_TRANSFORM_STREAM_CHANGE
 };
 
@@ -90,7 +98,33 @@ struct TestTransformOptions {
   int eventDelayMs = 0;                   // async: each event is queued this much later
   int processOutputDelayMs = 0;           // every ProcessOutput takes this long
   TransformFailures failures;
+
+  // Realistic behaviours.
+  int latencyFrames = 0;           // a frame's output comes this many inputs after it went in
+  bool keepsInputSamples = false;  // holds each input sample and reads its picture only when it
+                                   // encodes it, unless doesNotAddRef
+  bool doesNotAddRef = false;      // reports MFT_INPUT_STREAM_DOES_NOT_ADDREF; copies at input
+  // Low latency, rate-control mode, GOP size and B pictures are static: set after the output
+  // type they fail (MF_E_INVALIDREQUEST) and change nothing.
+  bool staticProperties = false;
+  // CODECAPI_AVEncVideoEncodeQP is VT_UI8 (default QP in bits 0-15), taken only in the quality
+  // rate-control mode, and stays until set again; GetValue answers it (26 before any set).
+  bool typedQp = false;
+  // One streaming instance per registration: while one streams (from BEGIN_STREAMING to
+  // END_STREAMING or Shutdown), another fails SetOutputType and BEGIN_STREAMING with
+  // MF_E_HW_MFT_FAILED_START_STREAMING.
+  bool sessionLimit = false;
+  // The instance that is handed this frame (counted over the registration, from 1) has lost its
+  // device: from then on its ProcessInput and ProcessOutput fail with DXGI_ERROR_DEVICE_REMOVED
+  // and, asynchronous, it sends one MEError carrying that status. Once per registration: the
+  // next instance works. -1: never.
+  int loseDeviceAtFrame = -1;
 };
+
+// `options` with the behaviours every vendor encoder shows: `latencyFrames` in flight (and, when
+// asynchronous, as many inputs asked for at the start), input samples kept and read late, static
+// properties, the typed quantiser; events posted from the transform's own thread a little later.
+TestTransformOptions RealisticOptions(TestTransformOptions options, int latencyFrames);
 
 // One ICodecAPI::SetValue as received.
 struct PropertyChange {
@@ -105,8 +139,10 @@ struct FrameRecord {
   int64_t duration = 0;
   bool inputCleanPoint = false;  // MFSampleExtension_CleanPoint on the input sample
   bool idr = false;
-  bool forced = false;         // CODECAPI_AVEncVideoForceKeyFrame asked for it
-  std::optional<uint32_t> qp;  // CODECAPI_AVEncVideoEncodeQP set since the previous frame
+  bool forced = false;  // CODECAPI_AVEncVideoForceKeyFrame asked for it
+  // The default QP of CODECAPI_AVEncVideoEncodeQP: set since the previous frame, or (typedQp)
+  // the one in effect.
+  std::optional<uint32_t> qp;
   size_t outputBytes = 0;
 };
 
@@ -126,8 +162,10 @@ struct NegotiatedTypes {
 class TestTransformState {
  public:
   std::vector<PropertyChange> PropertyLog() const;
-  // The last value set for a property, if any.
+  // The last value set for a property, if any (refused ones included).
   std::optional<uint64_t> Property(const GUID& property) const;
+  // The last value the transform took for a property, if any.
+  std::optional<uint64_t> Accepted(const GUID& property) const;
   std::optional<Nv12Image> LastInput() const;
   std::vector<FrameRecord> Frames() const;
   std::vector<uint32_t> Messages() const;  // MFT_MESSAGE_TYPE values, in order
@@ -142,7 +180,7 @@ class TestTransformState {
   void Reset();             // forget everything recorded (counters of live instances stay)
 
   // Used by the transform.
-  void RecordProperty(const PropertyChange& change);
+  void RecordProperty(const PropertyChange& change, bool accepted);
   void RecordFrame(const FrameRecord& frame, Nv12Image input);
   void RecordMessage(uint32_t message);
   void RecordTypes(const NegotiatedTypes& types);
@@ -155,6 +193,7 @@ class TestTransformState {
  private:
   mutable std::mutex mutex_;
   std::vector<PropertyChange> properties_;  // guarded by mutex_
+  std::vector<PropertyChange> accepted_;    // guarded by mutex_
   std::optional<Nv12Image> lastInput_;      // guarded by mutex_
   std::vector<FrameRecord> frames_;         // guarded by mutex_
   std::vector<uint32_t> messages_;          // guarded by mutex_

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -679,6 +680,53 @@ TEST_F(MediaFoundation, DelayedEventsArriveInOrderAndDieWithTheTransform) {
   }
   EXPECT_EQ(reg.State().LiveInstances(), 0);
   EXPECT_EQ(reg.State().ShutdownCalls(), 2);
+}
+
+// The realistic transform keeps frames in flight and reads each picture only when it encodes
+// it, from the sample it was given: a client that refills that sample early changes what comes
+// out. One that says it copies (MFT_INPUT_STREAM_DOES_NOT_ADDREF) does so at once.
+TEST_F(MediaFoundation, RealisticTransformKeepsFramesInFlightAndReadsItsInputLate) {
+  for (const bool copies : {false, true}) {
+    SCOPED_TRACE(copies ? "copies its input" : "keeps its input");
+    TestTransformOptions options = RealisticOptions({}, 2);
+    options.doesNotAddRef = copies;
+    TestTransformRegistration reg(options);
+    ComRef<IMFTransform> transform;
+    ASSERT_HRESULT_SUCCEEDED(ActivateThroughEnumeration(reg.Clsid(), kSyncFlags, transform.Put()));
+    ASSERT_HRESULT_SUCCEEDED(Negotiate(transform.Get(), 32, 16));
+    MFT_INPUT_STREAM_INFO info{};
+    ASSERT_HRESULT_SUCCEEDED(transform->GetInputStreamInfo(0, &info));
+    EXPECT_EQ((info.dwFlags & MFT_INPUT_STREAM_DOES_NOT_ADDREF) != 0, copies);
+    transform->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
+    ComRef<IMFSample> reused;
+    NewSample(Pattern(32, 16, 0), 0, 32 * 16 * 3 / 2, &reused);
+    IpcmH264Reader reader;
+    for (int i = 0; i < 5; ++i) {
+      SCOPED_TRACE(i);
+      // Refill the one sample with picture i, as an encoder that reuses its sample would.
+      ComRef<IMFMediaBuffer> buffer;
+      reused->GetBufferByIndex(0, buffer.Put());
+      BYTE* data = nullptr;
+      buffer->Lock(&data, nullptr, nullptr);
+      const Nv12Image picture = Pattern(32, 16, i);
+      std::memcpy(data, picture.y.data(), picture.y.size());
+      std::memcpy(data + picture.y.size(), picture.uv.data(), picture.uv.size());
+      buffer->Unlock();
+      reused->SetSampleTime(i);
+      ASSERT_HRESULT_SUCCEEDED(transform->ProcessInput(0, reused.Get(), 0));
+      const Output out = Pull(transform.Get());
+      if (i < 2) {
+        EXPECT_EQ(out.hr, MF_E_TRANSFORM_NEED_MORE_INPUT) << "two frames in flight";
+        continue;
+      }
+      ASSERT_HRESULT_SUCCEEDED(out.hr);
+      EXPECT_EQ(out.time, i - 2) << "the frame of two inputs ago";
+      const auto decoded = reader.DecodeAccessUnit(out.bytes.data(), out.bytes.size());
+      ASSERT_TRUE(decoded) << reader.Error();
+      EXPECT_EQ(*decoded == Pattern(32, 16, i - 2), copies)
+          << "a kept sample is read when its frame is encoded, after the refill";
+    }
+  }
 }
 
 }  // namespace

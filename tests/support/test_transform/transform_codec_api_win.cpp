@@ -26,6 +26,17 @@ PropertyChange Decode(const GUID& api, const VARIANT& value) {
   return change;
 }
 
+constexpr GUID kLowLatency = {STATIC_CODECAPI_AVLowLatencyMode};
+constexpr GUID kRateControlMode = {STATIC_CODECAPI_AVEncCommonRateControlMode};
+constexpr GUID kBPictureCount = {STATIC_CODECAPI_AVEncMPVDefaultBPictureCount};
+constexpr UINT32 kQualityMode = 3;  // eAVEncCommonRateControlMode_Quality
+
+// What vendor encoders read only when the media types are set.
+bool IsStatic(const GUID& api) {
+  return api == kLowLatency || api == kRateControlMode || api == kCodecApiGopSize ||
+         api == kBPictureCount;
+}
+
 }  // namespace
 
 STDMETHODIMP TestEncoderTransform::IsSupported(const GUID* api) {
@@ -51,7 +62,14 @@ STDMETHODIMP TestEncoderTransform::GetDefaultValue(const GUID*, VARIANT*) {
 STDMETHODIMP TestEncoderTransform::GetValue(const GUID* api, VARIANT* value) {
   if (!api || !value)
     return E_POINTER;
+  const bool typedQp = slot_->Options().typedQp;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (typedQp && *api == kCodecApiEncodeQp) {
+    VariantInit(value);
+    value->vt = VT_UI8;
+    value->ullVal = typedQp_;
+    return S_OK;
+  }
   const auto it = values_.find(*api);
   if (it == values_.end())
     return E_NOTIMPL;
@@ -75,20 +93,37 @@ STDMETHODIMP TestEncoderTransform::SetValue(const GUID* api, VARIANT* value) {
   if (!api || !value)
     return E_POINTER;
   const PropertyChange change = Decode(*api, *value);
-  slot_->state.RecordProperty(change);
   const HRESULT refused = slot_->Options().failures.codecApiSetValue;
-  if (FAILED(refused))
-    return refused;
+  const HRESULT hr = FAILED(refused) ? refused : TakeProperty(change);
+  slot_->state.RecordProperty(change, SUCCEEDED(hr));
+  return hr;
+}
+
+// Under the realistic rules a static property is fixed once the output type is set, and the
+// quantiser is a typed value that only the quality mode takes.
+HRESULT TestEncoderTransform::TakeProperty(const PropertyChange& change) {
+  const TestTransformOptions options = slot_->Options();
   std::lock_guard<std::mutex> lock(mutex_);
   if (shutdown_)
     return MF_E_SHUTDOWN;
-  values_[*api] = change;
-  if (*api == kCodecApiGopSize)
+  if (options.staticProperties && IsStatic(change.property) && outputType_)
+    return MF_E_INVALIDREQUEST;
+  if (options.typedQp && change.property == kCodecApiEncodeQp) {
+    const auto mode = values_.find(kRateControlMode);
+    if (change.type != VT_UI8)
+      return E_INVALIDARG;
+    if (mode == values_.end() || mode->second.value != kQualityMode)
+      return MF_E_INVALIDREQUEST;
+    typedQp_ = change.value;
+    return S_OK;
+  }
+  values_[change.property] = change;
+  if (change.property == kCodecApiGopSize)
     gopSize_ = static_cast<uint32_t>(change.value);
-  else if (*api == kCodecApiForceKeyFrame && change.value != 0)
+  else if (change.property == kCodecApiForceKeyFrame && change.value != 0)
     forceKeyframe_ = true;
-  else if (*api == kCodecApiEncodeQp)
-    nextQp_ = static_cast<uint32_t>(change.value);
+  else if (change.property == kCodecApiEncodeQp)
+    nextQp_ = static_cast<uint32_t>(change.type == VT_UI8 ? change.value & 0xFFFF : change.value);
   return S_OK;
 }
 

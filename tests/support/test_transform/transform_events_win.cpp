@@ -9,16 +9,16 @@ DelayedEventPoster::~DelayedEventPoster() {
   Stop();
 }
 
-void DelayedEventPoster::Post(MediaEventType type, int delayMs) {
+void DelayedEventPoster::Post(MediaEventType type, HRESULT status, int delayMs) {
   if (delayMs <= 0) {
-    queue_->QueueEventParamVar(type, GUID_NULL, S_OK, nullptr);
+    queue_->QueueEventParamVar(type, GUID_NULL, status, nullptr);
     return;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   if (stop_)
     return;
-  pending_.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs),
-                        type);
+  pending_.push_back(
+      {std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs), type, status});
   wake_.notify_one();
 }
 
@@ -40,22 +40,21 @@ void DelayedEventPoster::Run() {
       wake_.wait(lock);
       continue;
     }
-    const auto due = pending_.front().first;
-    if (std::chrono::steady_clock::now() < due) {
-      wake_.wait_until(lock, due);
+    const Pending next = pending_.front();
+    if (std::chrono::steady_clock::now() < next.due) {
+      wake_.wait_until(lock, next.due);
       continue;
     }
-    const MediaEventType type = pending_.front().second;
     pending_.pop_front();
     lock.unlock();
-    queue_->QueueEventParamVar(type, GUID_NULL, S_OK, nullptr);
+    queue_->QueueEventParamVar(next.type, GUID_NULL, next.status, nullptr);
     lock.lock();
   }
 }
 
-void TestEncoderTransform::PostEvent(MediaEventType type) {
+void TestEncoderTransform::PostEvent(MediaEventType type, HRESULT status) {
   if (poster_)
-    poster_->Post(type, slot_->Options().eventDelayMs);
+    poster_->Post(type, status, slot_->Options().eventDelayMs);
 }
 
 void TestEncoderTransform::RequestInput(int count) {
@@ -78,9 +77,15 @@ STDMETHODIMP TestEncoderTransform::GetEvent(DWORD flags, IMFMediaEvent** event) 
 STDMETHODIMP TestEncoderTransform::BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) {
   if (!events_)
     return E_NOTIMPL;
-  const HRESULT refused = slot_->Options().failures.beginGetEvent;
-  if (FAILED(refused))
-    return refused;
+  const TestTransformOptions options = slot_->Options();
+  if (FAILED(options.failures.beginGetEvent))
+    return options.failures.beginGetEvent;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (options.failures.failBeginGetEventAfter >= 0 &&
+        ++beginGetEventCalls_ > options.failures.failBeginGetEventAfter)
+      return E_FAIL;
+  }
   return events_->BeginGetEvent(callback, state);
 }
 

@@ -42,6 +42,15 @@ class ComRef {
   ~ComRef() { Reset(); }
   ComRef(const ComRef&) = delete;
   ComRef& operator=(const ComRef&) = delete;
+  ComRef(ComRef&& other) noexcept : ptr_(other.ptr_) { other.ptr_ = nullptr; }
+  ComRef& operator=(ComRef&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      ptr_ = other.ptr_;
+      other.ptr_ = nullptr;
+    }
+    return *this;
+  }
   T* Get() const { return ptr_; }
   T* operator->() const { return ptr_; }
   T** Put() {
@@ -102,7 +111,7 @@ class DelayedEventPoster {
  public:
   explicit DelayedEventPoster(IMFMediaEventQueue* queue);
   ~DelayedEventPoster();
-  void Post(MediaEventType type, int delayMs);
+  void Post(MediaEventType type, HRESULT status, int delayMs);
   void Stop();  // drops what is still waiting
 
  private:
@@ -111,9 +120,13 @@ class DelayedEventPoster {
   IMFMediaEventQueue* queue_;  // owned by the transform, outlives the poster
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::pair<std::chrono::steady_clock::time_point, MediaEventType>>
-      pending_;        // guarded by mutex_
-  bool stop_ = false;  // guarded by mutex_
+  struct Pending {
+    std::chrono::steady_clock::time_point due;
+    MediaEventType type;
+    HRESULT status;
+  };
+  std::deque<Pending> pending_;  // guarded by mutex_
+  bool stop_ = false;            // guarded by mutex_
   std::thread thread_;
 };
 
@@ -203,22 +216,30 @@ class TestEncoderTransform final : public IMFTransform,
   // MFT_MESSAGE_SET_D3D_MANAGER (transform_device_win.cpp).
   HRESULT TakeD3DManager(ULONG_PTR param);
 
+  // One input as taken, until it is encoded: its picture (copied at once, or read from the
+  // sample it holds when it is encoded) and what was decided for it when it came in.
+  struct HeldInput {
+    ComRef<IMFSample> sample;  // kept (keepsInputSamples); read when the frame is encoded
+    Nv12Image picture;         // copied at input otherwise
+    FrameRecord record;
+  };
+
   // Processing (transform_processing_win.cpp).
-  HRESULT EncodeSample(IMFSample* sample);
+  HRESULT TakeInput(IMFSample* sample, const TestTransformOptions& options);
+  bool InputDue(const TestTransformOptions& options) const;  // an output can be made
+  HRESULT EncodeOldest(std::vector<uint8_t>* bytes, FrameRecord* record);
   HRESULT DeliverInto(MFT_OUTPUT_DATA_BUFFER* buffer, const std::vector<uint8_t>& bytes,
                       int64_t time, int64_t duration, bool idr);
   size_t MaxOutputBytes() const;
+  HRESULT LoseDeviceIfDue(const TestTransformOptions& options);
+  void EndStreaming();
 
   // Events (transform_events_win.cpp).
-  void PostEvent(MediaEventType type);
+  void PostEvent(MediaEventType type, HRESULT status = S_OK);
   void RequestInput(int count);
 
-  struct EncodedFrame {
-    std::vector<uint8_t> bytes;
-    int64_t time = 0;
-    int64_t duration = 0;
-    bool idr = false;
-  };
+  // ICodecAPI (transform_codec_api_win.cpp).
+  HRESULT TakeProperty(const PropertyChange& change);
 
   std::atomic<ULONG> refs_{1};
   const std::shared_ptr<TransformSlot> slot_;
@@ -236,13 +257,17 @@ class TestEncoderTransform final : public IMFTransform,
   NegotiatedTypes types_;
   std::unique_ptr<IpcmH264Writer> writer_;
   ComRef<IMFDXGIDeviceManager> d3dManager_;
-  std::deque<EncodedFrame> pending_;
-  int inputRequests_ = 0;  // async: NeedInput events not yet answered by ProcessInput
+  std::deque<HeldInput> held_;  // taken, not yet encoded
+  int inputRequests_ = 0;       // async: NeedInput events not yet answered by ProcessInput
+  bool lost_ = false;           // its device is gone
+  bool streaming_ = false;      // counted in the registration's streaming instances
+  int beginGetEventCalls_ = 0;
   bool streamChangeSent_ = false;
   bool outputTypeStale_ = false;  // after a stream change, until SetOutputType
   bool keyframeDue_ = true;
   bool forceKeyframe_ = false;
   std::optional<uint32_t> nextQp_;
+  uint64_t typedQp_ = 0x001a001a001a001aull;  // typedQp: in effect until set again
   uint32_t gopSize_ = 0;
   int framesSinceIdr_ = 0;
   std::map<GUID, PropertyChange, GuidLess> values_;

@@ -9,6 +9,7 @@ TestEncoderTransform::TestEncoderTransform(std::shared_ptr<TransformSlot> slot)
 }
 
 TestEncoderTransform::~TestEncoderTransform() {
+  EndStreaming();
   // A client that never called Shutdown still must not leave the poster thread running.
   if (poster_)
     poster_->Stop();
@@ -144,9 +145,11 @@ STDMETHODIMP TestEncoderTransform::GetInputStreamInfo(DWORD id, MFT_INPUT_STREAM
     return E_POINTER;
   if (id != 0)
     return MF_E_INVALIDSTREAMNUMBER;
+  const bool doesNotAddRef = slot_->Options().doesNotAddRef;
   std::lock_guard<std::mutex> lock(mutex_);
   *info = {};
-  info->dwFlags = MFT_INPUT_STREAM_WHOLE_SAMPLES | MFT_INPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER;
+  info->dwFlags = MFT_INPUT_STREAM_WHOLE_SAMPLES | MFT_INPUT_STREAM_SINGLE_SAMPLE_PER_BUFFER |
+                  (doesNotAddRef ? MFT_INPUT_STREAM_DOES_NOT_ADDREF : 0);
   info->cbSize = static_cast<DWORD>(types_.width * types_.height * 3 / 2);
   return S_OK;
 }
@@ -211,10 +214,23 @@ STDMETHODIMP TestEncoderTransform::ProcessMessage(MFT_MESSAGE_TYPE message, ULON
       return TakeD3DManager(param);
     case MFT_MESSAGE_COMMAND_FLUSH: {
       std::lock_guard<std::mutex> lock(mutex_);
-      pending_.clear();
+      held_.clear();
       keyframeDue_ = true;
       return S_OK;
     }
+    case MFT_MESSAGE_NOTIFY_BEGIN_STREAMING: {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (streaming_)
+        return S_OK;
+      if (slot_->Options().sessionLimit && slot_->streaming.load() > 0)
+        return MF_E_HW_MFT_FAILED_START_STREAMING;
+      streaming_ = true;
+      ++slot_->streaming;
+      return S_OK;
+    }
+    case MFT_MESSAGE_NOTIFY_END_STREAMING:
+      EndStreaming();
+      return S_OK;
     case MFT_MESSAGE_NOTIFY_START_OF_STREAM:
       if (async_)
         RequestInput(slot_->Options().initialInputRequests);
@@ -236,14 +252,23 @@ STDMETHODIMP TestEncoderTransform::Shutdown() {
     if (shutdown_)
       return MF_E_SHUTDOWN;
     shutdown_ = true;
-    pending_.clear();
+    held_.clear();
     d3dManager_.Reset();
   }
+  EndStreaming();
   if (poster_)
     poster_->Stop();
   if (events_)
     events_->Shutdown();
   return S_OK;
+}
+
+void TestEncoderTransform::EndStreaming() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!streaming_)
+    return;
+  streaming_ = false;
+  --slot_->streaming;
 }
 
 STDMETHODIMP TestEncoderTransform::GetShutdownStatus(MFSHUTDOWN_STATUS* status) {

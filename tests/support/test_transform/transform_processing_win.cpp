@@ -1,3 +1,5 @@
+#include <dxgi.h>
+
 #include <cstring>
 
 #include "support/test_transform/transform_object.h"
@@ -27,6 +29,16 @@ HRESULT ReadNv12(IMFSample* sample, int width, int height, Nv12Image* image) {
   std::memcpy(image->uv.data(), data + lumaBytes, lumaBytes / 2);
   buffer->Unlock();
   return S_OK;
+}
+
+// E_INVALIDARG when the sample's buffer is too short for the picture, without reading it.
+HRESULT CheckLength(IMFSample* sample, int width, int height) {
+  DWORD length = 0;
+  const HRESULT hr = sample->GetTotalLength(&length);
+  if (FAILED(hr))
+    return hr;
+  const size_t lumaBytes = static_cast<size_t>(width) * height;
+  return length < lumaBytes + lumaBytes / 2 ? E_INVALIDARG : S_OK;
 }
 
 HRESULT CreateSampleWithBuffer(DWORD bytes, IMFSample** out) {
@@ -76,35 +88,67 @@ size_t TestEncoderTransform::MaxOutputBytes() const {
   return slice + writer_->AnnexBParameterSets().size() + 16;
 }
 
-HRESULT TestEncoderTransform::EncodeSample(IMFSample* sample) {
-  Nv12Image picture;
-  HRESULT hr = ReadNv12(sample, types_.width, types_.height, &picture);
+// What counts for a frame is decided when it comes in (keyframe, quantiser); its picture is read
+// then, or later from the sample it keeps, as hardware encoders that reference their input do.
+HRESULT TestEncoderTransform::TakeInput(IMFSample* sample, const TestTransformOptions& options) {
+  HeldInput input;
+  const bool keep = options.keepsInputSamples && !options.doesNotAddRef;
+  const HRESULT hr = keep ? CheckLength(sample, types_.width, types_.height)
+                          : ReadNv12(sample, types_.width, types_.height, &input.picture);
   if (hr == E_INVALIDARG)
     slot_->state.RecordShortInput();
   if (FAILED(hr))
     return hr;
-  FrameRecord record;
+  if (keep)
+    input.sample.Assign(sample);
+  FrameRecord& record = input.record;
   sample->GetSampleTime(&record.sampleTime);
   sample->GetSampleDuration(&record.duration);
   record.inputCleanPoint = MFGetAttributeUINT32(sample, MFSampleExtension_CleanPoint, 0) != 0;
   const bool gopDue = gopSize_ > 0 && framesSinceIdr_ >= static_cast<int>(gopSize_);
   record.forced = forceKeyframe_;
   record.idr = keyframeDue_ || forceKeyframe_ || gopDue;
-  record.qp = nextQp_;
+  record.qp = options.typedQp ? std::optional<uint32_t>(typedQp_ & 0xFFFF) : nextQp_;
   forceKeyframe_ = false;
   keyframeDue_ = false;
   nextQp_.reset();
   framesSinceIdr_ = record.idr ? 1 : framesSinceIdr_ + 1;
-
-  EncodedFrame frame;
-  frame.bytes = writer_->EncodePicture(Nv12View::Of(picture), record.idr);
-  frame.time = record.sampleTime;
-  frame.duration = record.duration;
-  frame.idr = record.idr;
-  record.outputBytes = frame.bytes.size();
-  pending_.push_back(std::move(frame));
-  slot_->state.RecordFrame(record, std::move(picture));
+  held_.push_back(std::move(input));
   return S_OK;
+}
+
+bool TestEncoderTransform::InputDue(const TestTransformOptions& options) const {
+  return static_cast<int>(held_.size()) > options.latencyFrames;
+}
+
+HRESULT TestEncoderTransform::EncodeOldest(std::vector<uint8_t>* bytes, FrameRecord* record) {
+  HeldInput& oldest = held_.front();
+  if (oldest.sample) {
+    const HRESULT hr = ReadNv12(oldest.sample.Get(), types_.width, types_.height, &oldest.picture);
+    if (FAILED(hr)) {
+      held_.pop_front();
+      return hr;
+    }
+  }
+  *bytes = writer_->EncodePicture(Nv12View::Of(oldest.picture), oldest.record.idr);
+  *record = oldest.record;
+  record->outputBytes = bytes->size();
+  slot_->state.RecordFrame(*record, std::move(oldest.picture));
+  held_.pop_front();
+  return S_OK;
+}
+
+// The instance that is handed the chosen frame loses its device, once per registration.
+HRESULT TestEncoderTransform::LoseDeviceIfDue(const TestTransformOptions& options) {
+  if (lost_)
+    return DXGI_ERROR_DEVICE_REMOVED;
+  const int frame = ++slot_->inputsTaken;
+  if (options.loseDeviceAtFrame < 1 || frame < options.loseDeviceAtFrame ||
+      slot_->deviceLost.exchange(true))
+    return S_OK;
+  lost_ = true;
+  held_.clear();
+  return DXGI_ERROR_DEVICE_REMOVED;
 }
 
 STDMETHODIMP TestEncoderTransform::ProcessInput(DWORD id, IMFSample* sample, DWORD) {
@@ -113,24 +157,37 @@ STDMETHODIMP TestEncoderTransform::ProcessInput(DWORD id, IMFSample* sample, DWO
   HRESULT hr = CheckStep(id, &TransformFailures::processInput);
   if (FAILED(hr))
     return hr;
-  const TransformFailures failures = slot_->Options().failures;
+  const TestTransformOptions options = slot_->Options();
+  bool due = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (lost_)
+      return DXGI_ERROR_DEVICE_REMOVED;
     if (!inputType_ || !outputType_ || !writer_)
       return MF_E_TRANSFORM_TYPE_NOT_SET;
-    // Input nobody asked for is refused, as asynchronous hardware encoders do.
-    if (async_ ? inputRequests_ < 1 : !pending_.empty())
+    // Input nobody asked for is refused, as asynchronous hardware encoders do; a synchronous one
+    // takes none while an output waits to be collected.
+    if (async_ ? inputRequests_ < 1 : InputDue(options))
       return MF_E_NOTACCEPTING;
-    hr = EncodeSample(sample);
-    if (FAILED(hr))
+    hr = LoseDeviceIfDue(options);
+    if (SUCCEEDED(hr))
+      hr = TakeInput(sample, options);
+    if (FAILED(hr)) {
+      if (hr == DXGI_ERROR_DEVICE_REMOVED && async_)
+        PostEvent(MEError, hr);
       return hr;
+    }
     if (async_)
       --inputRequests_;
+    due = InputDue(options);
   }
   if (async_) {
-    if (failures.errorEvents)
-      PostEvent(MEError);
-    PostEvent(METransformHaveOutput);
+    if (options.failures.errorEvents)
+      PostEvent(MEError, options.failures.errorEventStatus);
+    if (due)
+      PostEvent(METransformHaveOutput);
+    else
+      RequestInput(1);  // still filling its pipeline
   }
   return S_OK;
 }
@@ -182,9 +239,11 @@ STDMETHODIMP TestEncoderTransform::ProcessOutput(DWORD, DWORD count,
     return options.failures.processOutput;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (lost_)
+      return DXGI_ERROR_DEVICE_REMOVED;
     if (outputTypeStale_)
       return MF_E_TRANSFORM_TYPE_NOT_SET;
-    if (pending_.empty())
+    if (!InputDue(options))
       return MF_E_TRANSFORM_NEED_MORE_INPUT;
     if (options.failures.streamChangeOnFirstOutput && !streamChangeSent_) {
       streamChangeSent_ = true;
@@ -193,11 +252,13 @@ STDMETHODIMP TestEncoderTransform::ProcessOutput(DWORD, DWORD count,
       *status = MFT_PROCESS_OUTPUT_STATUS_NEW_STREAMS;
       return MF_E_TRANSFORM_STREAM_CHANGE;
     }
-    const EncodedFrame& frame = pending_.front();
-    hr = DeliverInto(&buffers[0], frame.bytes, frame.time, frame.duration, frame.idr);
+    std::vector<uint8_t> bytes;
+    FrameRecord record;
+    hr = EncodeOldest(&bytes, &record);
+    if (SUCCEEDED(hr))
+      hr = DeliverInto(&buffers[0], bytes, record.sampleTime, record.duration, record.idr);
     if (FAILED(hr))
       return hr;
-    pending_.pop_front();
   }
   if (async_)
     RequestInput(1);

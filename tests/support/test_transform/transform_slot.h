@@ -1,5 +1,6 @@
 #pragma once
 // What a registration shares with the transform instances it creates.
+#include <atomic>
 #include <mutex>
 
 #include "support/test_transform/test_transform.h"
@@ -18,6 +19,11 @@ struct TestTransformRegistration::Slot {
   }
   mutable std::mutex optionsMutex;
   TestTransformOptions options;  // guarded by optionsMutex
+
+  // Over every instance of the registration.
+  std::atomic<int> inputsTaken{0};      // frames handed to any instance
+  std::atomic<bool> deviceLost{false};  // loseDeviceAtFrame has happened
+  std::atomic<int> streaming{0};        // instances between BEGIN_STREAMING and its end
 };
 
 using TransformSlot = TestTransformRegistration::Slot;

@@ -38,12 +38,25 @@ std::vector<PropertyChange> TestTransformState::PropertyLog() const {
   return properties_;
 }
 
-std::optional<uint64_t> TestTransformState::Property(const GUID& property) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (auto it = properties_.rbegin(); it != properties_.rend(); ++it)
+namespace {
+
+std::optional<uint64_t> LastOf(const std::vector<PropertyChange>& changes, const GUID& property) {
+  for (auto it = changes.rbegin(); it != changes.rend(); ++it)
     if (std::memcmp(&it->property, &property, sizeof(GUID)) == 0)
       return it->value;
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<uint64_t> TestTransformState::Property(const GUID& property) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return LastOf(properties_, property);
+}
+
+std::optional<uint64_t> TestTransformState::Accepted(const GUID& property) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return LastOf(accepted_, property);
 }
 
 std::optional<Nv12Image> TestTransformState::LastInput() const {
@@ -99,6 +112,7 @@ int TestTransformState::ShortInputs() const {
 void TestTransformState::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   properties_.clear();
+  accepted_.clear();
   lastInput_.reset();
   frames_.clear();
   messages_.clear();
@@ -110,9 +124,11 @@ void TestTransformState::Reset() {
   shortInputs_ = 0;
 }
 
-void TestTransformState::RecordProperty(const PropertyChange& change) {
+void TestTransformState::RecordProperty(const PropertyChange& change, bool accepted) {
   std::lock_guard<std::mutex> lock(mutex_);
   properties_.push_back(change);
+  if (accepted)
+    accepted_.push_back(change);
 }
 
 void TestTransformState::RecordFrame(const FrameRecord& frame, Nv12Image input) {

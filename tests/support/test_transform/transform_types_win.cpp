@@ -127,6 +127,9 @@ STDMETHODIMP TestEncoderTransform::SetOutputType(DWORD id, IMFMediaType* type, D
   if (FAILED(hr))
     return hr;
   std::lock_guard<std::mutex> lock(mutex_);
+  // A hardware session is what the output type asks for: none is left while another streams.
+  if (type && !streaming_ && slot_->Options().sessionLimit && slot_->streaming.load() > 0)
+    return MF_E_HW_MFT_FAILED_START_STREAMING;
   if (!type) {
     outputType_.Reset();
     inputType_.Reset();
@@ -214,7 +217,8 @@ STDMETHODIMP TestEncoderTransform::GetInputStatus(DWORD id, DWORD* flags) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!inputType_)
     return MF_E_TRANSFORM_TYPE_NOT_SET;
-  const bool accepts = async_ ? inputRequests_ > 0 : pending_.empty();
+  const TestTransformOptions options = slot_->Options();
+  const bool accepts = async_ ? inputRequests_ > 0 : !InputDue(options);
   *flags = accepts ? MFT_INPUT_STATUS_ACCEPT_DATA : 0;
   return S_OK;
 }
@@ -225,8 +229,9 @@ STDMETHODIMP TestEncoderTransform::GetOutputStatus(DWORD* flags) {
   HRESULT hr = CheckUsable();
   if (FAILED(hr))
     return hr;
+  const TestTransformOptions options = slot_->Options();
   std::lock_guard<std::mutex> lock(mutex_);
-  *flags = pending_.empty() ? 0 : MFT_OUTPUT_STATUS_SAMPLE_READY;
+  *flags = InputDue(options) ? MFT_OUTPUT_STATUS_SAMPLE_READY : 0;
   return S_OK;
 }
 

@@ -112,6 +112,13 @@ std::string SummaryJson(const RunFacts& run, const ControlSession& control,
       .Value("psnrMeanDb", v.psnrSamples ? v.psnrSumDb / v.psnrSamples : 0.0)
       .Value("snapshots", v.snapshots)
       .Value("streamFile", run.streamFile);
+  json.BeginArray("decodedIndexRuns");
+  for (const auto& [first, last] : v.decodedRuns) {
+    json.BeginArray(nullptr);
+    json.Value(nullptr, first).Value(nullptr, last);
+    json.EndArray();
+  }
+  json.EndArray();
   Latency(json, "pushToDecoded", v.endToEndUs);
   Latency(json, "hostSide", v.hostSideUs);
   Latency(json, "decode", v.decodeUs);

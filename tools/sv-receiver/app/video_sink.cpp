@@ -101,6 +101,7 @@ void VideoSink::OnPicture(const DecodedPicture& picture) {
     } else {
       stats_.skippedIndices += stamp->frameIndex - lastIndex_ - 1;
     }
+    NoteDecodedIndex(stamp->frameIndex);
     haveIndex_ = true;
     lastIndex_ = stamp->frameIndex;
     stats_.lastFrameIndex = stamp->frameIndex;
@@ -123,6 +124,16 @@ void VideoSink::OnPicture(const DecodedPicture& picture) {
       ++stats_.snapshots;
     lastSnapshotNs_ = nowNs;
   }
+}
+
+void VideoSink::NoteDecodedIndex(uint64_t index) {
+  auto& runs = stats_.decodedRuns;
+  if (!runs.empty() && index <= runs.back().second)
+    return;  // a repeat or out of order: already counted, or before the last run
+  if (!runs.empty() && index == runs.back().second + 1)
+    runs.back().second = index;
+  else if (runs.size() < VideoSinkStats::kMaxDecodedRuns)
+    runs.emplace_back(index, index);
 }
 
 // Luma PSNR against the scene regenerated from the stamp, scaled the way the encoder scales.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sv-host/test_scene.h"
@@ -35,6 +36,10 @@ struct VideoSinkStats {
   uint64_t h264Frames = 0;
   uint64_t hevcFrames = 0;
   int lastWidth = 0, lastHeight = 0;
+  // The stamped frame indices decoded, as runs of consecutive ones [first, last], in order (at
+  // most kMaxDecodedRuns; later ones are left out).
+  std::vector<std::pair<uint64_t, uint64_t>> decodedRuns;
+  static constexpr size_t kMaxDecodedRuns = 4096;
   LatencyStats endToEndUs;  // push → decoded
   LatencyStats hostSideUs;  // push → last datagram sent
   LatencyStats decodeUs;
@@ -64,6 +69,7 @@ class VideoSink {
  private:
   void OnPicture(const DecodedPicture& picture);
   double Psnr(const DecodedPicture& picture, const hostsim::SceneStamp& stamp);
+  void NoteDecodedIndex(uint64_t index);
 
   std::filesystem::path outDir_;
   double snapshotEverySeconds_;
