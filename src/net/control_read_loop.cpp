@@ -1,7 +1,7 @@
 // One connection's read thread: pairing, then every client message until the connection ends.
 #include "diag/crash_handler.h"
-#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
+#include "diag/thread_guard.h"
 #include "net/control_reader.h"
 #include "net/network_transport.h"
 #include "net/socket_byte_source.h"

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "diag/crash_handler.h"
-#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "diag/socket_error.h"
+#include "diag/thread_guard.h"
 #include "store/app_paths.h"
 #include "store/install_identity.h"
 
@@ -86,7 +86,8 @@ void NetworkTransport::StartAdvertising(uint16_t port) {
     if (stored.id.empty()) {
       // The identity file stayed unreadable: phones know this computer by its id, so none is
       // better than a wrong one.
-      Log(channels::kNetwork, kLogError, "install identity unreadable — mDNS advertisement skipped");
+      Log(channels::kNetwork, kLogError,
+          "install identity unreadable — mDNS advertisement skipped");
       return;
     }
     const InstallIdentity identity = AdvertisedIdentity(stored);

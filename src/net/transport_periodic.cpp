@@ -1,7 +1,7 @@
 // The transport's clocked threads: each connection's heartbeat and the transmit-state poll.
 #include "diag/crash_handler.h"
-#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
+#include "diag/thread_guard.h"
 #include "net/network_transport.h"
 
 namespace Sorvane {

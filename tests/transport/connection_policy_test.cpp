@@ -153,8 +153,9 @@ TEST_F(ConnectionPolicyTest, AThrowingCommandHandlerEndsOnlyItsConnection) {
   EXPECT_TRUE(Eventually([&] { return !transport->PeerKnown(); }));
   // Only the process's first exception there is logged (a repeated run sees none).
   static int runs = 0;
-  EXPECT_EQ(Count(TestLog(), "control read thread: exception stopped in the thread (handler broke)"),
-            ++runs == 1 ? 1u : 0u);
+  EXPECT_EQ(
+      Count(TestLog(), "control read thread: exception stopped in the thread (handler broke)"),
+      ++runs == 1 ? 1u : 0u);
   TestClient second(port);
   ASSERT_FALSE(PairWithCode(second, "phone-after").empty()) << "the transport goes on accepting";
   EXPECT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
