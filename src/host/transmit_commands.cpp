@@ -1,5 +1,6 @@
 // The phone's commands: encoder settings, engine switch, and a new client's first picture.
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "base/byte_order.h"
@@ -322,6 +323,8 @@ void TransmitInstance::OnNewClient() {
   guard.Run([this] { GreetNewClient(); });
 }
 
+// The messages are worked out under the description lock and sent after it: each send may wait
+// seconds for a slow phone, and every pushed frame takes that lock.
 void TransmitInstance::GreetNewClient() {
   Log(channels::kTransmit, kLogInfo, "new client — forcing IDR, re-pushing StreamInfo");
   transport_.ClearPacerQueue();
@@ -329,16 +332,25 @@ void TransmitInstance::GreetNewClient() {
     pipeline->RequestKeyframe();
   // Enumerated off this thread, once per process; only the first client may wait for it.
   auto engines = EngineCatalog::Process().List(std::chrono::seconds(3));
+  std::optional<std::string> encoderInfo;
   {
     std::lock_guard<std::mutex> lock(descriptionLock_);
     lastStreamInfo_ = {};
     committedSource_ = {};
     lastEncoderDesc_.clear();
-    SendStreamInfoIfReady();
-    SendHostPlatform();
-    SendEncoderEngineList(std::move(engines));
+    SendStreamInfoIfReady();  // sends nothing: the source was just un-committed
+    encoderInfo = EncoderInfoToSend();
+    if (encoderInfo)
+      lastEncoderDesc_ = *encoderInfo;  // claimed, so a frame pushed meanwhile does not send it too
     PublishUiStatus();
-    SendEncoderInfoIfChanged();
+  }
+  SendHostPlatform();
+  SendEncoderEngineList(std::move(engines));
+  if (encoderInfo && !SendEncoderInfo(*encoderInfo)) {
+    std::lock_guard<std::mutex> lock(descriptionLock_);
+    if (lastEncoderDesc_ == *encoderInfo)
+      lastEncoderDesc_.clear();  // the next frame tries again
+    PublishUiStatus();
   }
   ReplayCachedFrame();
   // The host's redraw nudge follows once per client, outside the registry lock (SharedTransport).
@@ -371,9 +383,12 @@ void TransmitInstance::ReplayCachedFrame() {
 }
 
 void TransmitInstance::OnUdpFailures() {
-  Log(channels::kTransmit, kLogInfo, "consecutive UDP failures — forcing IDR");
-  if (const auto pipeline = CopyPipeline())
-    pipeline->RequestKeyframe();
+  static HostEntryGuard guard(channels::kTransmit, "OnUdpFailures");
+  guard.Run([this] {
+    Log(channels::kTransmit, kLogInfo, "consecutive UDP failures — forcing IDR");
+    if (const auto pipeline = CopyPipeline())
+      pipeline->RequestKeyframe();
+  });
 }
 
 }  // namespace Sorvane

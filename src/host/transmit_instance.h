@@ -105,6 +105,9 @@ class TransmitInstance final : public ITransportClient {
   bool SendSourceChanged(const SourceDims& source) REQUIRES(descriptionLock_);
   void SendStreamInfoIfReady() REQUIRES(descriptionLock_);
   void SendEncoderInfoIfChanged() REQUIRES(descriptionLock_);
+  // The encoder description the client has not been told yet, cut to the wire's limit.
+  std::optional<std::string> EncoderInfoToSend() REQUIRES(descriptionLock_);
+  bool SendEncoderInfo(const std::string& cut);
   bool SendEncoderInfoText(const std::string& text);
   void SendHostPlatform();
   // From the process's engine catalog, taken before any lock (see EngineCatalog).

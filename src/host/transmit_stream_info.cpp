@@ -73,7 +73,7 @@ bool TransmitInstance::SendEncoderInfoText(const std::string& text) {
   return transport_.SendControl(wire::kEncoderInfo, payload.data(), payload.size());
 }
 
-void TransmitInstance::SendEncoderInfoIfChanged() {
+std::optional<std::string> TransmitInstance::EncoderInfoToSend() {
   const std::shared_ptr<EncoderPipeline> pipeline = CopyPipeline();
   const std::string description = pipeline ? pipeline->Description() : std::string();
   if (description.empty()) {
@@ -82,15 +82,25 @@ void TransmitInstance::SendEncoderInfoIfChanged() {
           "[dx] SendEncoderInfoIfChanged: skip — desc empty (encoder unconfigured?)");
       lastEncoderDesc_ = kEmptyDescription;
     }
-    return;
+    return std::nullopt;
   }
   if (description == lastEncoderDesc_)
-    return;
-  const std::string cut = description.substr(0, kMaxEncoderInfo);
+    return std::nullopt;
+  return description.substr(0, kMaxEncoderInfo);
+}
+
+bool TransmitInstance::SendEncoderInfo(const std::string& cut) {
   if (!SendEncoderInfoText(cut))
-    return;
-  lastEncoderDesc_ = cut;
+    return false;
   Log(channels::kTransmit, kLogInfo, "SendControl: kEncoderInfo \"%s\"", cut.c_str());
+  return true;
+}
+
+void TransmitInstance::SendEncoderInfoIfChanged() {
+  const std::optional<std::string> cut = EncoderInfoToSend();
+  if (!cut || !SendEncoderInfo(*cut))
+    return;
+  lastEncoderDesc_ = *cut;
   PublishUiStatus();
 }
 

@@ -1,16 +1,25 @@
 #include "net/network_transport.h"
 
+#include <algorithm>
+
 #include "diag/crash_handler.h"
-#include "diag/thread_guard.h"
 #include "diag/log_channels.h"
 #include "diag/socket_error.h"
-#include "net/wire_opcodes.h"
+#include "diag/thread_guard.h"
+#include "store/app_paths.h"
 #include "store/install_identity.h"
 
 namespace Sorvane {
+namespace {
 
 using net::kInvalidSocket;
 using net::SocketHandle;
+
+constexpr int64_t kSleepStepNs = 50'000'000;
+constexpr int64_t kFirstAcceptBackoffNs = 10'000'000;
+constexpr int64_t kMaxAcceptBackoffNs = 1'000'000'000;
+
+}  // namespace
 
 NetworkTransport::NetworkTransport() : NetworkTransport(Options{}) {}
 
@@ -19,6 +28,9 @@ NetworkTransport::NetworkTransport(const Options& options)
       clock_(options.clock ? *options.clock : SteadyClock()),
       dialogFactory_(CreatePairingDialog),
       advertiserFactory_(CreateServiceAdvertiser),
+      codeSource_(GeneratePairingCode),
+      tokenSource_(GeneratePairingToken),
+      udpHealth_(clock_),
       pairingThrottle_(clock_) {
   net::SocketLibraryAcquire();
 }
@@ -40,13 +52,23 @@ void NetworkTransport::StartListening(uint16_t controlPort) {
     Log(channels::kNetwork, kLogInfo, "UDP sender socket fd=%lld", static_cast<long long>(udp));
   }
   udpSocket_.store(udp);
-  acceptThread_ = std::thread(&NetworkTransport::AcceptLoop, this, controlPort);
-  controlPort_.store(controlPort);
+  // Bound here rather than on the accept thread, so the port is known (and connectable) at once.
+  const SocketHandle listener = net::CreateTcpListener(controlPort);
+  if (listener == kInvalidSocket) {
+    Log(channels::kNetwork, kLogError, "CreateTcpListener(:%u) failed: %s", controlPort,
+        SocketErrorText().c_str());
+    controlPort_.store(controlPort);
+  } else {
+    listenSocket_.store(listener);
+    controlPort_.store(controlPort != 0 ? controlPort : net::LocalPort(listener));
+    Log(channels::kNetwork, kLogInfo, "Listening on :%u", controlPort_.load());
+    acceptThread_ = std::thread(&NetworkTransport::AcceptLoop, this, listener);
+  }
   discoverable_.store(installid::Discoverable());
   if (discoverable_.load())
     transmitState_.Reset(AnyInstanceActive());  // before the poll thread reads it
   // Registering may wait seconds for the system; the host's call must not.
-  advertiseThread_ = std::thread(&NetworkTransport::StartAdvertising, this, controlPort);
+  advertiseThread_ = std::thread(&NetworkTransport::StartAdvertising, this, controlPort_.load());
   pollThread_ = std::thread(&NetworkTransport::TransmitStatePollLoop, this);
 }
 
@@ -64,7 +86,8 @@ void NetworkTransport::StartAdvertising(uint16_t port) {
     if (stored.id.empty()) {
       // The identity file stayed unreadable: phones know this computer by its id, so none is
       // better than a wrong one.
-      Log(channels::kNetwork, kLogError, "install identity unreadable — mDNS advertisement skipped");
+      Log(channels::kNetwork, kLogError,
+          "install identity unreadable — mDNS advertisement skipped");
       return;
     }
     const InstallIdentity identity = AdvertisedIdentity(stored);
@@ -96,15 +119,40 @@ void NetworkTransport::Stop() {
   Log(channels::kNetwork, kLogInfo, "Stop");
   { std::lock_guard<std::mutex> lock(pollMutex_); }
   pollCv_.notify_all();
-  peerKnown_.store(false);
-  // Wake every thread first; the numbers are given back only once nothing can use them.
-  net::ShutdownBoth(clientSocket_.load());
-  for (std::thread* t :
-       {&acceptThread_, &readThread_, &heartbeatThread_, &pollThread_, &advertiseThread_}) {
+  {
+    std::lock_guard<std::mutex> lock(peerLock_);
+    peerKnown_.store(false);
+  }
+  if (acceptThread_.joinable())
+    acceptThread_.join();  // no connection is added after this
+  std::list<ConnectionThreads> connections;
+  {
+    std::lock_guard<std::mutex> lock(connectionsLock_);
+    connections.swap(connections_);
+  }
+  // Wake every thread first; the sockets are closed once nothing holds their connections.
+  for (ConnectionThreads& c : connections) {
+    c.connection->abandoned.store(true);
+    net::ShutdownBoth(c.connection->socket);
+  }
+  for (ConnectionThreads& c : connections) {
+    for (std::thread* t : {&c.reader, &c.heartbeat}) {
+      if (t->joinable())
+        t->join();
+    }
+  }
+  connections.clear();
+  {
+    std::lock_guard<std::mutex> lock(peerLock_);
+    served_.reset();
+    pending_.reset();
+    servedSocket_.store(kInvalidSocket);
+    pendingSocket_.store(kInvalidSocket);
+  }
+  for (std::thread* t : {&pollThread_, &advertiseThread_}) {
     if (t->joinable())
       t->join();
   }
-  CloseRetiredSocket(clientSocket_.exchange(kInvalidSocket));
   net::CloseSocket(listenSocket_.exchange(kInvalidSocket));
   SocketHandle udp = kInvalidSocket;
   {
@@ -121,245 +169,182 @@ void NetworkTransport::Stop() {
     advertiser->Stop();
 }
 
-void NetworkTransport::CloseRetiredSocket(SocketHandle socket) {
-  if (socket == kInvalidSocket)
-    return;
-  std::lock_guard<std::mutex> lock(sendLock_);
-  net::CloseSocket(socket);
+bool NetworkTransport::SleepUntil(int64_t deadlineNs,
+                                  const std::function<bool()>& keepWaiting) const {
+  for (;;) {
+    if (!keepWaiting())
+      return false;
+    const int64_t left = deadlineNs - clock_.NowNs();
+    if (left <= 0)
+      return true;
+    clock_.SleepForNs(std::min(left, kSleepStepNs));
+  }
 }
 
-void NetworkTransport::AcceptLoop(uint16_t port) {
+void NetworkTransport::AcceptLoop(SocketHandle listener) {
   PrepareThreadForCrashes();
-  const SocketHandle listener = net::CreateTcpListener(port);
-  if (listener == kInvalidSocket) {
-    Log(channels::kNetwork, kLogError, "CreateTcpListener(:%u) failed: %s", port,
-        SocketErrorText().c_str());
-    return;
-  }
-  listenSocket_.store(listener);
-  // Stop may have run between the check and the store: it would not have seen this socket.
-  if (!running_.load()) {
-    net::CloseSocket(listenSocket_.exchange(kInvalidSocket));
-    return;
-  }
-  Log(channels::kNetwork, kLogInfo, "Listening on :%u", port);
-  while (running_.load()) {
-    const SocketHandle current = listenSocket_.load();
-    if (current == kInvalidSocket || !net::WaitReadable(current, 100))
-      continue;
-    const net::AcceptedPeer peer = net::AcceptClient(current);
-    if (peer.socket == kInvalidSocket)
-      continue;
-    OnNewConnection(peer);
-  }
+  static ThreadGuard guard(channels::kNetwork, "accept thread");
+  guard.Run([&] {
+    while (running_.load()) {
+      ReapFinishedConnections();
+      if (!net::WaitReadable(listener, 100))
+        continue;
+      const net::AcceptedPeer peer = net::AcceptClient(listener);
+      if (peer.socket == kInvalidSocket) {
+        AcceptFailed();
+        continue;
+      }
+      acceptBackoffNs_ = 0;
+      OnNewConnection(peer);
+    }
+  });
 }
 
+// A listener that stays readable while accept keeps failing (out of descriptors, say) would
+// otherwise be polled at full speed; wait longer after each failure, and say so only once per
+// wait.
+void NetworkTransport::AcceptFailed() {
+  acceptFailures_.fetch_add(1);
+  acceptBackoffNs_ = acceptBackoffNs_ == 0 ? kFirstAcceptBackoffNs
+                                           : std::min(acceptBackoffNs_ * 2, kMaxAcceptBackoffNs);
+  if (acceptBackoffNs_ == kFirstAcceptBackoffNs || acceptBackoffNs_ == kMaxAcceptBackoffNs) {
+    Log(channels::kNetwork, kLogError, "accept failed: %s — retrying in %lld ms (%llu failures)",
+        SocketErrorText().c_str(), static_cast<long long>(acceptBackoffNs_ / 1'000'000),
+        static_cast<unsigned long long>(acceptFailures_.load()));
+  }
+  SleepUntil(clock_.NowNs() + acceptBackoffNs_, [this] { return running_.load(); });
+}
+
+// Never throws: a connection that cannot be served is closed and accepting goes on.
 void NetworkTransport::OnNewConnection(const net::AcceptedPeer& peer) {
-  net::SetConnectionOptions(peer.socket);
-  // A phone that stops reading must not hold a sender (and the host thread behind it) for long.
-  net::SetSendTimeout(peer.socket, kControlSendTimeoutMs);
-  Log(channels::kNetwork, kLogInfo, "Client connected fd=%lld ip=%{public}s — awaiting ClientHello",
-      static_cast<long long>(peer.socket), net::AddressToText(peer.address).c_str());
-  SocketHandle old = kInvalidSocket;
-  {
-    // A new connection is not trusted until its own handshake succeeds: nothing but heartbeats
-    // and pairing replies may reach it before then.
-    std::lock_guard<std::mutex> lock(peerLock_);
-    peerAddress_ = peer.address;
-    peerPort_ = peer.port;
-    peerKnown_.store(false);
-    old = clientSocket_.exchange(peer.socket);
-    abandonedSocket_.store(kInvalidSocket);  // may name a closed socket whose number came back
-  }
-  if (old != kInvalidSocket) {
-    Log(channels::kNetwork, kLogInfo, "Replaced old client fd=%lld", static_cast<long long>(old));
-    net::ShutdownBoth(old);
-  }
-  // The old connection's threads still hold its number: close it only after they ended.
-  if (readThread_.joinable())
-    readThread_.join();
-  if (heartbeatThread_.joinable())
-    heartbeatThread_.join();
-  CloseRetiredSocket(old);
-  if (!running_.load()) {  // Stop ran meanwhile and may have missed the new socket
-    CloseRetiredSocket(clientSocket_.exchange(kInvalidSocket));
+  static ThreadGuard guard(channels::kNetwork, "new connection");
+  ConnectionPtr connection;
+  const bool admitted = guard.Run([&] {
+    connection = std::make_shared<ControlConnection>(peer.socket, peer.address, clock_.NowNs());
+    net::SetConnectionOptions(peer.socket);
+    // A phone that stops reading must not hold a sender (and the host thread behind it) for long.
+    net::SetSendTimeout(peer.socket, kControlSendTimeoutMs);
+    Log(channels::kNetwork, kLogInfo,
+        "Client connected fd=%lld ip=%{public}s — awaiting ClientHello", connection->Fd(),
+        net::AddressToText(peer.address).c_str());
+    ConnectionPtr replaced;
+    {
+      // The paired phone is left alone: the newcomer only takes the newcomer's place.
+      std::lock_guard<std::mutex> lock(peerLock_);
+      replaced = std::exchange(pending_, connection);
+      pendingSocket_.store(connection->socket);
+    }
+    if (replaced) {
+      Log(channels::kNetwork, kLogInfo, "Replaced pairing newcomer fd=%lld", replaced->Fd());
+      Abandon(*replaced);
+    }
+    StartConnectionThreads(connection);
+  });
+  if (admitted)
+    return;
+  if (!connection) {
+    net::CloseSocket(peer.socket);
     return;
   }
-  readThread_ = std::thread(&NetworkTransport::ControlReadLoop, this, peer.socket);
-  heartbeatThread_ = std::thread(&NetworkTransport::HeartbeatLoop, this, peer.socket);
+  ForgetPending(connection);
+  Abandon(*connection);  // its socket closes with the last holder
 }
 
-bool NetworkTransport::SendControl(uint8_t opcode, const uint8_t* payload, size_t length) {
-  std::lock_guard<std::mutex> lock(sendLock_);
-  SocketHandle socket = kInvalidSocket;
-  {
-    // The trust flag and the connection it belongs to are read as one.
-    std::lock_guard<std::mutex> peer(peerLock_);
-    if (!wire::MaySendBeforePairing(opcode) && !peerKnown_.load()) {
-      Log(channels::kNetwork, kLogDebug, "SendControl opcode=0x%02x: SKIP — peer not known",
-          opcode);
+// Lock order: connectionsLock_ before peerLock_.
+void NetworkTransport::StartConnectionThreads(const ConnectionPtr& connection) {
+  std::lock_guard<std::mutex> lock(connectionsLock_);
+  ConnectionThreads& threads = connections_.emplace_back();
+  threads.connection = connection;
+  // A thread that cannot start counts as ended, and the connection is closed.
+  const auto start = [&](std::thread& slot, void (NetworkTransport::*body)(ConnectionPtr),
+                         std::atomic<bool>& done, const char* what) {
+    try {
+      slot = std::thread(body, this, connection);
+      return true;
+    } catch (const std::exception& e) {
+      Log(channels::kNetwork, kLogFault, "no %s thread for fd=%lld (%s) — closing it", what,
+          connection->Fd(), e.what());
+      done.store(true);
+      ForgetPending(connection);
+      Abandon(*connection);
       return false;
     }
-    socket = clientSocket_.load();
+  };
+  if (!start(threads.reader, &NetworkTransport::ControlReadLoop, connection->readerDone, "read")) {
+    connection->heartbeatDone.store(true);
+    return;
   }
-  if (socket == kInvalidSocket) {
-    Log(channels::kNetwork, kLogDebug, "SendControl opcode=0x%02x: SKIP — fd invalid", opcode);
-    return false;
-  }
-  return WriteControlMessage(socket, opcode, payload, length);
+  start(threads.heartbeat, &NetworkTransport::HeartbeatLoop, connection->heartbeatDone,
+        "heartbeat");
 }
 
-bool NetworkTransport::SendPairingReply(SocketHandle socket, uint8_t opcode, const uint8_t* payload,
-                                        size_t length) {
-  std::lock_guard<std::mutex> lock(sendLock_);
-  if (clientSocket_.load() != socket) {
-    Log(channels::kNetwork, kLogInfo,
-        "pair: reply opcode=0x%02x not sent — fd=%lld was replaced meanwhile", opcode,
-        static_cast<long long>(socket));
-    return false;
+void NetworkTransport::ReapFinishedConnections() {
+  std::lock_guard<std::mutex> lock(connectionsLock_);
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    if (!it->connection->readerDone.load() || !it->connection->heartbeatDone.load()) {
+      ++it;
+      continue;
+    }
+    for (std::thread* t : {&it->reader, &it->heartbeat}) {
+      if (t->joinable())
+        t->join();
+    }
+    it = connections_.erase(it);
   }
-  return WriteControlMessage(socket, opcode, payload, length);
 }
 
-bool NetworkTransport::WriteControlMessage(SocketHandle socket, uint8_t opcode,
-                                           const uint8_t* payload, size_t length) {
-  const bool sent =
-      net::SendExactly(socket, &opcode, 1) &&
-      (payload == nullptr || length == 0 || net::SendExactly(socket, payload, length));
-  if (sent)
-    return true;
-  // A message cut off part-way leaves the stream unreadable, and a phone that stopped reading
-  // would block the next sender too: either way the connection is over.
-  Log(channels::kNetwork, kLogInfo,
-      "SendControl opcode=0x%02x fd=%lld failed or timed out: %s — dropping client", opcode,
-      static_cast<long long>(socket), SocketErrorText().c_str());
+void NetworkTransport::Abandon(ControlConnection& connection) {
+  connection.abandoned.store(true);
+  net::ShutdownBoth(connection.socket);
+}
+
+bool NetworkTransport::Promote(const ConnectionPtr& connection) {
+  ConnectionPtr old;
   {
-    std::lock_guard<std::mutex> peer(peerLock_);
-    if (clientSocket_.load() == socket)
-      peerKnown_.store(false);  // nothing more goes out until the read loop has ended
-  }
-  abandonedSocket_.store(socket);
-  net::ShutdownBoth(socket);
-  return false;
-}
-
-bool NetworkTransport::SendVideo(const uint8_t* data, size_t length) {
-  return SendDatagram(data, length, options_.videoPort);
-}
-
-bool NetworkTransport::SendAudio(const uint8_t* data, size_t length) {
-  return SendDatagram(data, length, options_.audioPort);
-}
-
-bool NetworkTransport::SendDatagram(const uint8_t* data, size_t length, uint16_t port) {
-  int sent = 0;
-  {
-    // Flag, address and socket as one: a replacement cannot slip a datagram to an unpaired peer,
-    // and Stop cannot close the socket under the send (non-blocking, so the hold is short).
     std::lock_guard<std::mutex> lock(peerLock_);
-    const SocketHandle udp = udpSocket_.load();
-    if (!peerKnown_.load() || udp == kInvalidSocket)
-      return false;
-    sent = net::SendTo(udp, data, length, peerAddress_, port);
+    if (pending_ != connection || connection->abandoned.load())
+      return false;  // a later newcomer took its place while it paired
+    old = std::exchange(served_, connection);
+    servedSocket_.store(connection->socket);
+    pending_.reset();
+    pendingSocket_.store(kInvalidSocket);
+    peerKnown_.store(true);
   }
-  if (sent >= 0) {
-    consecutiveUdpFailures_.store(0);
-    return true;
+  if (old) {
+    Log(channels::kNetwork, kLogInfo, "Replaced old client fd=%lld", old->Fd());
+    Abandon(*old);
   }
-  if (sent == net::kSendWouldBlock) {
-    Log(channels::kNetwork, kLogDebug, "UDP drop — kernel buffer full");
-  } else {
-    Log(channels::kNetwork, kLogError, "sendto port=%u failed: %s", port,
-        SocketErrorText().c_str());
-  }
-  const uint32_t failures = consecutiveUdpFailures_.fetch_add(1) + 1;
-  if (failures == 5 && udpFailureHandler_) {
-    Log(channels::kNetwork, kLogInfo, "UDP: %d consecutive send failures — requesting IDR", 5);
-    udpFailureHandler_();
-  }
-  return false;
-}
-
-bool NetworkTransport::MarkPaired(SocketHandle socket) {
-  std::lock_guard<std::mutex> lock(peerLock_);
-  if (clientSocket_.load() != socket)
-    return false;  // replaced while pairing
-  peerKnown_.store(true);
   return true;
 }
 
-bool NetworkTransport::ClearPeerIfCurrent(SocketHandle socket, SocketHandle* current) {
+void NetworkTransport::ForgetPending(const ConnectionPtr& connection) {
   std::lock_guard<std::mutex> lock(peerLock_);
-  *current = clientSocket_.load();
-  if (*current != socket)
+  if (pending_ != connection)
+    return;
+  pending_.reset();
+  pendingSocket_.store(kInvalidSocket);
+}
+
+bool NetworkTransport::ClearPeerIfCurrent(const ControlConnection& connection,
+                                          SocketHandle* current) {
+  std::lock_guard<std::mutex> lock(peerLock_);
+  *current = servedSocket_.load();
+  if (*current != connection.socket)
     return false;
   peerKnown_.store(false);
   return true;
 }
 
-std::string NetworkTransport::PeerAddress() const {
-  if (!peerKnown_.load())
-    return {};
+NetworkTransport::ConnectionPtr NetworkTransport::Served() const {
   std::lock_guard<std::mutex> lock(peerLock_);
-  return net::AddressToText(peerAddress_);
+  return served_;
 }
 
-void NetworkTransport::SendTransmitState(bool active) {
-  const uint8_t value = active ? 1 : 0;
-  SendControl(wire::kTransmitState, &value, 1);
-}
-
-void NetworkTransport::HeartbeatLoop(SocketHandle socket) {
-  PrepareThreadForCrashes();
-  Log(channels::kNetwork, kLogInfo, "HeartbeatLoop: START fd=%lld", static_cast<long long>(socket));
-  int64_t deadline = clock_.NowNs() + 1'000'000'000;
-  int ticks = 0;
-  while (running_.load()) {
-    clock_.SleepForNs(deadline - clock_.NowNs());
-    deadline += 1'000'000'000;  // fixed-rate schedule
-    ++ticks;
-    if (!running_.load())
-      break;
-    const SocketHandle current = clientSocket_.load();
-    if (current != socket) {
-      Log(channels::kNetwork, kLogInfo,
-          "HeartbeatLoop: EXIT fd=%lld — replaced by fd=%lld (tick=%d)",
-          static_cast<long long>(socket), static_cast<long long>(current), ticks);
-      break;
-    }
-    const bool ok = SendControl(wire::kHeartbeat, nullptr, 0);
-    Log(channels::kNetwork, kLogDebug, "HeartbeatLoop: tick=%d fd=%lld send=%{public}s", ticks,
-        static_cast<long long>(socket), ok ? "ok" : "FAIL");
-    if (!ok)
-      break;
-  }
-  Log(channels::kNetwork, kLogInfo, "HeartbeatLoop: END fd=%lld after %d ticks",
-      static_cast<long long>(socket), ticks);
-}
-
-void NetworkTransport::TransmitStatePollLoop() {
-  PrepareThreadForCrashes();
-  Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: START");
-  while (running_.load()) {
-    {
-      std::unique_lock<std::mutex> lock(pollMutex_);
-      pollCv_.wait_for(lock, std::chrono::seconds(1), [this] { return !running_.load(); });
-    }
-    if (!running_.load())
-      break;
-    const auto edge = transmitState_.Poll(AnyInstanceActive());
-    if (!edge)
-      continue;
-    if (edge->active) {
-      Log(channels::kNetwork, kLogInfo, "transmit: edge inactive → active");
-    } else {
-      Log(channels::kNetwork, kLogInfo, "transmit: edge active → inactive after %d ticks",
-          edge->inactivePolls);
-    }
-    SendTransmitState(edge->active);
-    AdvertiseTransmitState(edge->active);
-  }
-  Log(channels::kNetwork, kLogInfo, "TransmitStatePollLoop: END");
+std::string NetworkTransport::PeerAddress() const {
+  std::lock_guard<std::mutex> lock(peerLock_);
+  if (!peerKnown_.load() || !served_)
+    return {};
+  return net::AddressToText(served_->address);
 }
 
 }  // namespace Sorvane

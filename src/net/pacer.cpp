@@ -4,6 +4,7 @@
 
 #include "diag/crash_handler.h"
 #include "diag/log_channels.h"
+#include "diag/thread_guard.h"
 
 namespace Sorvane {
 namespace {
@@ -31,6 +32,7 @@ void Pacer::Start(Sender videoSender, Sender audioSender) {
   audioSender_ = std::move(audioSender);
   lastRefillNs_ = clock_.NowNs();
   balanceBytes_ = 0;
+  idle_ = true;
   running_.store(true);
   thread_ = std::thread(&Pacer::SendLoop, this);
   Log(channels::kPacer, kLogInfo, "Pacer started bitrate=%u bps", bitrate_.load());
@@ -93,8 +95,8 @@ void Pacer::Enqueue(bool video, std::vector<std::vector<uint8_t>> datagrams) {
     }
     queue_.push_back(std::move(group));
     ++count;
+    queuedBytes_.fetch_add(bytes);  // under the lock, or a ClearQueue in between leaves it behind
   }
-  queuedBytes_.fetch_add(bytes);
   queueCv_.notify_one();
   if (dropped)
     ReportOverflow(droppedBytes);
@@ -144,10 +146,17 @@ size_t Pacer::QueuedGroups(bool video) const {
 
 void Pacer::SendLoop() {
   PrepareThreadForCrashes();
+  static ThreadGuard guard(channels::kPacer, "pacer thread");
+  guard.Run([this] { SendQueued(); });
+}
+
+void Pacer::SendQueued() {
   for (;;) {
     FrameGroup group;
     {
       std::unique_lock<std::mutex> lock(queueLock_);
+      if (queue_.empty())
+        idle_ = true;
       queueCv_.wait(lock, [this] { return !queue_.empty() || !running_.load(); });
       if (!running_.load())
         return;
@@ -177,7 +186,12 @@ bool Pacer::Pace(size_t size) {
     const double byteRate = bitrate_.load() / 8.0;
     balanceBytes_ += (now - lastRefillNs_) / 1e9 * byteRate;
     lastRefillNs_ = now;
-    balanceBytes_ = std::min(balanceBytes_, byteRate * kBucketSeconds);
+    // Only idle time is capped. While datagrams wait, every moment is owed: a sleep that lasts a
+    // whole timer tick (15.6 ms on Windows without a precise timer) must not lose its budget.
+    if (idle_) {
+      balanceBytes_ = std::min(balanceBytes_, byteRate * kBucketSeconds);
+      idle_ = false;
+    }
     if (balanceBytes_ >= static_cast<double>(size)) {
       balanceBytes_ -= static_cast<double>(size);
       return true;

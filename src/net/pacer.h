@@ -10,6 +10,7 @@
 
 #include "base/clock.h"
 #include "base/thread_annotations.h"
+#include "net/pacing_clock.h"
 
 namespace Sorvane {
 
@@ -21,13 +22,13 @@ struct FrameGroup {
 };
 
 // Sends queued datagram groups from its own thread at a set bitrate through a token bucket that
-// holds at most 10 ms of sending; keeps the queue short by dropping the oldest group of the same
-// kind (at most 5 video and 4 audio groups wait).
+// holds at most 10 ms of sending after an idle time; keeps the queue short by dropping the oldest
+// group of the same kind (at most 5 video and 4 audio groups wait).
 class Pacer {
  public:
   using Sender = std::function<bool(const uint8_t* data, size_t length)>;
 
-  explicit Pacer(const Clock& clock = SteadyClock());
+  explicit Pacer(const Clock& clock = PacingClock());
   ~Pacer();
   Pacer(const Pacer&) = delete;
   Pacer& operator=(const Pacer&) = delete;
@@ -53,6 +54,7 @@ class Pacer {
   void Enqueue(bool video, std::vector<std::vector<uint8_t>> datagrams);
   void ReportOverflow(uint64_t droppedBytes);
   void SendLoop();
+  void SendQueued();
   // Waits until the bucket holds `size` bytes; false when the pacer stopped meanwhile.
   bool Pace(size_t size);
 
@@ -69,9 +71,11 @@ class Pacer {
   // Installed by Start before the thread runs and cleared by Stop after it ended.
   Sender videoSender_;
   Sender audioSender_;
-  // Token bucket: owned by the send thread.
+  // Token bucket: owned by the send thread. It holds at most 10 ms of sending after the queue ran
+  // empty (`idle_`), and keeps whatever it earned while datagrams were waiting.
   int64_t lastRefillNs_ = 0;
   double balanceBytes_ = 0;
+  bool idle_ = true;
   // Statistics (atomic).
   std::atomic<uint64_t> totalDropped_{0};
   std::atomic<uint64_t> totalFailed_{0};

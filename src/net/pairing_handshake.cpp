@@ -16,8 +16,6 @@
 namespace Sorvane {
 namespace {
 
-using net::SocketHandle;
-
 std::string UtcNowText() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -39,9 +37,19 @@ struct DialogGuard {
 
 }  // namespace
 
-std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
-  net::SocketByteSource in(socket, [this, socket] { return ConnectionLive(socket); });
-  wire::ClientHelloResult hello = wire::ReadClientHello(in);
+std::string NetworkTransport::DoPairingHandshake(const ConnectionPtr& connection) {
+  // The hello must come within its time; the code may take as long as a person needs.
+  const int64_t helloDeadline = connection->acceptedNs + kHelloTimeoutNs;
+  net::SocketByteSource helloSource(connection->socket, [this, &connection, helloDeadline] {
+    return ConnectionLive(*connection) && clock_.NowNs() < helloDeadline;
+  });
+  wire::ClientHelloResult hello = wire::ReadClientHello(helloSource);
+  if (hello.status != wire::ClientHelloStatus::kHello && ConnectionLive(*connection) &&
+      clock_.NowNs() >= helloDeadline) {
+    Log(channels::kNetwork, kLogInfo, "pair: no complete ClientHello within %lld s — closing",
+        static_cast<long long>(kHelloTimeoutNs / 1'000'000'000));
+    return {};
+  }
   if (hello.status == wire::ClientHelloStatus::kClosed) {
     Log(channels::kNetwork, kLogInfo, "pair: client disconnected before Hello");
     return {};
@@ -62,16 +70,15 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
     return {};
   }
   const std::string safeId = LogSafeText(id);
-  const std::string safeName = LogSafeText(name);
   Log(channels::kNetwork, kLogInfo,
       "pair: Hello from id=%{public}s name=%{public}s token=%{public}s", safeId.c_str(),
-      safeName.c_str(), token.empty() ? "<none>" : "<present>");
+      LogSafeText(name).c_str(), token.empty() ? "<none>" : "<present>");
 
   if (!token.empty()) {
     const auto trusted = trusted::FindById(id);
     if (trusted && TokensEqual(trusted->token, token)) {
       Log(channels::kNetwork, kLogInfo, "pair: trusted reconnect id=%{public}s", safeId.c_str());
-      SendPairingReply(socket, wire::kPairingAccepted, wire::ShortStringPayload(token).data(),
+      SendPairingReply(connection, wire::kPairingAccepted, wire::ShortStringPayload(token).data(),
                        token.size() + 1);
       return token;
     }
@@ -84,24 +91,47 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
         "id=%{public}s",
         static_cast<long long>((lockedNs + 999'999'999) / 1'000'000'000),
         pairingThrottle_.ConsecutiveWrongCodes(), safeId.c_str());
-    SendPairingReply(socket, wire::kPairingRejected, nullptr, 0);
+    SendPairingReply(connection, wire::kPairingRejected, nullptr, 0);
     return {};
   }
+  if (int64_t waitNs = 0; !pairingThrottle_.TakeDialog(&waitNs)) {
+    Log(channels::kNetwork, kLogInfo,
+        "pair: too many pairing requests — no dialog for %lld s more, rejecting id=%{public}s",
+        static_cast<long long>((waitNs + 999'999'999) / 1'000'000'000), safeId.c_str());
+    SendPairingReply(connection, wire::kPairingRejected, nullptr, 0);
+    return {};
+  }
+  return ChallengeWithCode(connection, id, name);
+}
 
-  const std::string code = GeneratePairingCode();
+std::string NetworkTransport::ChallengeWithCode(const ConnectionPtr& connection,
+                                                const std::string& id, const std::string& name) {
+  const std::string safeId = LogSafeText(id);
+  const std::string safeName = LogSafeText(name);
+  const std::string code = codeSource_ ? codeSource_() : std::string();
+  if (code.size() != 6) {
+    // A guessable code would let anyone pair: better no pairing at all.
+    Log(channels::kNetwork, kLogError,
+        "pair: no random pairing code available — refusing the challenge for id=%{public}s",
+        safeId.c_str());
+    return {};
+  }
   Log(channels::kNetwork, kLogInfo, "pair: challenge=%{public}s for %{public}s", code.c_str(),
       safeName.c_str());
   DialogGuard guard{dialogFactory_ ? dialogFactory_() : nullptr};
   if (guard.dialog) {
-    guard.dialog->Show(code, name, [this, socket] {
-      abandonedSocket_.store(socket);
-      net::ShutdownReceive(socket);
+    ControlConnection* raw = connection.get();
+    guard.dialog->Show(code, name, [raw] {
+      raw->abandoned.store(true);
+      net::ShutdownReceive(raw->socket);
     });
   } else {
     Log(channels::kNetwork, kLogInfo, "pair: IPairingDialog factory null — headless pairing");
   }
-  SendPairingReply(socket, wire::kPairingCodeRequired, nullptr, 0);
+  SendPairingReply(connection, wire::kPairingCodeRequired, nullptr, 0);
 
+  net::SocketByteSource in(connection->socket,
+                           [this, &connection] { return ConnectionLive(*connection); });
   uint8_t opcode = 0;
   if (!in.ReadExactly(&opcode, 1)) {
     Log(channels::kNetwork, kLogInfo, "pair: disconnected while awaiting code");
@@ -109,7 +139,7 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
   }
   if (opcode != wire::kPairingCode) {
     Log(channels::kNetwork, kLogInfo, "pair: expected PairingCode, got 0x%02x — dropping", opcode);
-    SendPairingReply(socket, wire::kPairingRejected, nullptr, 0);
+    SendPairingReply(connection, wire::kPairingRejected, nullptr, 0);
     return {};
   }
   std::string submitted(6, '\0');
@@ -123,15 +153,20 @@ std::string NetworkTransport::DoPairingHandshake(SocketHandle socket) {
         "pair: code mismatch submitted=%{public}s expected=%{public}s", safeSubmitted.c_str(),
         code.c_str());
     pairingThrottle_.RecordWrongCode();
-    SendPairingReply(socket, wire::kPairingRejected, nullptr, 0);
+    SendPairingReply(connection, wire::kPairingRejected, nullptr, 0);
     return {};
   }
   pairingThrottle_.RecordSuccess();
-  const std::string fresh = GeneratePairingToken();
+  const std::string fresh = tokenSource_ ? tokenSource_() : std::string();
+  if (fresh.empty()) {
+    Log(channels::kNetwork, kLogError,
+        "pair: no random token available — refusing to pair id=%{public}s", safeId.c_str());
+    return {};
+  }
   trusted::Upsert(TrustedPeer{id, name, fresh, UtcNowText()});
   Log(channels::kNetwork, kLogInfo, "pair: OK id=%{public}s name=%{public}s", safeId.c_str(),
       safeName.c_str());
-  SendPairingReply(socket, wire::kPairingAccepted, wire::ShortStringPayload(fresh).data(),
+  SendPairingReply(connection, wire::kPairingAccepted, wire::ShortStringPayload(fresh).data(),
                    fresh.size() + 1);
   return fresh;
 }

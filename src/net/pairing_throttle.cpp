@@ -26,6 +26,26 @@ void PairingThrottle::RecordWrongCode() {
   lockedUntilNs_ = clock_.NowNs() + std::min(lockout, kMaxLockoutNs);
 }
 
+bool PairingThrottle::TakeDialog(int64_t* waitNs) {
+  std::lock_guard<std::mutex> lock(lock_);
+  const int64_t now = clock_.NowNs();
+  const int64_t earned = (now - dialogRefillNs_) / kDialogRefillNs;
+  if (dialogs_ + earned >= kDialogBurst) {
+    dialogs_ = kDialogBurst;
+    dialogRefillNs_ = now;
+  } else if (earned > 0) {
+    dialogs_ += earned;
+    dialogRefillNs_ += earned * kDialogRefillNs;
+  }
+  if (dialogs_ == 0) {
+    *waitNs = dialogRefillNs_ + kDialogRefillNs - now;
+    return false;
+  }
+  --dialogs_;
+  *waitNs = 0;
+  return true;
+}
+
 void PairingThrottle::RecordSuccess() {
   std::lock_guard<std::mutex> lock(lock_);
   consecutiveWrong_ = 0;

@@ -11,7 +11,8 @@ namespace Sorvane::net {
 class SocketByteSource final : public wire::ByteSource {
  public:
   explicit SocketByteSource(SocketHandle socket) : socket_(socket) {}
-  // Waits in short slices and gives up once `keepWaiting` says so. Shutting a socket down does
+  // Waits in short slices and gives up once `keepWaiting` says so, which it asks before every
+  // receive too (a sender trickling bytes cannot outlast a deadline). Shutting a socket down does
   // not wake a receive blocked in another thread everywhere (Windows), and closing it while that
   // thread still holds the number would let the number be reused under it.
   SocketByteSource(SocketHandle socket, std::function<bool()> keepWaiting)
@@ -21,11 +22,10 @@ class SocketByteSource final : public wire::ByteSource {
     if (!keepWaiting_)
       return ReceiveExactly(socket_, buffer, n);
     while (n > 0) {
-      if (!WaitReadable(socket_, kWaitSliceMs)) {
-        if (!keepWaiting_())
-          return false;
+      if (!keepWaiting_())
+        return false;
+      if (!WaitReadable(socket_, kWaitSliceMs))
         continue;
-      }
       const int got = ReceiveSome(socket_, buffer, n);
       if (got <= 0)
         return false;

@@ -54,6 +54,10 @@ int SendTo(SocketHandle socket, const void* data, size_t length, uint32_t addres
 
 // Dotted IPv4 text of a network-order address.
 std::string AddressToText(uint32_t address);
+// The local port a socket is bound to (the system's choice after binding port 0); 0 on failure.
+uint16_t LocalPort(SocketHandle socket);
+// The IPv4 address (network order) a connected socket talks to; 0 on failure.
+uint32_t RemoteAddress(SocketHandle socket);
 
 // The client's side (the reference receiver and tests).
 // A blocking TCP connection to a dotted IPv4 address; kInvalidSocket on failure.
@@ -62,5 +66,8 @@ SocketHandle ConnectTcp(const std::string& address, uint16_t port);
 SocketHandle CreateUdpReceiver(uint16_t port);
 // One datagram into `buffer`: its length, 0 when none came within `timeoutMs`, -1 on error.
 int ReceiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity, int timeoutMs);
+// The same, also giving the sender's IPv4 address (network order) when a datagram came.
+int ReceiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, int timeoutMs,
+                        uint32_t* from);
 
 }  // namespace Sorvane::net

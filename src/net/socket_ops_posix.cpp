@@ -166,6 +166,22 @@ std::string AddressToText(uint32_t address) {
   return text;
 }
 
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return 0;
+  return ntohs(address.sin_port);
+}
+
+uint32_t RemoteAddress(SocketHandle socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return 0;
+  return address.sin_addr.s_addr;
+}
+
 SocketHandle ConnectTcp(const std::string& address, uint16_t port) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -203,10 +219,22 @@ SocketHandle CreateUdpReceiver(uint16_t port) {
 }
 
 int ReceiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity, int timeoutMs) {
+  uint32_t from = 0;
+  return ReceiveDatagramFrom(socket, buffer, capacity, timeoutMs, &from);
+}
+
+int ReceiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, int timeoutMs,
+                        uint32_t* from) {
   if (!WaitReadable(socket, timeoutMs))
     return 0;
-  const ssize_t got = ::recv(Fd(socket), buffer, capacity, 0);
-  return got < 0 ? -1 : static_cast<int>(got);
+  sockaddr_in sender{};
+  socklen_t length = sizeof sender;
+  const ssize_t got =
+      ::recvfrom(Fd(socket), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender), &length);
+  if (got < 0)
+    return -1;
+  *from = sender.sin_addr.s_addr;
+  return static_cast<int>(got);
 }
 
 }  // namespace Sorvane::net

@@ -177,6 +177,22 @@ std::string AddressToText(uint32_t address) {
   return text;
 }
 
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (::getsockname(Raw(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return 0;
+  return ntohs(address.sin_port);
+}
+
+uint32_t RemoteAddress(SocketHandle socket) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (::getpeername(Raw(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return 0;
+  return address.sin_addr.s_addr;
+}
+
 SocketHandle ConnectTcp(const std::string& address, uint16_t port) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -214,11 +230,23 @@ SocketHandle CreateUdpReceiver(uint16_t port) {
 }
 
 int ReceiveDatagram(SocketHandle socket, uint8_t* buffer, size_t capacity, int timeoutMs) {
+  uint32_t from = 0;
+  return ReceiveDatagramFrom(socket, buffer, capacity, timeoutMs, &from);
+}
+
+int ReceiveDatagramFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, int timeoutMs,
+                        uint32_t* from) {
   if (!WaitReadable(socket, timeoutMs))
     return 0;
+  sockaddr_in sender{};
+  int length = sizeof sender;
   const int got =
-      ::recv(Raw(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0);
-  return got == SOCKET_ERROR ? -1 : got;
+      ::recvfrom(Raw(socket), reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                 reinterpret_cast<sockaddr*>(&sender), &length);
+  if (got == SOCKET_ERROR)
+    return -1;
+  *from = sender.sin_addr.s_addr;
+  return got;
 }
 
 }  // namespace Sorvane::net

@@ -57,7 +57,7 @@ std::string PairingCodeFromRandom(uint32_t value) {
 std::string GeneratePairingCode() {
   uint32_t value = 0;
   if (!pathsdetail::FillRandom(&value, sizeof value))
-    return "000000";
+    return {};
   return PairingCodeFromRandom(value);
 }
 

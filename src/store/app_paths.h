@@ -24,7 +24,8 @@ std::string NewInstallId();
 std::string RandomHex(size_t n);
 // 32 random bytes as 64 hex characters.
 std::string GeneratePairingToken();
-// Six decimal digits with leading zeros ("000000" on failure).
+// Six decimal digits with leading zeros; empty when randomness failed (a fixed code would let
+// anyone pair).
 std::string GeneratePairingCode();
 // The code for a random 32-bit value (exposed for tests).
 std::string PairingCodeFromRandom(uint32_t value);

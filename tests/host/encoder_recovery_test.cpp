@@ -112,7 +112,7 @@ TEST_F(EncoderRecoveryTest, APauseOfTheHostIsNoStallForAnEncoderThatAnswersLate)
 }
 
 TEST_F(EncoderRecoveryTest, AFrameTooLargeForTheWireIsNotSentAndTheEncoderIsToldToCompress) {
-  const net::SocketHandle video = net::CreateUdpReceiver(static_cast<uint16_t>(port + 1));
+  const net::SocketHandle video = TakeVideoReceiver();
   ASSERT_NE(video, net::kInvalidSocket);
   Push();
   EXPECT_GT(NextVideoDatagram(video, 2000), 0) << "an ordinary frame goes out";

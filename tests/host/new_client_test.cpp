@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "net/datagram_header.h"
 #include "support/plugin_log.h"
 #include "support/temp_profile.h"
+#include "transport/transport_fixture.h"
 
 // What a phone that has just paired is told, and the picture it is given before the host pushes
 // the next frame.
@@ -47,7 +49,7 @@ class NewClientTest : public test::PairedInstanceTest {
 TEST_F(NewClientTest, TheNewPhoneLearnsTheSetupInOrderAndGetsTheLastPictureAsAKeyframe) {
   test::PushFrames(*instance, 640, 360);
   ASSERT_EQ(EncodedFrames(), 1);
-  const net::SocketHandle video = net::CreateUdpReceiver(static_cast<uint16_t>(port + 1));
+  const net::SocketHandle video = TakeVideoReceiver();
   ASSERT_NE(video, net::kInvalidSocket);
   uint8_t buffer[2048];
   while (net::ReceiveDatagram(video, buffer, sizeof buffer, 300) > 0) {
@@ -87,6 +89,41 @@ TEST_F(NewClientTest, NoReplayWhileTheEncodedSizeDiffersFromTheCachedPicture) {
   EXPECT_EQ(EncodedFrames(), 1) << "a 640x360 picture must not go into a 320x180 encoder";
   EXPECT_NE(TestLog().find("OnNewClient replay: dim mismatch cache=640x360 enc=320x180 — skip"),
             std::string::npos);
+}
+
+// A phone that stops reading holds a control send for up to its 2 s limit. The greeting of a new
+// client may be the one held, and pushed frames must not wait behind it.
+TEST_F(NewClientTest, AGreetingHeldByAPhoneThatDoesNotReadHoldsUpNoPushedFrame) {
+  test::PushFrames(*instance, 640, 360);
+  const uint8_t marker = 0xEE;
+  ASSERT_TRUE(transport->SendControl(wire::kCommandAck, &marker, 1));
+  while (auto m = client->NextOf(wire::kCommandAck)) {  // the phone has read all but what follows
+    if (m->payload[0] == marker)
+      break;
+  }
+  // More than the kernel holds on both sides: the send waits until the phone reads, which it
+  // never does, so the connection is stuck until the send gives up.
+  std::atomic<bool> fillerDone{false};
+  std::thread filler([&] {
+    const std::vector<uint8_t> bulk(32u << 20, 0x5A);
+    transport->SendControl(wire::kEncoderInfo, bulk.data(), bulk.size());
+    fillerDone = true;
+  });
+  ASSERT_TRUE(client->Arrived(3000)) << "the bulk message is on its way: it holds the connection";
+  int requests = 0;
+  test::WithEncoder(*world, 1, [&](test::FakeEncoder& e) { requests = e.KeyframeRequests(); });
+  std::thread greeting([&] { instance->OnNewClient(); });
+  ASSERT_TRUE(test::Eventually([&] {
+    int now = 0;
+    test::WithEncoder(*world, 1, [&](test::FakeEncoder& e) { now = e.KeyframeRequests(); });
+    return now > requests;
+  })) << "the greeting has begun (it asks for a keyframe first)";
+  test::PushFrames(*instance, 640, 360);
+  EXPECT_FALSE(fillerDone.load()) << "the pushed frame waited for the stuck greeting";
+  EXPECT_EQ(EncodedFrames(), 2);
+  filler.join();
+  greeting.join();
+  EXPECT_EQ(EncodedFrames(), 3) << "the greeting went on to replay the cached picture";
 }
 
 }  // namespace

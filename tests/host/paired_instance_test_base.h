@@ -8,33 +8,44 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/transmit_instance.h"
 #include "net/shared_transport.h"
 #include "pipeline/fake_encoder.h"
 #include "support/manual_clock.h"
+#include "support/plugin_log.h"
 #include "sv-host/host_suites.h"
 #include "transport/spy_dialog.h"
+#include "transport/stepped_clock.h"
 #include "transport/test_client.h"
 
 namespace Sorvane::test {
 
 // A started transmit instance with a fake encoder, on a shared transport of its own (loopback,
-// a fresh port per test), with a test client paired by code.
+// ports of the system's choosing), with a test client paired by code. The phone's media ports
+// are bound before anything is sent; a test takes the receivers it looks at.
 class PairedInstanceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<uint16_t> nextPort{47700};
-    port = nextPort.fetch_add(3);
+    net::SocketLibraryAcquire();
+    videoReceiver = net::CreateUdpReceiver(0);
+    audioReceiver = net::CreateUdpReceiver(0);
+    ASSERT_NE(videoReceiver, net::kInvalidSocket);
+    ASSERT_NE(audioReceiver, net::kInvalidSocket);
     NetworkTransport::Options options;
-    options.videoPort = static_cast<uint16_t>(port + 1);
-    options.audioPort = static_cast<uint16_t>(port + 2);
-    transport = std::make_unique<SharedTransport>(port, options);
+    options.videoPort = net::LocalPort(videoReceiver);
+    options.audioPort = net::LocalPort(audioReceiver);
+    options.clock = &transportClock;
+    ConfigureTransport(options);
+    transport = std::make_unique<SharedTransport>(0, options);
     transport->Network().SetPairingDialogFactory(
         [this] { return std::make_unique<SpyDialog>(spy); });
     world = std::make_shared<FakeEncoderWorld>();
     instance = MakeInstance();
+    port = transport->Network().ControlPort();
+    ASSERT_NE(port, 0);
     client = PairPhone("test-phone", "Phone");
     ASSERT_FALSE(HasFailure()) << "the phone did not pair";
     // The transmit state follows the new-client handling, which resets what was announced.
@@ -63,7 +74,20 @@ class PairedInstanceTest : public ::testing::Test {
   void TearDown() override {
     client.reset();
     instance.reset();
+    transportClock.Release();  // heartbeats asleep on it must see the transport stop
     transport.reset();
+    net::CloseSocket(videoReceiver);
+    net::CloseSocket(audioReceiver);
+    net::SocketLibraryRelease();
+  }
+  // A fixture may change the transport's options before it is made.
+  virtual void ConfigureTransport(NetworkTransport::Options&) {}
+  // The receivers of what is sent to the phone's video and audio ports; the test closes them.
+  net::SocketHandle TakeVideoReceiver() {
+    return std::exchange(videoReceiver, net::kInvalidSocket);
+  }
+  net::SocketHandle TakeAudioReceiver() {
+    return std::exchange(audioReceiver, net::kInvalidSocket);
   }
   // An instance on this test's transport and clock; fake encoders unless `factory` is given.
   std::unique_ptr<TransmitInstance> MakeInstance(EncoderFactoryFn factory = nullptr) {
@@ -92,7 +116,10 @@ class PairedInstanceTest : public ::testing::Test {
 
   uint16_t port = 0;
   DialogSpy spy;
-  ManualClock clock;
+  ManualClock clock;            // the instance's
+  SteppedClock transportClock;  // the transport's: heartbeats only when a test moves it
+  net::SocketHandle videoReceiver = net::kInvalidSocket;
+  net::SocketHandle audioReceiver = net::kInvalidSocket;
   std::unique_ptr<SharedTransport> transport;
   std::shared_ptr<FakeEncoderWorld> world;
   std::unique_ptr<TransmitInstance> instance;

@@ -183,7 +183,7 @@ TEST_F(PushPathTest, SourceSizesAreAnnouncedAfterHalfASecond) {
 }
 
 TEST_F(PushPathTest, AudioGoesOutAsOnePacketInChunksOf1440) {
-  const net::SocketHandle audio = net::CreateUdpReceiver(static_cast<uint16_t>(port + 2));
+  const net::SocketHandle audio = TakeAudioReceiver();
   ASSERT_NE(audio, net::kInvalidSocket);
   std::vector<float> left(1024, 0.5f), right(1024, -0.5f);
   float* buffers[2] = {left.data(), right.data()};

@@ -29,8 +29,8 @@ class StoppedInstanceTest : public test::PairedInstanceTest {
 };
 
 TEST_F(StoppedInstanceTest, PushesWhileStoppedAreDisposedButNeverEncodedOrSent) {
-  const net::SocketHandle video = net::CreateUdpReceiver(static_cast<uint16_t>(port + 1));
-  const net::SocketHandle audio = net::CreateUdpReceiver(static_cast<uint16_t>(port + 2));
+  const net::SocketHandle video = TakeVideoReceiver();
+  const net::SocketHandle audio = TakeAudioReceiver();
   ASSERT_NE(video, net::kInvalidSocket);
   ASSERT_NE(audio, net::kInvalidSocket);
   auto& counters = hostsim::HostSuites::Instance().counters();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -140,6 +141,7 @@ TEST(PacerTiming, DoublingTheBitrateHalvesTheSpacing) {
   Recorder recorder{clock};
   Pacer pacer(clock);
   pacer.Start(recorder.Sender(), recorder.Sender());
+  EXPECT_EQ(CountIn(TestLog(), "Pacer started"), 1u);
   EXPECT_NE(TestLog().find("Pacer started bitrate=15000000 bps"), std::string::npos);
   pacer.EnqueueVideo(Group(30, 1466));
   WaitFor([&] { return recorder.Count() == 30; });
@@ -208,21 +210,30 @@ class SleepRecordingClock final : public Clock {
   mutable std::atomic<int64_t> sleeps_{0};
 };
 
-// Below 800 × the datagram size (here 1000 bit/s, and 0) a datagram can never fit the bucket:
-// the thread waits in short steps, so a raised bitrate gets it out and Stop ends the wait.
-TEST(PacerLifecycle, TooLowABitrateWaitsInShortStepsUntilRaised) {
+// A bitrate too low for 10 ms of it to hold a datagram (1000 bit/s) still sends it, after as
+// long as its size takes at that rate. The wait goes in short steps, so a raised bitrate or Stop
+// is seen at once; a bitrate of 0 sends nothing.
+TEST(PacerLifecycle, ALowBitrateWaitsInShortStepsAsLongAsTheDatagramTakes) {
   SleepRecordingClock clock;
   Recorder recorder{clock};
   Pacer pacer(clock);
   pacer.SetBitrate(1000);
   pacer.Start(recorder.Sender(), recorder.Sender());
+  const int64_t start = clock.NowNs();
   pacer.EnqueueVideo(Group(1, 1466));
-  WaitFor([&] { return clock.Sleeps() > 100; });
-  EXPECT_EQ(recorder.Count(), 0u);
-  EXPECT_LE(clock.Longest(), 10'000'000) << "never one long sleep";
-  pacer.SetBitrate(100'000'000);
   WaitFor([&] { return recorder.Count() == 1; });
+  ASSERT_EQ(recorder.Count(), 1u);
+  EXPECT_NEAR(recorder.times[0] - start, 1466 * 8 * 1e9 / 1000, 10'000'000);
+  EXPECT_LE(clock.Longest(), 10'000'000) << "never one long sleep";
+
+  pacer.SetBitrate(0);
+  const int64_t sleeps = clock.Sleeps();
+  pacer.EnqueueVideo(Group(1, 1466));
+  WaitFor([&] { return clock.Sleeps() > sleeps + 100; });
   EXPECT_EQ(recorder.Count(), 1u);
+  pacer.SetBitrate(100'000'000);
+  WaitFor([&] { return recorder.Count() == 2; });
+  EXPECT_EQ(recorder.Count(), 2u);
 
   pacer.SetBitrate(0);
   pacer.EnqueueVideo(Group(1, 1466));  // taken by the thread, which then waits
@@ -230,10 +241,42 @@ TEST(PacerLifecycle, TooLowABitrateWaitsInShortStepsUntilRaised) {
   pacer.EnqueueVideo(Group(2, 1466));
   pacer.EnqueueAudio(Group(2, 1466));
   pacer.Stop();  // returns: the wait is in steps
-  EXPECT_EQ(recorder.Count(), 1u);
+  EXPECT_EQ(recorder.Count(), 2u);
   EXPECT_EQ(pacer.QueuedGroups(true) + pacer.QueuedGroups(false), 0u) << "Stop discards the queue";
   EXPECT_EQ(pacer.QueuedBytes(), 0u);
   EXPECT_LE(clock.Longest(), 10'000'000);
+}
+
+// A clock whose sleeps last at least a 15.6 ms timer tick, as a plain sleep does on Windows.
+class TickGrainedClock final : public Clock {
+ public:
+  int64_t NowNs() const override { return now_.load(); }
+  void SleepForNs(int64_t ns) const override { now_.fetch_add(std::max<int64_t>(ns, 15'625'000)); }
+
+ private:
+  mutable std::atomic<int64_t> now_{1'000'000'000};
+};
+
+// The time a sleep overshoots is owed to the waiting datagrams, not thrown away with the 10 ms
+// cap: at 300 Mbit/s the pacer keeps at least 95 % of the rate (and never more than the rate).
+TEST(PacerTiming, SleepsThatLastATimerTickStillKeepTheRate) {
+  TickGrainedClock clock;
+  Recorder recorder{clock};
+  Pacer pacer(clock);
+  pacer.SetBitrate(300'000'000);
+  pacer.Start(recorder.Sender(), recorder.Sender());
+  constexpr size_t kGroups = 5, kDatagrams = 3000, kSize = 1466;  // the queue holds five
+  const int64_t start = clock.NowNs();
+  for (size_t i = 0; i < kGroups; ++i)
+    pacer.EnqueueVideo(Group(kDatagrams, kSize));
+  WaitFor([&] { return recorder.Count() == kGroups * kDatagrams; });
+  ASSERT_EQ(recorder.Count(), kGroups * kDatagrams);
+  const double seconds = (recorder.times.back() - start) / 1e9;
+  const double rate = kGroups * kDatagrams * kSize * 8 / seconds;
+  std::printf("[ figure ] %.1f Mbit/s of 300 with sleeps of a whole timer tick\n", rate / 1e6);
+  EXPECT_GE(rate, 0.95 * 300e6) << rate / 1e6 << " Mbit/s";
+  EXPECT_LE(rate, 1.01 * 300e6) << rate / 1e6 << " Mbit/s";
+  pacer.Stop();
 }
 
 }  // namespace

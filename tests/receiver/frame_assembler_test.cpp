@@ -99,6 +99,47 @@ TEST(FrameAssemblerWindow, IncompleteFramesAreGivenUpAcrossTheWrap) {
   EXPECT_EQ(delivered.back(), 19);
 }
 
+std::vector<Datagram> Keyframe(uint16_t frameId, size_t size, uint8_t parity) {
+  std::vector<uint8_t> data(size, 0x42);
+  std::vector<Datagram> out;
+  BuildDatagrams(
+      StreamKind::Video, true, parity, frameId, 0, 5, data.data(), data.size(),
+      [&](const uint8_t* d, size_t n) { out.emplace_back(d, d + n); }, true);
+  return out;
+}
+
+// One datagram with a frame id far ahead (a stray, or a stranger's) must not make every real
+// frame stale; the window jumps only when several consistent datagrams, or a whole keyframe,
+// come from there.
+TEST(FrameAssemblerWindow, OnlyConsistentDatagramsOrAKeyframeMoveTheWindowFarAway) {
+  std::vector<uint16_t> delivered;
+  FrameAssembler assembler([&](const AssembledFrame& f) { delivered.push_back(f.frameId); });
+  auto push = [&](const std::vector<Datagram>& frame) {
+    for (const auto& d : frame)
+      assembler.Push(d.data(), d.size(), 0);
+  };
+  for (uint16_t id = 100; id < 103; ++id)
+    push(Video(id, 2000, 0));
+  const Datagram stray = Video(30000, 3000, 0)[0];
+  assembler.Push(stray.data(), stray.size(), 0);
+  for (uint16_t id = 103; id < 130; ++id)
+    push(Video(id, 2000, 0));
+  EXPECT_EQ(delivered.size(), 30u) << "the stray moved nothing";
+  EXPECT_EQ(Rejected(assembler, RejectReason::Stale), 0u);
+
+  push(Video(5000, 7000, 0));  // five consistent datagrams: the sender is really there now
+  EXPECT_EQ(delivered.back(), 5000);
+  EXPECT_EQ(Rejected(assembler, RejectReason::Unconfirmed), 1u) << "the stray was let go";
+  push(Video(5001, 2000, 0));
+  EXPECT_EQ(delivered.back(), 5001);
+
+  push(Keyframe(60000, 100, 1));  // a whole keyframe, however small, is reason enough
+  EXPECT_EQ(delivered.back(), 60000);
+  push(Video(60001, 2000, 0));
+  EXPECT_EQ(delivered.back(), 60001);
+  EXPECT_EQ(Rejected(assembler, RejectReason::Stale), 0u);
+}
+
 // The last data fragment and every parity fragment state the last length; a fragment that
 // disagrees with what the frame already holds is refused rather than cutting the frame wrong.
 TEST(FrameAssemblerValidation, DisagreeingLastLengthsAreRefused) {

@@ -12,71 +12,17 @@
 #include "support/plugin_log.h"
 #include "support/temp_profile.h"
 #include "transport/loopback_alias.h"
-#include "transport/spy_dialog.h"
-#include "transport/test_client.h"
+#include "transport/transport_fixture.h"
 
 namespace Sorvane {
 namespace {
 
 using namespace std::chrono_literals;
+using test::ClockedTransportTest;
+using test::Eventually;
 using test::TestClient;
-
 using test::TestLog;
-
-bool Eventually(const std::function<bool()>& done, int ms = 3000) {
-  for (int i = 0; i < ms / 10; ++i) {
-    if (done())
-      return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return done();
-}
-
-class TransportTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    static std::atomic<uint16_t> nextPort{47600};
-    port = nextPort.fetch_add(3);
-    NetworkTransport::Options options;
-    options.videoPort = static_cast<uint16_t>(port + 1);
-    options.audioPort = static_cast<uint16_t>(port + 2);
-    transport = std::make_unique<NetworkTransport>(options);
-    transport->SetPairingDialogFactory([this] { return std::make_unique<test::SpyDialog>(spy); });
-    transport->SetNewClientHandler([this] { ++newClients; });
-    transport->SetUdpFailureHandler([this] { ++udpFailureCalls; });
-    transport->SetActivityQuery([this] { return active.load(); });
-    transport->StartListening(port);
-  }
-  void TearDown() override { transport->Stop(); }
-
-  std::string ShownCode() {
-    Eventually([&] {
-      std::lock_guard<std::mutex> lock(spy.lock);
-      return !spy.code.empty();
-    });
-    std::lock_guard<std::mutex> lock(spy.lock);
-    return spy.code;
-  }
-
-  // Pairs a fresh client with the code it is shown; returns the token.
-  std::string PairWithCode(TestClient& client, const std::string& id) {
-    client.Hello(id, "Test Phone", "");
-    EXPECT_TRUE(client.NextOf(wire::kPairingCodeRequired));
-    client.Code(ShownCode());
-    auto accepted = client.NextOf(wire::kPairingAccepted);
-    EXPECT_TRUE(accepted);
-    if (!accepted)
-      return {};
-    return std::string(accepted->payload.begin() + 1, accepted->payload.end());
-  }
-
-  uint16_t port = 0;
-  std::unique_ptr<NetworkTransport> transport;
-  test::DialogSpy spy;
-  std::atomic<int> newClients{0};
-  std::atomic<int> udpFailureCalls{0};
-  std::atomic<bool> active{true};  // what the instances' activity query answers
-};
+using test::TransportTest;
 
 TEST_F(TransportTest, CodePairingThenTrustedReconnectWithoutADialog) {
   std::string token;
@@ -155,37 +101,6 @@ TEST_F(TransportTest, GuessingTheCodeIsThrottled) {
   ASSERT_NE(refusal, std::string::npos);
   EXPECT_NE(log.find("s more after 5 wrong codes — rejecting id=guesser", refusal),
             std::string::npos);
-}
-
-TEST_F(TransportTest, HeartbeatsFlowBeforeTheHelloAndOnlyPairingRepliesBeforePairing) {
-  TestClient client(port);
-  ASSERT_TRUE(Eventually([&] { return transport->SendControl(wire::kHeartbeat, nullptr, 0); }));
-  const uint8_t ack = 0x04;
-  EXPECT_FALSE(transport->SendControl(wire::kCommandAck, &ack, 1)) << "no peer is known yet";
-  EXPECT_FALSE(transport->SendVideo(&ack, 1));
-  EXPECT_FALSE(client.Next(1500));
-  EXPECT_GE(client.heartbeats, 2) << "one sent by the test, one by the heartbeat thread";
-}
-
-TEST_F(TransportTest, ANewConnectionReplacesThePairedOneAndIsNotTrustedUntilItPairs) {
-  TestClient first(port);
-  ASSERT_FALSE(PairWithCode(first, "phone-a").empty());
-  ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
-  {
-    std::lock_guard<std::mutex> lock(spy.lock);
-    spy.code.clear();
-  }
-  TestClient second(port);
-  ASSERT_TRUE(Eventually([&] { return !transport->PeerKnown(); }))
-      << "an unpaired newcomer must not receive the stream";
-  const uint8_t ack = 0x04;
-  EXPECT_FALSE(transport->SendControl(wire::kCommandAck, &ack, 1));
-  EXPECT_TRUE(Eventually([] {
-    return TestLog().find("— stale (current=") != std::string::npos &&
-           TestLog().find("Replaced old client fd=") != std::string::npos;
-  }));
-  ASSERT_FALSE(PairWithCode(second, "phone-b").empty());
-  EXPECT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
 }
 
 TEST_F(TransportTest, CancelAndStopEndACodeWaitPromptly) {
@@ -290,16 +205,15 @@ TEST_F(TransportTest, APhoneThatStopsReadingIsDroppedInsteadOfBlockingSenders) {
   flood.join();
 }
 
-// Port 0 is refused by the system, so every video datagram fails while audio goes through.
-TEST_F(TransportTest, FiveFailedDatagramsAskForOneKeyframeAndASuccessRearms) {
-  transport->Stop();
+// Port 0 is refused by the system, so every video datagram fails while audio goes through. The
+// clock stands still, so all the failures fall into one second of logging.
+TEST_F(ClockedTransportTest, FiveFailedDatagramsAskForOneKeyframeAndErrorsAreLoggedOnceASecond) {
+  StopTransport();
   NetworkTransport::Options options;
   options.videoPort = 0;
-  options.audioPort = static_cast<uint16_t>(port + 2);
-  transport = std::make_unique<NetworkTransport>(options);
-  transport->SetPairingDialogFactory([this] { return std::make_unique<test::SpyDialog>(spy); });
-  transport->SetUdpFailureHandler([this] { ++udpFailureCalls; });
-  transport->StartListening(port);
+  options.audioPort = net::LocalPort(video);
+  options.clock = clock;
+  Start(options);
   TestClient client(port);
   ASSERT_FALSE(PairWithCode(client, "phone-udp").empty());
   ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
@@ -311,24 +225,28 @@ TEST_F(TransportTest, FiveFailedDatagramsAskForOneKeyframeAndASuccessRearms) {
   for (int i = 0; i < 5; ++i)
     transport->SendVideo(&byte, 1);
   EXPECT_EQ(udpFailureCalls.load(), 2) << "a success re-arms the request";
-  EXPECT_NE(TestLog().find("UDP: 5 consecutive send failures — requesting IDR"), std::string::npos);
+  EXPECT_EQ(test::Count(TestLog(), "UDP: 5 consecutive send failures — requesting IDR"), 2u);
+  EXPECT_EQ(test::Count(TestLog(), "sendto port=0 failed:"), 1u) << "not one line per datagram";
+  steppedClock.Advance(1'000'000'000);
+  transport->SendVideo(&byte, 1);
+  EXPECT_EQ(test::Count(TestLog(), "sendto port=0 failed:"), 2u);
+  EXPECT_NE(TestLog().find("(10 more failures since)"), std::string::npos);
 }
 
 TEST_F(TransportTest, DatagramsReachThePairedPhonesOwnAddressOnTheVideoAndAudioPorts) {
-  const net::SocketHandle video = test::CreateUdpReceiverOn(test::kLoopbackAlias, port + 1);
-  const net::SocketHandle audio = test::CreateUdpReceiverOn(test::kLoopbackAlias, port + 2);
-  if (video == net::kInvalidSocket || audio == net::kInvalidSocket) {
-    net::CloseSocket(video);
-    net::CloseSocket(audio);
+  const net::SocketHandle phoneVideo = test::CreateUdpReceiverOn(test::kLoopbackAlias, 0);
+  const net::SocketHandle phoneAudio = test::CreateUdpReceiverOn(test::kLoopbackAlias, 0);
+  if (phoneVideo == net::kInvalidSocket || phoneAudio == net::kInvalidSocket) {
+    net::CloseSocket(phoneVideo);
+    net::CloseSocket(phoneAudio);
     GTEST_SKIP() << "this machine cannot bind " << test::kLoopbackAlias;
   }
-  net::SocketHandle connection = net::kInvalidSocket;
-  for (int i = 0; i < 50 && connection == net::kInvalidSocket; ++i) {  // the listener may be late
-    connection = test::ConnectTcpFrom(test::kLoopbackAlias, port);
-    if (connection == net::kInvalidSocket)
-      std::this_thread::sleep_for(20ms);
-  }
-  TestClient client(TestClient::Connected{connection});
+  StopTransport();
+  NetworkTransport::Options options;
+  options.videoPort = net::LocalPort(phoneVideo);
+  options.audioPort = net::LocalPort(phoneAudio);
+  Start(options);
+  TestClient client(TestClient::Connected{test::ConnectTcpFrom(test::kLoopbackAlias, port)});
   ASSERT_TRUE(client.connected());
   ASSERT_FALSE(PairWithCode(client, "phone-udp-ok").empty());
   ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
@@ -339,14 +257,14 @@ TEST_F(TransportTest, DatagramsReachThePairedPhonesOwnAddressOnTheVideoAndAudioP
   EXPECT_TRUE(transport->SendVideo(frame.data(), frame.size()));
   EXPECT_TRUE(transport->SendAudio(sound.data(), sound.size()));
   uint8_t buffer[64];
-  const int videoBytes = net::ReceiveDatagram(video, buffer, sizeof buffer, 2000);
+  const int videoBytes = net::ReceiveDatagram(phoneVideo, buffer, sizeof buffer, 2000);
   EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + std::max(videoBytes, 0)), frame);
-  const int audioBytes = net::ReceiveDatagram(audio, buffer, sizeof buffer, 2000);
+  const int audioBytes = net::ReceiveDatagram(phoneAudio, buffer, sizeof buffer, 2000);
   EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + std::max(audioBytes, 0)), sound);
-  EXPECT_EQ(net::ReceiveDatagram(video, buffer, sizeof buffer, 200), 0) << "one datagram each";
-  EXPECT_EQ(net::ReceiveDatagram(audio, buffer, sizeof buffer, 200), 0);
-  net::CloseSocket(video);
-  net::CloseSocket(audio);
+  EXPECT_EQ(net::ReceiveDatagram(phoneVideo, buffer, sizeof buffer, 200), 0) << "one datagram each";
+  EXPECT_EQ(net::ReceiveDatagram(phoneAudio, buffer, sizeof buffer, 200), 0);
+  net::CloseSocket(phoneVideo);
+  net::CloseSocket(phoneAudio);
 }
 
 // After the read loop ends the connection stays open (its heartbeat goes on) but is no longer
@@ -363,10 +281,13 @@ TEST_F(TransportTest, AnUnknownOpcodeEndsTheReadLoopOfAPairedPhone) {
   ASSERT_TRUE(Eventually([&] { return transport->PeerKnown(); }));
   ASSERT_TRUE(client.Send({wire::kSetCodec, 1, 0x7E, wire::kSetCodec, 0}));
   EXPECT_TRUE(Eventually([&] { return !transport->PeerKnown(); }));
+  // Once the loop has logged its exit, nothing more can reach the handler.
   EXPECT_TRUE(Eventually([] {
-    return TestLog().find("control: unknown opcode 0x7e — dropping client") != std::string::npos;
+    const std::string log = TestLog();
+    const size_t unknown = log.find("control: unknown opcode 0x7e — dropping client");
+    return unknown != std::string::npos &&
+           log.find("control read loop exit fd=", unknown) != std::string::npos;
   }));
-  std::this_thread::sleep_for(100ms);
   std::lock_guard<std::mutex> lock(handledLock);
   EXPECT_EQ(handled, (std::vector<uint8_t>{wire::kSetCodec})) << "only the message before it";
 }

@@ -69,17 +69,21 @@ class RegistrationProbe final : public KeyInjector {
 class SharedTransportNewClientTest : public ::testing::Test {
  protected:
   SharedTransportNewClientTest() {
+    net::SocketLibraryAcquire();
+    sink = net::CreateUdpReceiver(0);  // the media go to a port of this test's, unread
     NetworkTransport::Options options;
-    options.videoPort = static_cast<uint16_t>(kPort + 1);
-    options.audioPort = static_cast<uint16_t>(kPort + 2);
-    shared = std::make_unique<SharedTransport>(kPort, options);
+    options.videoPort = options.audioPort = net::LocalPort(sink);
+    shared = std::make_unique<SharedTransport>(0, options);
     shared->Network().SetPairingDialogFactory(
         [this] { return std::make_unique<test::SpyDialog>(spy); });
     shared->Acquire(&instance);
+    port = shared->Network().ControlPort();
   }
   ~SharedTransportNewClientTest() override {
     shared->Release(&instance);
     SetKeyInjector(nullptr);
+    net::CloseSocket(sink);
+    net::SocketLibraryRelease();
   }
 
   void Pair(test::TestClient& client) {
@@ -96,7 +100,8 @@ class SharedTransportNewClientTest : public ::testing::Test {
     ASSERT_TRUE(client.NextOf(wire::kPairingAccepted));
   }
 
-  static constexpr uint16_t kPort = 47690;
+  net::SocketHandle sink = net::kInvalidSocket;
+  uint16_t port = 0;
   test::DialogSpy spy;
   QuietInstance instance;
   std::unique_ptr<RegistrationProbe> probe;  // outlives the transport's threads
@@ -106,7 +111,7 @@ class SharedTransportNewClientTest : public ::testing::Test {
 TEST_F(SharedTransportNewClientTest, APhoneLearnsThePlayStateItPairsInto) {
   // The host was already playing when nobody was there to tell.
   EXPECT_FALSE(shared->PublishPlaybackState(true));
-  test::TestClient client(kPort);
+  test::TestClient client(port);
   ASSERT_TRUE(client.connected());
   Pair(client);
   const auto state = client.NextOf(wire::kPlaybackState);
@@ -118,7 +123,7 @@ TEST_F(SharedTransportNewClientTest, APhoneLearnsThePlayStateItPairsInto) {
 TEST_F(SharedTransportNewClientTest, TheNudgeRunsWithoutTheRegistryLock) {
   probe = std::make_unique<RegistrationProbe>(*shared);
   SetKeyInjector(probe.get());
-  test::TestClient client(kPort);
+  test::TestClient client(port);
   ASSERT_TRUE(client.connected());
   Pair(client);
   ASSERT_TRUE(probe->WaitForNudge());

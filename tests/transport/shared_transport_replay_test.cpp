@@ -46,17 +46,22 @@ bool Eventually(const std::function<bool()>& done) {
 class SharedTransportReplayTest : public ::testing::Test {
  protected:
   SharedTransportReplayTest() {
+    net::SocketLibraryAcquire();
+    sink = net::CreateUdpReceiver(0);  // the media go to a port of this test's, unread
     NetworkTransport::Options options;
-    options.videoPort = static_cast<uint16_t>(kPort + 1);
-    options.audioPort = static_cast<uint16_t>(kPort + 2);
-    shared = std::make_unique<SharedTransport>(kPort, options);
+    options.videoPort = options.audioPort = net::LocalPort(sink);
+    shared = std::make_unique<SharedTransport>(0, options);
     shared->Network().SetPairingDialogFactory(
         [this] { return std::make_unique<test::SpyDialog>(spy); });
     shared->EnsureStarted();
+    port = shared->Network().ControlPort();
   }
   ~SharedTransportReplayTest() override {
     for (RecordingInstance* r : {&beforePairing, &pairedCached, &afterLeave})
       shared->Release(r);
+    shared.reset();
+    net::CloseSocket(sink);
+    net::SocketLibraryRelease();
   }
 
   void Pair(test::TestClient& client) {
@@ -73,7 +78,8 @@ class SharedTransportReplayTest : public ::testing::Test {
     ASSERT_TRUE(Eventually([&] { return shared->HasClient(); }));
   }
 
-  static constexpr uint16_t kPort = 47670;
+  net::SocketHandle sink = net::kInvalidSocket;
+  uint16_t port = 0;
   test::DialogSpy spy;
   std::unique_ptr<SharedTransport> shared;
   RecordingInstance beforePairing, pairedCached, afterLeave;
@@ -84,7 +90,7 @@ TEST_F(SharedTransportReplayTest, CachedSettingsAreReplayedOnlyIntoInstancesJoin
   shared->Acquire(&beforePairing);
   EXPECT_TRUE(beforePairing.Commands().empty()) << "no phone: its settings may be stale";
   {
-    test::TestClient client(kPort);
+    test::TestClient client(port);
     ASSERT_NO_FATAL_FAILURE(Pair(client));
     shared->SetCachedMaxResolution(720);
     shared->SetCachedGopMode(3);

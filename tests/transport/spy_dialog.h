@@ -14,11 +14,16 @@ struct DialogSpy {
   std::string code, name;
   std::function<void()> onCancel;
   int shown = 0;
+  int destroyed = 0;  // dialogs the transport let go of (their windows closed)
 };
 
 class SpyDialog final : public IPairingDialog {
  public:
   explicit SpyDialog(DialogSpy& spy) : spy_(spy) {}
+  ~SpyDialog() override {
+    std::lock_guard<std::mutex> lock(spy_.lock);
+    ++spy_.destroyed;
+  }
   void Show(std::string code, std::string name, std::function<void()> onCancel) override {
     std::lock_guard<std::mutex> lock(spy_.lock);
     spy_.code = code;

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -61,21 +62,26 @@ class TestClient {
   // connection ended or nothing came within the timeout.
   std::optional<wire::ControlReadResult> Next(int timeoutMs = 3000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !net::WaitReadable(socket_, static_cast<int>(left.count()))) {
-        return std::nullopt;
-      }
-      net::SocketByteSource source(socket_);
-      wire::ControlReadResult r = wire::ReadPluginMessage(source);
-      if (r.status != wire::ControlReadStatus::kMessage)
-        return std::nullopt;
-      if (r.opcode == wire::kHeartbeat) {
-        ++heartbeats;
-        continue;
-      }
-      return r;
+    while (auto r = ReadOne(deadline)) {
+      if (r->opcode != wire::kHeartbeat)
+        return r;
+    }
+    return std::nullopt;
+  }
+  // True once a heartbeat arrives within the timeout (other messages are skipped).
+  bool AwaitHeartbeat(int timeoutMs = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (auto r = ReadOne(deadline)) {
+      if (r->opcode == wire::kHeartbeat)
+        return true;
+    }
+    return false;
+  }
+  // True when something has arrived to be read within the timeout (nothing is read).
+  bool Arrived(int timeoutMs) { return net::WaitReadable(socket_, timeoutMs); }
+  // Reads what has already arrived, without waiting (heartbeats are counted).
+  void ReadArrived() {
+    while (ReadOne(std::chrono::steady_clock::now())) {
     }
   }
   // Reads until a message with `opcode` comes (others are skipped).
@@ -86,21 +92,39 @@ class TestClient {
     }
     return std::nullopt;
   }
-  // True when the plug-in closed the connection (or stopped reading it) within the timeout.
+  // True when the plug-in closed the connection (or stopped reading it) within the timeout;
+  // whatever it sent before is read and dropped.
   bool Closed(int timeoutMs = 3000) {
-    if (!net::WaitReadable(socket_, timeoutMs))
-      return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     uint8_t byte = 0;
-    while (net::WaitReadable(socket_, timeoutMs)) {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !net::WaitReadable(socket_, static_cast<int>(left.count())))
+        return false;
       if (!net::ReceiveExactly(socket_, &byte, 1))
         return true;
     }
-    return false;
   }
 
   int heartbeats = 0;
 
  private:
+  // One message, heartbeats included and counted; nullopt at the deadline or the end.
+  std::optional<wire::ControlReadResult> ReadOne(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (!net::WaitReadable(socket_, static_cast<int>(std::max<int64_t>(left.count(), 0))))
+      return std::nullopt;
+    net::SocketByteSource source(socket_);
+    wire::ControlReadResult r = wire::ReadPluginMessage(source);
+    if (r.status != wire::ControlReadStatus::kMessage)
+      return std::nullopt;
+    if (r.opcode == wire::kHeartbeat)
+      ++heartbeats;
+    return r;
+  }
+
   net::SocketHandle socket_ = net::kInvalidSocket;
 };
 

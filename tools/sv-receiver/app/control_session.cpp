@@ -41,7 +41,13 @@ bool ControlSession::SendMessage(uint8_t opcode, const std::vector<uint8_t>& pay
   std::vector<uint8_t> bytes;
   bytes.push_back(opcode);
   bytes.insert(bytes.end(), payload.begin(), payload.end());
-  return net::SendExactly(socket_, bytes.data(), bytes.size());
+  std::lock_guard<std::mutex> lock(sendLock_);
+  return socket_ != net::kInvalidSocket && net::SendExactly(socket_, bytes.data(), bytes.size());
+}
+
+void ControlSession::RequestKeyframe() {
+  if (!closing_.load())
+    SendMessage(wire::kRequestIdr, {});
 }
 
 std::string ControlSession::LoadToken() const {
@@ -95,6 +101,14 @@ std::string ControlSession::ObtainCode() {
 }
 
 bool ControlSession::ConnectAndPair() {
+  const auto started = std::chrono::steady_clock::now();
+  const bool paired = Pair();
+  pairingMs_ =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  return paired;
+}
+
+bool ControlSession::Pair() {
   if (!options_.codeFromLog.empty())
     logOffsetAtConnect_ = ReadWholeFile(options_.codeFromLog).size();
   net::SocketLibraryAcquire();
@@ -108,6 +122,7 @@ bool ControlSession::ConnectAndPair() {
     outcome_ = "connect failed";
     return false;
   }
+  peerAddress_.store(net::RemoteAddress(socket_));
   const std::string token = LoadToken();
   if (!SendHello(token)) {
     outcome_ = "connection lost during hello";
@@ -253,6 +268,7 @@ void ControlSession::Close() {
     net::ShutdownReceive(socket_);
   if (reader_.joinable())
     reader_.join();
+  std::lock_guard<std::mutex> lock(sendLock_);  // no keyframe request is on its way
   if (socket_ != net::kInvalidSocket) {
     net::CloseSocket(socket_);
     socket_ = net::kInvalidSocket;

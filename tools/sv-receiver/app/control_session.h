@@ -38,7 +38,13 @@ class ControlSession {
   bool ConnectAndPair();
   // Sends the settings and commands, then reads messages on a thread of its own.
   void StartServing();
+  // Asks the plug-in for a keyframe, as a phone does after a lost picture (any thread).
+  void RequestKeyframe();
   void Close();
+  // The plug-in's IPv4 address (network order) once connected, else 0 (any thread).
+  uint32_t PeerAddress() const { return peerAddress_.load(); }
+  // How long the connection and the pairing took.
+  double PairingMs() const { return pairingMs_; }
 
   const std::string& outcome() const { return outcome_; }
   bool pairedWithCode() const { return pairedWithCode_; }
@@ -48,6 +54,7 @@ class ControlSession {
   StreamDescription Description() const;
 
  private:
+  bool Pair();
   bool SendMessage(uint8_t opcode, const std::vector<uint8_t>& payload);
   bool SendHello(const std::string& token);
   std::string ObtainCode();
@@ -58,6 +65,9 @@ class ControlSession {
 
   ReceiverOptions options_;
   net::SocketHandle socket_ = net::kInvalidSocket;
+  std::atomic<uint32_t> peerAddress_{0};
+  double pairingMs_ = 0;
+  std::mutex sendLock_;  // the video thread's requests and the main thread's commands
   std::thread reader_;
   std::atomic<bool> closing_{false};
   std::atomic<bool> connectionLost_{false};

@@ -39,8 +39,19 @@ int main(int argc, char** argv) {
   VideoSink video(options->outDir, options->snapshotEverySeconds);
   if (!options->referenceFile.empty())
     video.SetReferenceFile(options->referenceFile);
-  MediaReceiver media(options->videoPort, options->audioPort, options->dropRate, options->seed,
-                      video, options->outDir);
+  MediaSettings settings;
+  settings.videoPort = options->videoPort;
+  settings.audioPort = options->audioPort;
+  settings.dropRate = options->dropRate;
+  settings.seed = options->seed;
+  settings.outDir = options->outDir;
+  settings.link = options->link;
+  MediaReceiver media(settings, video);
+  ControlSession control(*options);
+  media.SetPeerAddress([&control] { return control.PeerAddress(); });
+  media.SetKeyframeRequest([&control] { control.RequestKeyframe(); });
+  if (options->link)
+    std::cout << "sv-receiver: link " << DescribeLinkProfile(*options->link) << "\n";
   LipSyncMeter lipSync;
   video.AddPictureObserver([&lipSync](const DecodedPicture& p, int64_t nowNs) {
     lipSync.OnPicture(p.luma, p.width, p.height, p.lumaStride, nowNs / 1000);
@@ -62,7 +73,6 @@ int main(int argc, char** argv) {
               << options->audioPort << "\n";
     return 1;
   }
-  ControlSession control(*options);
   std::cout << "sv-receiver: connecting to " << options->host << ":" << options->port << "\n";
   const bool paired = control.ConnectAndPair();
   std::cout << "sv-receiver: pairing " << control.outcome() << "\n";
@@ -81,8 +91,8 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(preview ? 4 : 20));
     }
   }
+  media.Stop();  // first: its last keyframe requests still need the connection
   control.Close();
-  media.Stop();
   preview.reset();
 
   RunFacts run;

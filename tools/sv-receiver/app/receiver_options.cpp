@@ -87,7 +87,16 @@ const char* ReceiverUsage() {
          "  --reference FILE         the video file sv-host pushes (--source): PSNR against it\n"
          "                           instead of the test scene\n"
          "  --drop-rate R            drop received datagrams at random (0..1) to exercise parity\n"
-         "  --seed N                 seed for --drop-rate\n"
+         "  --link wifi|congested|SPEC   the weather of a real link, applied to what arrives:\n"
+         "                           bursty loss (Gilbert-Elliott), a delay whose spread\n"
+         "                           reorders datagrams, and a rate policer that drops what\n"
+         "                           exceeds the rate. wifi: 1 % loss in bursts of 2, 2 ms ± 2 "
+         "ms,\n"
+         "                           100 Mbit/s; congested: 3 % in bursts of 3, 2 ms ± 2 ms,\n"
+         "                           30 Mbit/s. SPEC: a profile and/or key=value pairs joined by\n"
+         "                           commas: loss=%, burst=datagrams, delay=ms, jitter=ms,\n"
+         "                           rate=Mbit/s (0 = none), policer-burst=ms (default 50)\n"
+         "  --seed N                 seed for --drop-rate and --link\n"
          "  --summary-json FILE      write the summary there (default <out>/summary.json)\n"
          "  --preview                show the decoded video live in a window (scaled to fit) with\n"
          "                           a status line (decoded fps, push-to-decoded latency median\n"
@@ -165,6 +174,14 @@ std::optional<ReceiverOptions> ParseReceiverOptions(const std::vector<std::strin
       ok = ToNumber(v, &o.snapshotEverySeconds) && o.snapshotEverySeconds > 0;
     } else if (a == "--drop-rate") {
       ok = ToNumber(v, &o.dropRate) && o.dropRate >= 0 && o.dropRate < 1;
+    } else if (a == "--link") {
+      std::string why;
+      o.link = ParseLinkProfile(v, &why);
+      if (!o.link) {
+        if (error)
+          *error = "--link: " + why;
+        return std::nullopt;
+      }
     } else if (a == "--seed") {
       ok = ToNumber(v, &n);
       o.seed = static_cast<uint32_t>(n);

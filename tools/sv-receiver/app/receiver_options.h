@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "sv-receiver/lib/link_weather.h"
+
 namespace Sorvane::receiver {
 
 // The settings the receiver asks for, like the phone app: one snapshot after pairing, then any
@@ -26,6 +28,7 @@ struct ReceiverOptions {
   double snapshotEverySeconds = 1;
   double dropRate = 0;
   uint32_t seed = 1;
+  std::optional<LinkProfile> link;  // the weather of the link, ahead of reassembly
   bool sendSnapshot = true;
   // Snapshot fields (H.264, Short-GOP, Quality, no engine unless given).
   uint16_t maxRes = 0;

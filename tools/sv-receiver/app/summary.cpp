@@ -4,6 +4,7 @@
 
 #include "sv-receiver/app/json_writer.h"
 #include "sv-receiver/app/lip_sync_summary.h"
+#include "sv-receiver/app/recovery_summary.h"
 
 namespace Sorvane::receiver {
 namespace {
@@ -34,6 +35,16 @@ void Assembly(JsonWriter& json, const char* key, const AssemblerStats& s) {
   json.EndObject().EndObject();
 }
 
+RecoveryFacts RecoveryOf(const MediaReceiver& media) {
+  RecoveryFacts facts;
+  facts.recovery = media.Recovery();
+  facts.ordering = media.Ordering();
+  facts.link = media.Link();
+  facts.weather = media.Weather();
+  facts.foreignDatagrams = media.ForeignDatagrams();
+  return facts;
+}
+
 }  // namespace
 
 std::string SummaryJson(const RunFacts& run, const ControlSession& control,
@@ -43,6 +54,7 @@ std::string SummaryJson(const RunFacts& run, const ControlSession& control,
   JsonWriter json;
   json.BeginObject();
   json.Value("seconds", run.seconds).Value("pairing", control.outcome());
+  json.Value("pairingMs", control.PairingMs());
   json.Value("connectionLost", control.connectionLost());
   json.BeginObject("messages");
   for (const auto& [name, count] : control.MessageCounts())
@@ -122,6 +134,7 @@ std::string SummaryJson(const RunFacts& run, const ControlSession& control,
   json.Value("datagramsDroppedOnPurpose", media.DroppedOnPurpose());
   Assembly(json, "videoAssembly", media.VideoAssembly());
   Assembly(json, "audioAssembly", media.AudioAssembly());
+  Recovery(json, RecoveryOf(media));
   if (lipSync != nullptr)
     LipSync(json, *lipSync);
   json.EndObject();
@@ -157,7 +170,8 @@ std::string SummaryText(const RunFacts& run, const ControlSession& control,
       run.outDir.empty() ? "(none)" : run.outDir.c_str(),
       static_cast<unsigned long long>(control.Description().playbackStateMessages),
       control.Description().playbackState);
-  return text + (lipSync != nullptr ? LipSyncText(*lipSync) : std::string());
+  return text + RecoveryText(RecoveryOf(media)) +
+         (lipSync != nullptr ? LipSyncText(*lipSync) : std::string());
 }
 
 }  // namespace Sorvane::receiver

@@ -31,7 +31,7 @@ std::string VideoSink::StreamFileName() const {
   return streamName_;
 }
 
-void VideoSink::OnFrame(const AssembledFrame& frame) {
+bool VideoSink::OnFrame(const AssembledFrame& frame, bool decode) {
   std::lock_guard<std::mutex> lock(lock_);
   ++stats_.framesReceived;
   stats_.bytesReceived += frame.data.size();
@@ -41,7 +41,7 @@ void VideoSink::OnFrame(const AssembledFrame& frame) {
       codec_ = codec;
   }
   if (!codec_)
-    return;  // nothing decodable before the first keyframe
+    return false;  // nothing decodable before the first keyframe
   (*codec_ == VideoDecoder::Codec::H264 ? stats_.h264Frames : stats_.hevcFrames)++;
   if (!outDir_.empty()) {
     const std::string name = *codec_ == VideoDecoder::Codec::H264 ? "stream.h264" : "stream.hevc";
@@ -54,10 +54,14 @@ void VideoSink::OnFrame(const AssembledFrame& frame) {
     if (stream_ != nullptr)
       std::fwrite(frame.data.data(), 1, frame.data.size(), stream_);
   }
+  if (!decode)
+    return false;
   currentSendTime_ = frame.lastSendTimeUs;
   currentHasSendTime_ = frame.hasSendTime;
   decodeStartNs_ = SteadyNowNs();
+  const uint64_t before = decoder_.picturesDecoded();
   decoder_.Decode(*codec_, frame.data.data(), frame.data.size());
+  return decoder_.picturesDecoded() > before;
 }
 
 void VideoSink::AddPictureObserver(PictureObserver observer) {

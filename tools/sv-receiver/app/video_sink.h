@@ -52,7 +52,9 @@ class VideoSink {
  public:
   VideoSink(std::filesystem::path outDir, double snapshotEverySeconds);
   ~VideoSink();
-  void OnFrame(const AssembledFrame& frame);
+  // Keeps the frame in the elementary stream and, when `decode`, decodes it; true when a picture
+  // came out (a frame not decoded is one a phone waiting for a keyframe would drop).
+  bool OnFrame(const AssembledFrame& frame, bool decode = true);
   // The source size the plug-in announced (for regenerating the scene).
   void SetSourceSize(int width, int height);
   VideoSinkStats Stats() const;

@@ -1,6 +1,7 @@
 #include "sv-receiver/lib/frame_assembler.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/byte_order.h"
@@ -11,6 +12,11 @@ namespace Sorvane::receiver {
 namespace {
 
 constexpr size_t kFinishedMemory = 64;
+// Consistent datagrams from far away that make the window jump there.
+constexpr size_t kJumpConfirmDatagrams = 4;
+// Frames this many windows behind the newest can only be late stragglers; further back is a
+// sender that started over.
+constexpr int kLateWindows = 8;
 
 // Signed distance from a to b on the 16-bit frame-id circle.
 int Distance(uint16_t a, uint16_t b) {
@@ -20,17 +26,10 @@ int Distance(uint16_t a, uint16_t b) {
 }  // namespace
 
 const char* RejectReasonName(RejectReason reason) {
-  static const char* const kNames[] = {"tooShort",
-                                       "badMagicOrVersion",
-                                       "badStreamType",
-                                       "badFlags",
-                                       "zeroTotal",
-                                       "indexOutOfRange",
-                                       "badPayloadLength",
-                                       "missingTrailer",
-                                       "inconsistent",
-                                       "duplicate",
-                                       "stale"};
+  static const char* const kNames[] = {
+      "tooShort",        "badMagicOrVersion", "badStreamType",  "badFlags",     "zeroTotal",
+      "indexOutOfRange", "badPayloadLength",  "missingTrailer", "inconsistent", "duplicate",
+      "stale",           "unconfirmed"};
   const int i = static_cast<int>(reason);
   return i >= 0 && i < static_cast<int>(RejectReason::Count) ? kNames[i] : "unknown";
 }
@@ -138,6 +137,10 @@ void FrameAssembler::Push(const uint8_t* datagram, size_t size, uint32_t receive
     }
     return;
   }
+  if (FarFromWindow(stream, h.frameId)) {
+    HoldOnProbation(stream, h, datagram, size, receiveTimeUs);
+    return;
+  }
   if (stream.seenAny && Distance(stream.newest, h.frameId) <= -options_.windowFrames) {
     Reject(RejectReason::Stale);
     return;
@@ -198,10 +201,66 @@ void FrameAssembler::Push(const uint8_t* datagram, size_t size, uint32_t receive
   EnforceMemoryBound();
 }
 
+bool FrameAssembler::FarFromWindow(const Stream& stream, uint16_t frameId) const {
+  if (!stream.seenAny)
+    return false;
+  const int d = Distance(stream.newest, frameId);
+  const int lateSpan =
+      std::min(kLateWindows * options_.windowFrames, 32768 - options_.windowFrames);
+  return d >= options_.windowFrames || d < -lateSpan;
+}
+
+void FrameAssembler::HoldOnProbation(Stream& stream, const DatagramHeader& h,
+                                     const uint8_t* datagram, size_t size, uint32_t receiveTimeUs) {
+  Probation& p = stream.probation;
+  if (!p.datagrams.empty() && std::abs(Distance(p.anchor, h.frameId)) >= options_.windowFrames)
+    DiscardProbation(stream);  // not consistent with what was held: start over from this one
+  if (p.datagrams.empty() || Distance(p.anchor, h.frameId) > 0)
+    p.anchor = h.frameId;
+  p.datagrams.emplace_back(datagram, datagram + size);
+  p.receiveTimesUs.push_back(receiveTimeUs);
+  if (p.datagrams.size() < kJumpConfirmDatagrams && !ProbationHoldsKeyframe(p, h.frameId))
+    return;
+  // Confirmed: the window moves there (giving up what it passes), and the held datagrams are
+  // taken as if they came now.
+  Probation held = std::move(p);
+  p = Probation{};
+  stream.newest = held.anchor;
+  AdvanceWindow(stream, held.anchor);
+  for (size_t i = 0; i < held.datagrams.size(); ++i)
+    Push(held.datagrams[i].data(), held.datagrams[i].size(), held.receiveTimesUs[i]);
+}
+
+// Whether the held datagrams of `frameId` make a whole keyframe.
+bool FrameAssembler::ProbationHoldsKeyframe(const Probation& probation, uint16_t frameId) {
+  std::vector<uint16_t> indices;
+  uint16_t dataCount = 0;
+  for (const auto& d : probation.datagrams) {
+    const auto h = ParseDatagramHeader(d.data(), d.size());
+    if (!h || h->frameId != frameId || !h->keyframe())
+      continue;
+    dataCount = static_cast<uint16_t>(h->fragmentTotal - h->parityCount());
+    if (std::find(indices.begin(), indices.end(), h->fragmentIndex) == indices.end())
+      indices.push_back(h->fragmentIndex);
+  }
+  return dataCount > 0 && indices.size() >= dataCount;
+}
+
+void FrameAssembler::DiscardProbation(Stream& stream) {
+  stats_.rejected[static_cast<size_t>(RejectReason::Unconfirmed)] +=
+      stream.probation.datagrams.size();
+  stream.probation = Probation{};
+}
+
 void FrameAssembler::AdvanceWindow(Stream& stream, uint16_t frameId) {
   if (!stream.seenAny || Distance(stream.newest, frameId) > 0) {
     stream.newest = frameId;
     stream.seenAny = true;
+  }
+  // Held datagrams the window has come close to were strays: the stream never jumped there.
+  if (!stream.probation.datagrams.empty() &&
+      std::abs(Distance(stream.newest, stream.probation.anchor)) < options_.windowFrames) {
+    DiscardProbation(stream);
   }
   std::vector<uint16_t> expired;
   for (const auto& [id, frame] : stream.pending) {
@@ -311,6 +370,7 @@ void FrameAssembler::EnforceMemoryBound() {
 
 void FrameAssembler::Flush() {
   for (Stream& stream : streams_) {
+    DiscardProbation(stream);
     std::vector<uint16_t> ids;
     for (const auto& [id, frame] : stream.pending)
       ids.push_back(id);

@@ -33,7 +33,8 @@ enum class RejectReason : int {
   MissingTrailer,
   Inconsistent,  // disagrees with earlier datagrams of the same frame
   Duplicate,
-  Stale,  // belongs to a frame already delivered or given up
+  Stale,        // belongs to a frame already delivered or given up
+  Unconfirmed,  // far from the window, and nothing came to confirm the jump
   Count,
 };
 const char* RejectReasonName(RejectReason reason);
@@ -56,6 +57,9 @@ struct AssemblerStats {
 // (stream, frame id) with 16-bit wrap, rebuilds from any n of n + p fragments with the erasure
 // code, rejects duplicates and malformed datagrams with a counted reason, and gives up on frames
 // that a bounded window of later frames has passed. Memory stays bounded whatever arrives.
+// A datagram far from the window (a stray one, or a sender that started over) is held apart: the
+// window jumps to it only once several consistent datagrams or a whole keyframe came from there,
+// so one stray datagram cannot make every real frame stale.
 class FrameAssembler {
  public:
   using FrameSink = std::function<void(const AssembledFrame&)>;
@@ -91,6 +95,12 @@ class FrameAssembler {
     bool hasSendTime = false;
     size_t bytes = 0;
   };
+  // Datagrams far from the window, waiting for the jump to be confirmed.
+  struct Probation {
+    uint16_t anchor = 0;  // the newest frame id among them
+    std::vector<std::vector<uint8_t>> datagrams;
+    std::vector<uint32_t> receiveTimesUs;
+  };
   struct Stream {
     std::map<uint16_t, Pending> pending;  // by frame id
     struct Finished {
@@ -100,12 +110,19 @@ class FrameAssembler {
     std::deque<Finished> finished;  // recently delivered or lost ids
     bool seenAny = false;
     uint16_t newest = 0;
+    Probation probation;
   };
 
   bool Validate(const uint8_t* datagram, size_t size, DatagramHeader* header);
   void Reject(RejectReason reason) { ++stats_.rejected[static_cast<size_t>(reason)]; }
   Stream& StreamFor(uint8_t type) { return streams_[type == 1 ? 0 : 1]; }
   void AdvanceWindow(Stream& stream, uint16_t frameId);
+  // Whether `frameId` is too far from the window to belong to the stream as it runs.
+  bool FarFromWindow(const Stream& stream, uint16_t frameId) const;
+  void HoldOnProbation(Stream& stream, const DatagramHeader& h, const uint8_t* datagram,
+                       size_t size, uint32_t receiveTimeUs);
+  static bool ProbationHoldsKeyframe(const Probation& probation, uint16_t frameId);
+  void DiscardProbation(Stream& stream);
   void TryComplete(Stream& stream, uint16_t frameId);
   bool Rebuild(Pending& frame, std::vector<uint8_t>* out);
   void Finish(Stream& stream, uint16_t frameId, bool delivered);
