@@ -96,10 +96,10 @@ check install "firewall rule asked of netsh: inbound TCP 47100-47130, private ne
 # --- the installed plug-in streams (sv-host.exe counts as an unknown host: control port 47130).
 # The host is given the installed file through Wine's Z: drive (the shared library's way of
 # naming plug-ins); it pushes long enough for a slow start under Wine on a loaded machine.
-e2e_start_host stream "$hostExe" "$plugins/Sorvane.prm" --test-encoder sync --size 480x270 --fps 15 \
+e2e_start_host stream "$hostExe" "$plugins/Sorvane.prm" --test-encoder sync --size 480x270 --fps 10 \
   --seconds 20
 e2e_wait_listener
-e2e_receive stream "$receiver" 5
+e2e_receive stream "$receiver" 8
 e2e_wait_host
 e2e_check stream "sv-host.exe runs the installed Sorvane.prm; the receiver pairs and decodes" \
   "s['pairing'] == 'accepted with code' and v['framesDecoded'] >= 30"
