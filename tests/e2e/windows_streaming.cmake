@@ -10,10 +10,10 @@ if(WIN32)
                        RESOURCE_LOCK "control_port;media_ports;mft_registry" TIMEOUT 600
                        SKIP_RETURN_CODE 77)
 endif()
-# Host control and unloading with the Windows plug-ins: the host simulator's UI thread runs its
-# message loop, so play and pause really run there.
+# Host control, unloading and strangers with the Windows plug-ins: the host simulator's UI thread
+# runs its message loop, so play and pause really run there.
 if(WIN32)
-  foreach(script host_control unload)
+  foreach(script host_control unload strangers)
     add_test(NAME sv_e2e_windows_${script}
              COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/${script}_e2e.sh" "$<TARGET_FILE:sv-host>"
                      "${SORVANE_LINUX_RECEIVER}" "$<TARGET_FILE:Sorvane>")
