@@ -18,7 +18,7 @@ SV_PACKAGES=(
   nsis
 )
 
-sv_log() { printf '\n== %s\n' "$*"; }
+sv_log() { printf '\n== %s  [%s]\n' "$*" "$(date +%T)"; }
 
 # Installs whichever of the project's Debian packages are missing.
 sv_install_packages() {

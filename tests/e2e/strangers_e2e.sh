@@ -3,8 +3,8 @@
 # control port — five each of connect-and-close, half a hello, a hello left unanswered and a hello
 # with a wrong code. The receiver must keep its connection and its pictures (no freeze over 1 s),
 # and the plug-in must never replace its client. Then the receiver comes back with its token right
-# after its connection closed, and must be served within 0.5 s. HOST may be the Windows sv-host.exe
-# (under Wine).
+# after its connection closed, and must be served within 0.5 s; last, a connection that says nothing
+# must be closed within 15 s. HOST may be the Windows sv-host.exe (under Wine).
 # Usage: strangers_e2e.sh HOST RECEIVER PLUGIN
 set -uo pipefail
 host="$1" receiver="$2" plugin="$3"
@@ -14,9 +14,9 @@ e2e_init
 
 port=47130  # sv-host counts as an unknown host
 receiveSeconds=$(e2e_scaled 25)
-hostArgs=(--size 640x360 --seconds $((receiveSeconds + 15)))
+hostArgs=(--size 640x360 --seconds $((receiveSeconds + 30)))
 if [[ "$host" == *.exe ]]; then
-  hostArgs=(--test-encoder sync --size 320x180 --fps 15 --seconds $((receiveSeconds + 35)))
+  hostArgs=(--test-encoder sync --size 320x180 --fps 15 --seconds $((receiveSeconds + 50)))
 fi
 e2e_start_host strangers "$host" "$plugin" "${hostArgs[@]}"
 e2e_wait_listener
@@ -76,6 +76,20 @@ PY
 wait "$receiverPid"
 replaced=$(grep -ac "Replaced old client" "$E2E_LOG")
 e2e_receive reconnect "$receiver" 2
+# Seconds until the plug-in closes a connection that never sends a byte (heartbeats are read).
+silentSeconds=$(python3 - "$port" <<'PY'
+import socket, sys, time
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
+s.settimeout(30)
+start = time.time()
+try:
+    while s.recv(4096):
+        pass
+except OSError:
+    pass
+print(f"{time.time() - start:.1f}")
+PY
+)
 
 e2e_check strangers "the receiver stays paired and connected" \
   "s['pairing'] == 'accepted with code' and not s['connectionLost']"
@@ -88,6 +102,8 @@ e2e_check reconnect "the phone's token reconnect is served within 0.5 s" \
   "s['pairing'] == 'accepted with token' and s['pairingMs'] <= 500"
 python3 -c "import json,sys; print(f\"token reconnect paired in {json.load(open(sys.argv[1]))['pairingMs']:.0f} ms\")" \
   "$E2E_WORK/reconnect.json"
+e2e_expect silent "a connection that says nothing is closed within 15 s (${silentSeconds:-?} s)" \
+  python3 -c "import sys; sys.exit(0 if 0 < float(sys.argv[1]) <= 15 else 1)" "${silentSeconds:-0}"
 e2e_expect strangers "no stranger replaced the paired client" [ "$replaced" -eq 0 ]
 e2e_expect strangers "the plug-in heard the strangers" \
   grep -aq "pair: client disconnected before Hello" "$E2E_LOG"

@@ -4,16 +4,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "bridge/key_injector.h"
 #include "net/shared_transport.h"
 #include "net/wire_opcodes.h"
-#include "transport/spy_dialog.h"
-#include "transport/test_client.h"
+#include "transport/shared_transport_fixture.h"
 
 namespace Sorvane {
 namespace {
@@ -66,46 +63,21 @@ class RegistrationProbe final : public KeyInjector {
   std::thread host_;
 };
 
-class SharedTransportNewClientTest : public ::testing::Test {
+class SharedTransportNewClientTest : public test::SharedTransportTest {
  protected:
   SharedTransportNewClientTest() {
-    net::SocketLibraryAcquire();
-    sink = net::CreateUdpReceiver(0);  // the media go to a port of this test's, unread
-    NetworkTransport::Options options;
-    options.videoPort = options.audioPort = net::LocalPort(sink);
-    shared = std::make_unique<SharedTransport>(0, options);
-    shared->Network().SetPairingDialogFactory(
-        [this] { return std::make_unique<test::SpyDialog>(spy); });
     shared->Acquire(&instance);
     port = shared->Network().ControlPort();
   }
   ~SharedTransportNewClientTest() override {
     shared->Release(&instance);
+    shared.reset();  // its threads end before the probe they may call into
     SetKeyInjector(nullptr);
-    net::CloseSocket(sink);
-    net::SocketLibraryRelease();
   }
 
-  void Pair(test::TestClient& client) {
-    client.Hello("new-client-phone", "Phone", "");
-    ASSERT_TRUE(client.NextOf(wire::kPairingCodeRequired));
-    std::string code;
-    for (int i = 0; i < 300 && code.empty(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      std::lock_guard<std::mutex> lock(spy.lock);
-      code = spy.code;
-    }
-    ASSERT_FALSE(code.empty());
-    client.Code(code);
-    ASSERT_TRUE(client.NextOf(wire::kPairingAccepted));
-  }
-
-  net::SocketHandle sink = net::kInvalidSocket;
   uint16_t port = 0;
-  test::DialogSpy spy;
   QuietInstance instance;
-  std::unique_ptr<RegistrationProbe> probe;  // outlives the transport's threads
-  std::unique_ptr<SharedTransport> shared;
+  std::unique_ptr<RegistrationProbe> probe;
 };
 
 TEST_F(SharedTransportNewClientTest, APhoneLearnsThePlayStateItPairsInto) {
@@ -113,7 +85,7 @@ TEST_F(SharedTransportNewClientTest, APhoneLearnsThePlayStateItPairsInto) {
   EXPECT_FALSE(shared->PublishPlaybackState(true));
   test::TestClient client(port);
   ASSERT_TRUE(client.connected());
-  Pair(client);
+  Pair(client, "new-client-phone");
   const auto state = client.NextOf(wire::kPlaybackState);
   ASSERT_TRUE(state) << "no kPlaybackState after pairing";
   ASSERT_EQ(state->payload.size(), 1u);
@@ -125,7 +97,7 @@ TEST_F(SharedTransportNewClientTest, TheNudgeRunsWithoutTheRegistryLock) {
   SetKeyInjector(probe.get());
   test::TestClient client(port);
   ASSERT_TRUE(client.connected());
-  Pair(client);
+  Pair(client, "new-client-phone");
   ASSERT_TRUE(probe->WaitForNudge());
   EXPECT_TRUE(probe->registeredDuringNudge())
       << "an instance could not register while the new client's nudge ran";

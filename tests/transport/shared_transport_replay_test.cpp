@@ -7,8 +7,7 @@
 
 #include "net/shared_transport.h"
 #include "net/wire_opcodes.h"
-#include "transport/spy_dialog.h"
-#include "transport/test_client.h"
+#include "transport/shared_transport_fixture.h"
 
 namespace Sorvane {
 namespace {
@@ -37,51 +36,20 @@ class RecordingInstance final : public ITransportClient {
   std::vector<Command> commands_;
 };
 
-bool Eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 300 && !done(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return done();
-}
+using test::Eventually;
 
-class SharedTransportReplayTest : public ::testing::Test {
+class SharedTransportReplayTest : public test::SharedTransportTest {
  protected:
   SharedTransportReplayTest() {
-    net::SocketLibraryAcquire();
-    sink = net::CreateUdpReceiver(0);  // the media go to a port of this test's, unread
-    NetworkTransport::Options options;
-    options.videoPort = options.audioPort = net::LocalPort(sink);
-    shared = std::make_unique<SharedTransport>(0, options);
-    shared->Network().SetPairingDialogFactory(
-        [this] { return std::make_unique<test::SpyDialog>(spy); });
     shared->EnsureStarted();
     port = shared->Network().ControlPort();
   }
   ~SharedTransportReplayTest() override {
     for (RecordingInstance* r : {&beforePairing, &pairedCached, &afterLeave})
       shared->Release(r);
-    shared.reset();
-    net::CloseSocket(sink);
-    net::SocketLibraryRelease();
   }
 
-  void Pair(test::TestClient& client) {
-    client.Hello("replay-phone", "Phone", "");
-    ASSERT_TRUE(client.NextOf(wire::kPairingCodeRequired));
-    std::string code;
-    ASSERT_TRUE(Eventually([&] {
-      std::lock_guard<std::mutex> lock(spy.lock);
-      code = spy.code;
-      return !code.empty();
-    }));
-    client.Code(code);
-    ASSERT_TRUE(client.NextOf(wire::kPairingAccepted));
-    ASSERT_TRUE(Eventually([&] { return shared->HasClient(); }));
-  }
-
-  net::SocketHandle sink = net::kInvalidSocket;
   uint16_t port = 0;
-  test::DialogSpy spy;
-  std::unique_ptr<SharedTransport> shared;
   RecordingInstance beforePairing, pairedCached, afterLeave;
 };
 
@@ -91,7 +59,7 @@ TEST_F(SharedTransportReplayTest, CachedSettingsAreReplayedOnlyIntoInstancesJoin
   EXPECT_TRUE(beforePairing.Commands().empty()) << "no phone: its settings may be stale";
   {
     test::TestClient client(port);
-    ASSERT_NO_FATAL_FAILURE(Pair(client));
+    ASSERT_NO_FATAL_FAILURE(Pair(client, "replay-phone"));
     shared->SetCachedMaxResolution(720);
     shared->SetCachedGopMode(3);
     shared->SetCachedEncoderMode(1, 150);
