@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Other machines on the LAN: while a paired receiver streams, twenty strangers connect to the
 # control port — five each of connect-and-close, half a hello, a hello left unanswered and a hello
-# with a wrong code. The receiver must keep its connection and its pictures (no freeze over 1 s),
+# with a wrong code. The receiver must keep its connection and its pictures (no pause over 1 s),
 # and the plug-in must never replace its client. Then the receiver comes back with its token right
 # after its connection closed, and must be served within 0.5 s; last, a connection that says nothing
 # must be closed within 15 s. HOST may be the Windows sv-host.exe (under Wine).
